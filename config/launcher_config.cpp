@@ -1,0 +1,129 @@
+#include "config/launcher_config.h"
+
+#include <algorithm>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+#include "config.h"
+#include "core/paths.h"
+
+namespace brisal {
+
+namespace {
+
+using Json = nlohmann::json;
+
+void CopyString(const Json& doc, const char* key, std::string& field) {
+  auto it = doc.find(key);
+  if (it != doc.end() && it->is_string()) field = it->get<std::string>();
+}
+
+// Any JSON integer as a 64-bit signed value, saturating huge unsigned values, so an
+// absurd number clamps to the top of the range instead of wrapping.
+std::int64_t IntegerValue(const Json& value) {
+  if (value.is_number_unsigned()) {
+    auto u = value.get<std::uint64_t>();
+    constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    return u > kMax ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(u);
+  }
+  return value.get<std::int64_t>();
+}
+
+void EnsureTrailingSlash(std::string& s) {
+  if (!s.empty() && s.back() != '/') s.push_back('/');
+}
+
+std::vector<Renderer> DefaultRenderers() {
+  return {{"OpenGL", "Brisal Client_GL.exe"}, {"DirectX", "Brisal Client_DX.exe"}};
+}
+
+// A link member: its text when it is a string, the default when absent or of another
+// type (a non-string value must not stop start-up).
+std::string LinkValue(const Json& links, const char* key, const char* fallback) {
+  auto it = links.find(key);
+  if (it != links.end() && it->is_string()) return it->get<std::string>();
+  return fallback;
+}
+
+}  // namespace
+
+LauncherConfig DefaultConfig() {
+  LauncherConfig config;
+  config.base_url = BRISAL_BASE_URL;
+  config.manifest = "manifest.php";
+  config.files_path = "client/";
+  config.news = "news.php";
+  config.renderers = DefaultRenderers();
+  return config;
+}
+
+bool LoadConfig(const std::string& path, LauncherConfig& config, std::string& config_message) {
+  config = DefaultConfig();
+  std::string text;
+  if (!ReadWholeFile(path, text)) return true;
+
+  Json doc = Json::parse(text, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/true);
+  if (!doc.is_object()) {
+    config_message = kConfigFormatError;
+    return false;
+  }
+
+  CopyString(doc, "base_url", config.base_url);
+  CopyString(doc, "manifest", config.manifest);
+  CopyString(doc, "files_path", config.files_path);
+  CopyString(doc, "news", config.news);
+  CopyString(doc, "install_dir", config.install_dir);
+  CopyString(doc, "client_args", config.client_args);
+
+  EnsureTrailingSlash(config.base_url);
+  EnsureTrailingSlash(config.files_path);
+  if (config.files_path == "/") config.files_path.clear();
+
+  if (auto it = doc.find("connections"); it != doc.end() && it->is_number_integer()) {
+    config.connections = static_cast<std::int32_t>(std::clamp<std::int64_t>(IntegerValue(*it), 1, 8));
+  }
+  if (auto it = doc.find("auto_update"); it != doc.end() && it->is_boolean()) {
+    config.auto_update = it->get<bool>();
+  }
+  if (auto it = doc.find("close_on_play"); it != doc.end() && it->is_boolean()) {
+    config.close_on_play = it->get<bool>();
+  }
+  if (auto it = doc.find("recheck_seconds"); it != doc.end() && it->is_number_integer()) {
+    std::int64_t n = IntegerValue(*it);
+    config.recheck_seconds = n > 0 ? static_cast<std::int32_t>(std::min<std::int64_t>(
+                                         n, std::numeric_limits<std::int32_t>::max()))
+                                   : 0;
+  }
+
+  if (auto it = doc.find("renderers"); it != doc.end() && it->is_array()) {
+    std::vector<Renderer> renderers;
+    for (const Json& element : *it) {
+      if (!element.is_object()) continue;
+      auto exe = element.find("exe");
+      if (exe == element.end() || !exe->is_string()) continue;
+      std::string exe_text = exe->get<std::string>();
+      if (exe_text.empty() || !IsSafeRelativePath(exe_text)) continue;
+      Renderer renderer;
+      renderer.exe = exe_text;
+      auto name = element.find("name");
+      if (name == element.end()) {
+        renderer.name = exe_text;
+      } else if (name->is_string()) {
+        renderer.name = name->get<std::string>();
+      } else {
+        continue;  // a name of another type: the element is not usable as written
+      }
+      renderers.push_back(std::move(renderer));
+    }
+    if (!renderers.empty()) config.renderers = std::move(renderers);
+  }
+
+  if (auto it = doc.find("links"); it != doc.end() && it->is_object()) {
+    config.website = LinkValue(*it, "website", BRISAL_WEBSITE);
+    config.register_url = LinkValue(*it, "register", BRISAL_REGISTER);
+    config.discord = LinkValue(*it, "discord", BRISAL_DISCORD);
+  }
+  return true;
+}
+
+}  // namespace brisal

@@ -1,0 +1,97 @@
+// The file-system services the engine needs beyond paths.h, one small interface with a
+// POSIX and a Win32 backend. Every failure keeps the system's error number
+// (errno / GetLastError) for messages that must show it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace brisal {
+
+// File times are Windows FILETIME values (100 ns units since 1601-01-01 UTC) on every
+// platform, so the state file has one format everywhere.
+struct FileInfo {
+  bool is_directory = false;
+  std::uint64_t size = 0;
+  std::uint64_t mtime = 0;
+};
+
+// False when the path does not exist or cannot be queried.
+bool GetFileInfo(const std::string& path, FileInfo& info);
+
+// Exists and is a regular file (or anything that is not a folder).
+bool FileExists(const std::string& path);
+
+bool IsDirectory(const std::string& path);
+
+// Creates one folder; true when it exists as a folder afterwards.
+bool CreateOneDirectory(const std::string& path);
+
+// Removes an empty folder; false otherwise.
+bool RemoveEmptyDirectory(const std::string& path);
+
+// Deletes a file; false when it could not be deleted (a missing file included).
+bool DeleteFileAt(const std::string& path);
+
+// Makes a file writable/normal again (clears read-only). Errors are ignored by callers.
+void ClearReadOnly(const std::string& path);
+
+enum class ReplaceOutcome {
+  kDone,
+  // Access denied, sharing or lock violation (EACCES, EPERM, EBUSY on POSIX): someone
+  // holds the target; waiting may help.
+  kRetryable,
+  kFailed,
+};
+
+// Moves `from` over `to`, replacing it. Does not flush anything.
+ReplaceOutcome ReplaceFileAt(const std::string& from, const std::string& to);
+
+// Flushes a folder's entries (the renames into it) to disk. No-op where the platform
+// has no such notion (Windows flushes metadata with the file).
+bool SyncDirectory(const std::string& path);
+
+// The calling thread's last system error number.
+int LastSystemError();
+
+// An open file. Move-only; closes itself.
+class File {
+ public:
+  enum class Mode {
+    kRead,        // existing file, read only, sequential
+    kReadWrite,   // created when missing, opened unchanged when present, sequential
+    kCreateWrite  // created or truncated, write only
+  };
+
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  bool Open(const std::string& path, Mode mode);
+  bool IsOpen() const { return handle_ != kInvalid; }
+  void Close();
+
+  // Bytes read (0 at the end), or -1 on error.
+  std::int64_t Read(void* buffer, std::size_t length);
+  // Bytes written, or -1 on error. One system call: may write fewer than asked.
+  std::int64_t Write(const void* data, std::size_t length);
+  // Loops until all bytes are written; false on an error or a zero-byte write.
+  bool WriteAll(const void* data, std::size_t length);
+
+  bool Seek(std::uint64_t offset);
+  // Cuts the file at the current position.
+  bool TruncateHere();
+  bool Size(std::uint64_t& size) const;
+  // Forces the file's data to disk.
+  bool Sync();
+
+ private:
+  static constexpr std::intptr_t kInvalid = -1;
+  std::intptr_t handle_ = kInvalid;
+};
+
+}  // namespace brisal

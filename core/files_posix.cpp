@@ -1,0 +1,232 @@
+// POSIX backend of files.h and platform.h.
+#include <fcntl.h>
+#include <limits.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include "core/files.h"
+#include "core/paths.h"
+#include "core/platform.h"
+
+namespace brisal {
+
+namespace {
+
+// Seconds between 1601-01-01 and 1970-01-01, the FILETIME and Unix epochs.
+constexpr std::uint64_t kEpochDifferenceSeconds = 11644473600ULL;
+
+std::uint64_t ToFileTime(const struct timespec& ts) {
+  return (static_cast<std::uint64_t>(ts.tv_sec) + kEpochDifferenceSeconds) * 10000000ULL +
+         static_cast<std::uint64_t>(ts.tv_nsec) / 100;
+}
+
+int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
+
+}  // namespace
+
+bool IsPathSeparator(char c) { return c == '/'; }
+char NativePathSeparator() { return '/'; }
+
+bool GetFileInfo(const std::string& path, FileInfo& info) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  info.is_directory = S_ISDIR(st.st_mode);
+  info.size = static_cast<std::uint64_t>(st.st_size);
+  info.mtime = ToFileTime(st.st_mtim);
+  return true;
+}
+
+bool FileExists(const std::string& path) {
+  FileInfo info;
+  return GetFileInfo(path, info) && !info.is_directory;
+}
+
+bool IsDirectory(const std::string& path) {
+  FileInfo info;
+  return GetFileInfo(path, info) && info.is_directory;
+}
+
+bool CreateOneDirectory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0755) == 0) return true;
+  return errno == EEXIST && IsDirectory(path);
+}
+
+bool RemoveEmptyDirectory(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
+
+bool DeleteFileAt(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+void ClearReadOnly(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) {
+    ::chmod(path.c_str(), (st.st_mode | S_IWUSR) & 07777);
+  }
+}
+
+ReplaceOutcome ReplaceFileAt(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) == 0) return ReplaceOutcome::kDone;
+  if (errno == EACCES || errno == EPERM || errno == EBUSY) return ReplaceOutcome::kRetryable;
+  return ReplaceOutcome::kFailed;
+}
+
+bool SyncDirectory(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+int LastSystemError() { return errno; }
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = kInvalid;
+  }
+  return *this;
+}
+
+bool File::Open(const std::string& path, Mode mode) {
+  Close();
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case Mode::kRead:
+      flags |= O_RDONLY;
+      break;
+    case Mode::kReadWrite:
+      flags |= O_RDWR | O_CREAT;
+      break;
+    case Mode::kCreateWrite:
+      flags |= O_WRONLY | O_CREAT | O_TRUNC;
+      break;
+  }
+  int fd = ::open(path.c_str(), flags, 0644);
+  if (fd < 0) return false;
+  struct stat st;
+  // Opening a folder read-only succeeds on POSIX; callers expect a file.
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    errno = EISDIR;
+    return false;
+  }
+  if (mode != Mode::kCreateWrite) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  handle_ = fd;
+  return true;
+}
+
+void File::Close() {
+  if (handle_ != kInvalid) {
+    ::close(Fd(handle_));
+    handle_ = kInvalid;
+  }
+}
+
+std::int64_t File::Read(void* buffer, std::size_t length) {
+  while (true) {
+    ssize_t n = ::read(Fd(handle_), buffer, length);
+    if (n < 0 && errno == EINTR) continue;
+    return n;
+  }
+}
+
+std::int64_t File::Write(const void* data, std::size_t length) {
+  while (true) {
+    ssize_t n = ::write(Fd(handle_), data, length);
+    if (n < 0 && errno == EINTR) continue;
+    return n;
+  }
+}
+
+bool File::WriteAll(const void* data, std::size_t length) {
+  const char* p = static_cast<const char*>(data);
+  while (length > 0) {
+    std::int64_t n = Write(p, length);
+    if (n <= 0) return false;
+    p += n;
+    length -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool File::Seek(std::uint64_t offset) {
+  return ::lseek(Fd(handle_), static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
+bool File::TruncateHere() {
+  off_t here = ::lseek(Fd(handle_), 0, SEEK_CUR);
+  return here >= 0 && ::ftruncate(Fd(handle_), here) == 0;
+}
+
+bool File::Size(std::uint64_t& size) const {
+  struct stat st;
+  if (::fstat(Fd(handle_), &st) != 0) return false;
+  size = static_cast<std::uint64_t>(st.st_size);
+  return true;
+}
+
+bool File::Sync() { return ::fdatasync(Fd(handle_)) == 0; }
+
+namespace platform {
+
+std::string ExecutablePath() {
+  std::vector<char> buffer(PATH_MAX + 1);
+  ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (n <= 0) return std::string();
+  return std::string(buffer.data(), static_cast<std::size_t>(n));
+}
+
+bool UserDataBase(std::string& folder) {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  // The XDG rules ignore relative values.
+  if (xdg != nullptr && xdg[0] == '/') {
+    folder = xdg;
+    return true;
+  }
+  const char* home = std::getenv("HOME");
+  std::string home_dir;
+  if (home != nullptr && home[0] != '\0') {
+    home_dir = home;
+  } else if (const struct passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir) {
+    home_dir = pw->pw_dir;
+  } else {
+    return false;
+  }
+  folder = JoinPath(JoinPath(home_dir, ".local"), "share");
+  EnsureDirectory(folder);
+  return true;
+}
+
+LocalTime Now() {
+  struct timespec ts;
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  struct tm tm_local;
+  ::localtime_r(&ts.tv_sec, &tm_local);
+  return LocalTime{tm_local.tm_year + 1900, tm_local.tm_mon + 1, tm_local.tm_mday,
+                   tm_local.tm_hour, tm_local.tm_min, tm_local.tm_sec};
+}
+
+void AppendOnce(const std::string& path, const std::string& data) {
+  // O_APPEND makes the single write land whole at the end even when other processes
+  // append to the same file.
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  ssize_t ignored = ::write(fd, data.data(), data.size());
+  (void)ignored;
+  ::close(fd);
+}
+
+}  // namespace platform
+
+}  // namespace brisal

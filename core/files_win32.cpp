@@ -1,0 +1,208 @@
+// Win32 backend of files.h and platform.h. Paths arrive as UTF-8 and are converted at
+// the system call and nowhere else.
+#include <windows.h>
+#include <shlobj.h>
+
+#include "core/files.h"
+#include "core/paths.h"
+#include "core/platform.h"
+#include "core/text.h"
+
+namespace brisal {
+
+namespace {
+
+HANDLE H(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+bool Attributes(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
+  return GetFileAttributesExW(Utf8ToWide(path).c_str(), GetFileExInfoStandard, &data) != 0;
+}
+
+}  // namespace
+
+bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+char NativePathSeparator() { return '\\'; }
+
+bool GetFileInfo(const std::string& path, FileInfo& info) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!Attributes(path, data)) return false;
+  info.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  info.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  info.mtime = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+               data.ftLastWriteTime.dwLowDateTime;
+  return true;
+}
+
+bool FileExists(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(Utf8ToWide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsDirectory(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(Utf8ToWide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool CreateOneDirectory(const std::string& path) {
+  if (CreateDirectoryW(Utf8ToWide(path).c_str(), nullptr)) return true;
+  return GetLastError() == ERROR_ALREADY_EXISTS && IsDirectory(path);
+}
+
+bool RemoveEmptyDirectory(const std::string& path) {
+  return RemoveDirectoryW(Utf8ToWide(path).c_str()) != 0;
+}
+
+bool DeleteFileAt(const std::string& path) { return DeleteFileW(Utf8ToWide(path).c_str()) != 0; }
+
+void ClearReadOnly(const std::string& path) {
+  SetFileAttributesW(Utf8ToWide(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+ReplaceOutcome ReplaceFileAt(const std::string& from, const std::string& to) {
+  if (MoveFileExW(Utf8ToWide(from).c_str(), Utf8ToWide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    return ReplaceOutcome::kDone;
+  }
+  DWORD error = GetLastError();
+  if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+      error == ERROR_LOCK_VIOLATION) {
+    return ReplaceOutcome::kRetryable;
+  }
+  return ReplaceOutcome::kFailed;
+}
+
+bool SyncDirectory(const std::string&) {
+  // NTFS journals the rename itself; there is no folder handle to flush.
+  return true;
+}
+
+int LastSystemError() { return static_cast<int>(GetLastError()); }
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = kInvalid;
+  }
+  return *this;
+}
+
+bool File::Open(const std::string& path, Mode mode) {
+  Close();
+  DWORD access = 0, share = 0, disposition = 0, flags = FILE_ATTRIBUTE_NORMAL;
+  switch (mode) {
+    case Mode::kRead:
+      access = GENERIC_READ;
+      share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+      disposition = OPEN_EXISTING;
+      flags |= FILE_FLAG_SEQUENTIAL_SCAN;
+      break;
+    case Mode::kReadWrite:
+      access = GENERIC_READ | GENERIC_WRITE;
+      share = FILE_SHARE_READ;
+      disposition = OPEN_ALWAYS;
+      flags |= FILE_FLAG_SEQUENTIAL_SCAN;
+      break;
+    case Mode::kCreateWrite:
+      access = GENERIC_WRITE;
+      share = 0;
+      disposition = CREATE_ALWAYS;
+      break;
+  }
+  HANDLE h =
+      CreateFileW(Utf8ToWide(path).c_str(), access, share, nullptr, disposition, flags, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  handle_ = reinterpret_cast<std::intptr_t>(h);
+  return true;
+}
+
+void File::Close() {
+  if (handle_ != kInvalid) {
+    CloseHandle(H(handle_));
+    handle_ = kInvalid;
+  }
+}
+
+std::int64_t File::Read(void* buffer, std::size_t length) {
+  DWORD want = length > 0x40000000 ? 0x40000000 : static_cast<DWORD>(length);
+  DWORD got = 0;
+  if (!ReadFile(H(handle_), buffer, want, &got, nullptr)) return -1;
+  return got;
+}
+
+std::int64_t File::Write(const void* data, std::size_t length) {
+  DWORD want = length > 0x40000000 ? 0x40000000 : static_cast<DWORD>(length);
+  DWORD put = 0;
+  if (!WriteFile(H(handle_), data, want, &put, nullptr)) return -1;
+  return put;
+}
+
+bool File::WriteAll(const void* data, std::size_t length) {
+  const char* p = static_cast<const char*>(data);
+  while (length > 0) {
+    std::int64_t n = Write(p, length);
+    if (n <= 0) return false;
+    p += n;
+    length -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool File::Seek(std::uint64_t offset) {
+  LARGE_INTEGER distance;
+  distance.QuadPart = static_cast<LONGLONG>(offset);
+  return SetFilePointerEx(H(handle_), distance, nullptr, FILE_BEGIN) != 0;
+}
+
+bool File::TruncateHere() { return SetEndOfFile(H(handle_)) != 0; }
+
+bool File::Size(std::uint64_t& size) const {
+  LARGE_INTEGER value;
+  if (!GetFileSizeEx(H(handle_), &value)) return false;
+  size = static_cast<std::uint64_t>(value.QuadPart);
+  return true;
+}
+
+bool File::Sync() { return FlushFileBuffers(H(handle_)) != 0; }
+
+namespace platform {
+
+std::string ExecutablePath() {
+  wchar_t buffer[520];
+  DWORD n = GetModuleFileNameW(nullptr, buffer, 520);
+  // A path that does not fit is cut by the system; treat it as unknown.
+  if (n == 0 || n >= 520) return std::string();
+  return WideToUtf8(std::wstring(buffer, n));
+}
+
+bool UserDataBase(std::string& folder) {
+  wchar_t buffer[MAX_PATH];
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer))) {
+    return false;
+  }
+  folder = WideToUtf8(buffer);
+  return true;
+}
+
+LocalTime Now() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  return LocalTime{st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};
+}
+
+void AppendOnce(const std::string& path, const std::string& data) {
+  HANDLE h = CreateFileW(Utf8ToWide(path).c_str(), FILE_APPEND_DATA,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+  CloseHandle(h);
+}
+
+}  // namespace platform
+
+}  // namespace brisal

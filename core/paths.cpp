@@ -1,0 +1,140 @@
+#include "core/paths.h"
+
+#include <mutex>
+
+#include "core/files.h"
+#include "core/platform.h"
+
+namespace brisal {
+
+namespace {
+
+// The data-folder cache: filled once, at start-up, before any job thread exists. The
+// mutex makes a late first call from a worker (tests, the CLI) safe as well.
+std::mutex g_data_folder_mutex;
+std::string g_data_folder;
+
+}  // namespace
+
+std::string JoinPath(const std::string& a, const std::string& b) {
+  if (a.empty()) return b;
+  if (b.empty()) return a;
+  if (IsPathSeparator(a.back())) return a + b;
+  std::string joined;
+  joined.reserve(a.size() + 1 + b.size());
+  joined.append(a).push_back(NativePathSeparator());
+  joined.append(b);
+  return joined;
+}
+
+std::string ParentPath(const std::string& p) {
+  for (std::size_t i = p.size(); i > 0; --i) {
+    if (IsPathSeparator(p[i - 1])) return p.substr(0, i - 1);
+  }
+  return std::string();
+}
+
+std::string ExeFolder() {
+  std::string parent = ParentPath(platform::ExecutablePath());
+  return parent.empty() ? std::string(".") : parent;
+}
+
+std::string DataFolder() {
+  std::lock_guard<std::mutex> guard(g_data_folder_mutex);
+  if (g_data_folder.empty()) {
+    std::string base;
+    if (!platform::UserDataBase(base) || base.empty()) base = ExeFolder();
+    g_data_folder = JoinPath(base, "BrisalAscent");
+    // The path is used even if the folder cannot be made; opens in it then fail.
+    EnsureDirectory(g_data_folder);
+  }
+  return g_data_folder;
+}
+
+void OverrideDataFolder(const std::string& folder) {
+  std::lock_guard<std::mutex> guard(g_data_folder_mutex);
+  g_data_folder = folder;
+  EnsureDirectory(g_data_folder);
+}
+
+bool EnsureDirectory(const std::string& p) {
+  if (p.empty()) return false;
+  FileInfo info;
+  if (GetFileInfo(p, info)) return info.is_directory;
+  std::string parent = ParentPath(p);
+  // A drive ("C:") is never created; anything else missing above us is.
+  bool is_drive = parent.size() == 2 && parent[1] == ':';
+  if (!parent.empty() && !is_drive) EnsureDirectory(parent);
+  return CreateOneDirectory(p);
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+  File file;
+  if (!file.Open(path, File::Mode::kRead)) return false;
+  std::uint64_t size = 0;
+  if (!file.Size(size)) size = 0;
+  if (size > kReadWholeFileLimit) return false;
+  std::string data(static_cast<std::size_t>(size), '\0');
+  std::size_t got = 0;
+  while (got < data.size()) {
+    std::int64_t n = file.Read(data.data() + got, data.size() - got);
+    if (n <= 0) break;  // a short read is not an error
+    got += static_cast<std::size_t>(n);
+  }
+  data.resize(got);
+  out = std::move(data);
+  return true;
+}
+
+bool WriteFileAtomic(const std::string& path, const std::string& data) {
+  const std::string temp = path + ".tmp";
+  File file;
+  if (!file.Open(temp, File::Mode::kCreateWrite)) return false;
+  bool written = data.empty() || file.WriteAll(data.data(), data.size());
+  // Without this flush the rename can reach the disk before the data does, and a power
+  // cut leaves an empty or zero-filled file in place of the good one.
+  if (written) written = file.Sync();
+  file.Close();
+  if (!written || ReplaceFileAt(temp, path) != ReplaceOutcome::kDone) {
+    DeleteFileAt(temp);
+    return false;
+  }
+  std::string folder = ParentPath(path);
+  SyncDirectory(folder.empty() ? std::string(".") : folder);
+  return true;
+}
+
+bool IsSafeRelativePath(const std::string& s) {
+  if (s.empty() || s.size() > 240 || s[0] == '/') return false;
+  std::size_t start = 0;
+  while (true) {
+    std::size_t end = s.find('/', start);
+    if (end == std::string::npos) end = s.size();
+    std::string_view segment(s.data() + start, end - start);
+    if (segment.empty() || segment == "." || segment == "..") return false;
+    if (segment.back() == '.' || segment.back() == ' ') return false;
+    for (char c : segment) {
+      auto byte = static_cast<unsigned char>(c);
+      if (byte < 0x20) return false;
+      switch (c) {
+        case '"': case '*': case ':': case '<': case '>': case '?': case '\\': case '|':
+          return false;
+        default:
+          break;
+      }
+    }
+    if (end == s.size()) return true;
+    start = end + 1;
+  }
+}
+
+std::string ManifestPathToNative(const std::string& relative) {
+  std::string native = relative;
+  const char separator = NativePathSeparator();
+  for (char& c : native) {
+    if (c == '/') c = separator;
+  }
+  return native;
+}
+
+}  // namespace brisal

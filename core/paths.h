@@ -1,0 +1,58 @@
+// Paths and whole-file operations. Paths are UTF-8 strings in the platform's own form
+// ("/" on POSIX; "\" inserted on Windows, where "/" is accepted as well). Manifest
+// paths are always "/"-separated and become platform paths only through
+// ManifestPathToNative.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace brisal {
+
+// Largest file ReadWholeFile accepts (256 MiB); a file of exactly this size is read.
+inline constexpr std::uint64_t kReadWholeFileLimit = 268435456;
+
+// Folder of the running executable, without a trailing separator; "." when unknown.
+std::string ExeFolder();
+
+// Per-user data folder (settings, log, news cache), created on first use and cached
+// for the rest of the process. The first call must happen before other threads run.
+std::string DataFolder();
+
+// Points the data folder elsewhere for the rest of the process. Tests use it to keep
+// every run's log, settings and news cache in their own temporary folder.
+void OverrideDataFolder(const std::string& folder);
+
+// Joins two paths with the platform separator unless `a` already ends in one.
+// `b` is used unchanged.
+std::string JoinPath(const std::string& a, const std::string& b);
+
+// Everything before the last separator; empty when there is none.
+std::string ParentPath(const std::string& p);
+
+// True when `p` exists as a folder at the end; creates missing parents first.
+bool EnsureDirectory(const std::string& p);
+
+// Reads a whole file of at most kReadWholeFileLimit bytes. `out` is untouched on failure.
+bool ReadWholeFile(const std::string& path, std::string& out);
+
+// Replaces `path` with exactly `data` through "<path>.tmp" and a replacing rename. The
+// data reaches the disk before the rename, so a power cut leaves the old file or the
+// new one, never a truncated or zero-filled one.
+bool WriteFileAtomic(const std::string& path, const std::string& data);
+
+// Whether a "/"-separated path from outside (manifest, config.json) may be used below
+// the install folder: no absolute paths, no "." or ".." segments, no empty segments,
+// nothing Windows forbids in a file name, 1 to 240 bytes.
+bool IsSafeRelativePath(const std::string& s);
+
+// A manifest path ("/"-separated) in the platform's own form.
+std::string ManifestPathToNative(const std::string& relative);
+
+// True for the characters this platform treats as path separators.
+bool IsPathSeparator(char c);
+
+// The separator the program inserts.
+char NativePathSeparator();
+
+}  // namespace brisal

@@ -1,0 +1,35 @@
+// Text services: UTF-8 <-> wide conversion, printf-style formatting into bounded
+// buffers, and human-readable sizes.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// printf-style checking with the GNU conversions (%zu, %llu) on both targets: the
+// mingw-w64 build uses its C99-conforming printf family.
+#define BRISAL_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+
+namespace brisal {
+
+// Invalid input is replaced by U+FFFD rather than refused; empty gives empty.
+std::wstring Utf8ToWide(const std::string& text);
+std::string WideToUtf8(const std::wstring& text);
+
+// snprintf semantics: always terminated, cut to the buffer, returns the length the
+// whole text needs (-1 on an encoding error).
+int FormatNarrow(char* buffer, std::size_t size, const char* format, ...)
+    BRISAL_PRINTF(3, 4);
+int FormatNarrowV(char* buffer, std::size_t size, const char* format, std::va_list args);
+
+// vswprintf semantics: -1 when formatting fails or the text does not fit.
+int FormatWide(wchar_t* buffer, std::size_t size, const wchar_t* format, ...);
+
+// "%llu B", "%.0f KB", "%.1f MB" or "%.2f GB" with 1 KB = 1024 bytes.
+std::string FormatSize(std::uint64_t bytes);
+
+// printf into a std::string (no length limit), for building messages.
+std::string StringPrintf(const char* format, ...) BRISAL_PRINTF(1, 2);
+
+}  // namespace brisal

@@ -1,0 +1,99 @@
+#include "core/files.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "core/paths.h"
+#include "tests/support/temp_dir.h"
+
+namespace brisal {
+namespace {
+
+using testing::TempDir;
+
+TEST(FileInfo, ReportsSizeFolderAndAFileTimeOfNow) {
+  TempDir dir;
+  testing::WriteFile(dir.Sub("f"), "12345");
+  FileInfo info;
+  ASSERT_TRUE(GetFileInfo(dir.Sub("f"), info));
+  EXPECT_FALSE(info.is_directory);
+  EXPECT_EQ(info.size, 5u);
+  // FILETIME: 100 ns units since 1601. Now is about 11644473600 s after that epoch
+  // plus the Unix time.
+  auto unix_now = std::chrono::duration_cast<std::chrono::seconds>(
+                      std::chrono::system_clock::now().time_since_epoch())
+                      .count();
+  std::uint64_t expected = (static_cast<std::uint64_t>(unix_now) + 11644473600ULL) * 10000000ULL;
+  EXPECT_NEAR(static_cast<double>(info.mtime), static_cast<double>(expected), 600e7);
+
+  ASSERT_TRUE(GetFileInfo(dir.path(), info));
+  EXPECT_TRUE(info.is_directory);
+  EXPECT_FALSE(GetFileInfo(dir.Sub("missing"), info));
+  EXPECT_TRUE(FileExists(dir.Sub("f")));
+  EXPECT_FALSE(FileExists(dir.path()));
+}
+
+TEST(File, ReadWriteSeekTruncateAndReopenUnchanged) {
+  TempDir dir;
+  const std::string path = dir.Sub("part");
+  {
+    File f;
+    ASSERT_TRUE(f.Open(path, File::Mode::kReadWrite));
+    ASSERT_TRUE(f.WriteAll("hello world", 11));
+  }
+  File f;
+  ASSERT_TRUE(f.Open(path, File::Mode::kReadWrite));  // opened unchanged
+  std::uint64_t size = 0;
+  ASSERT_TRUE(f.Size(size));
+  EXPECT_EQ(size, 11u);
+  char buffer[16] = {};
+  EXPECT_EQ(f.Read(buffer, 5), 5);
+  EXPECT_EQ(std::string(buffer, 5), "hello");
+  ASSERT_TRUE(f.TruncateHere());
+  ASSERT_TRUE(f.WriteAll("!", 1));
+  ASSERT_TRUE(f.Sync());
+  ASSERT_TRUE(f.Seek(0));
+  EXPECT_EQ(f.Read(buffer, sizeof buffer), 6);
+  EXPECT_EQ(std::string(buffer, 6), "hello!");
+  EXPECT_EQ(f.Read(buffer, sizeof buffer), 0);
+
+  File moved(std::move(f));
+  EXPECT_TRUE(moved.IsOpen());
+  EXPECT_FALSE(f.IsOpen());  // NOLINT(bugprone-use-after-move): checks the move
+}
+
+TEST(File, OpenFailsOnFoldersAndMissingFiles) {
+  TempDir dir;
+  File f;
+  EXPECT_FALSE(f.Open(dir.Sub("missing"), File::Mode::kRead));
+  EXPECT_FALSE(f.Open(dir.path(), File::Mode::kRead));
+  EXPECT_FALSE(f.Open(dir.path(), File::Mode::kReadWrite));
+  EXPECT_FALSE(f.Open(dir.Sub("no/such/folder/x"), File::Mode::kReadWrite));
+}
+
+TEST(ReplaceFileAt, MovesOverTargetsIncludingReadOnlyOnes) {
+  TempDir dir;
+  testing::WriteFile(dir.Sub("new"), "new");
+  testing::WriteFile(dir.Sub("old"), "old");
+  EXPECT_EQ(ReplaceFileAt(dir.Sub("new"), dir.Sub("old")), ReplaceOutcome::kDone);
+  EXPECT_EQ(testing::ReadFile(dir.Sub("old")), "new");
+  EXPECT_FALSE(FileExists(dir.Sub("new")));
+
+  EXPECT_EQ(ReplaceFileAt(dir.Sub("missing"), dir.Sub("old")), ReplaceOutcome::kFailed);
+}
+
+TEST(Folders, CreateRemoveAndDelete) {
+  TempDir dir;
+  EXPECT_TRUE(CreateOneDirectory(dir.Sub("d")));
+  EXPECT_TRUE(CreateOneDirectory(dir.Sub("d")));
+  testing::WriteFile(dir.Sub("d/f"), "x");
+  EXPECT_FALSE(RemoveEmptyDirectory(dir.Sub("d")));
+  EXPECT_TRUE(DeleteFileAt(dir.Sub("d/f")));
+  EXPECT_FALSE(DeleteFileAt(dir.Sub("d/f")));
+  EXPECT_TRUE(RemoveEmptyDirectory(dir.Sub("d")));
+  EXPECT_FALSE(IsDirectory(dir.Sub("d")));
+}
+
+}  // namespace
+}  // namespace brisal

@@ -1,0 +1,72 @@
+#include "core/text.h"
+
+#include <gtest/gtest.h>
+
+namespace brisal {
+namespace {
+
+TEST(FormatSize, UnitsAndRoundingAtEveryBoundary) {
+  EXPECT_EQ(FormatSize(0), "0 B");
+  EXPECT_EQ(FormatSize(1023), "1023 B");
+  EXPECT_EQ(FormatSize(1024), "1 KB");
+  EXPECT_EQ(FormatSize(1536), "2 KB");
+  EXPECT_EQ(FormatSize(1048575), "1024 KB");
+  EXPECT_EQ(FormatSize(1048576), "1.0 MB");
+  EXPECT_EQ(FormatSize(1572864), "1.5 MB");
+  EXPECT_EQ(FormatSize(1073741823), "1024.0 MB");
+  EXPECT_EQ(FormatSize(1073741824), "1.00 GB");
+  EXPECT_EQ(FormatSize(5ULL * 1073741824ULL + 536870912ULL), "5.50 GB");
+}
+
+TEST(Utf8Wide, RoundTripsEveryPlane) {
+  const std::string text = "Espa\xC3\xB1ol \xE2\x80\xA6 \xC2\xB7 \xF0\x9F\x8E\xAE";  // ñ … · 🎮
+  std::wstring wide = Utf8ToWide(text);
+  EXPECT_EQ(WideToUtf8(wide), text);
+  EXPECT_EQ(wide.substr(0, 7), L"Espa\u00F1ol");
+  EXPECT_EQ(Utf8ToWide(""), L"");
+  EXPECT_EQ(WideToUtf8(L""), "");
+}
+
+TEST(Utf8Wide, InvalidInputIsReplacedNotRefused) {
+  std::wstring wide = Utf8ToWide("a\xFF" "b");
+  ASSERT_EQ(wide.size(), 3u);
+  EXPECT_EQ(wide[0], L'a');
+  EXPECT_EQ(wide[1], static_cast<wchar_t>(0xFFFD));
+  EXPECT_EQ(wide[2], L'b');
+  // A truncated sequence at the end.
+  EXPECT_EQ(WideToUtf8(Utf8ToWide("x\xE2\x80")).substr(0, 1), "x");
+}
+
+#ifdef _WIN32
+TEST(Utf8Wide, UnpairedSurrogateConvertsWithoutFailing) {
+  std::wstring lone = L"a";
+  lone.push_back(static_cast<wchar_t>(0xD800));
+  lone.push_back(L'b');
+  std::string utf8 = WideToUtf8(lone);
+  EXPECT_EQ(utf8, "a\xEF\xBF\xBD" "b");
+}
+#endif
+
+TEST(Format, NarrowCutsAndReportsTheFullLength) {
+  char buffer[8];
+  EXPECT_EQ(FormatNarrow(buffer, sizeof buffer, "%s", "0123456789"), 10);
+  EXPECT_STREQ(buffer, "0123456");
+  EXPECT_EQ(FormatNarrow(buffer, sizeof buffer, "%zu", static_cast<std::size_t>(42)), 2);
+  EXPECT_STREQ(buffer, "42");
+}
+
+TEST(Format, WideFailsWhenTheTextDoesNotFit) {
+  wchar_t buffer[8];
+  EXPECT_EQ(FormatWide(buffer, 8, L"%d", 1234), 4);
+  EXPECT_EQ(std::wstring(buffer), L"1234");
+  EXPECT_EQ(FormatWide(buffer, 8, L"%ls", L"0123456789"), -1);
+}
+
+TEST(Format, StringPrintfHasNoLengthLimit) {
+  std::string long_text(5000, 'x');
+  EXPECT_EQ(StringPrintf("[%s]", long_text.c_str()), "[" + long_text + "]");
+  EXPECT_EQ(StringPrintf("%llu", 18446744073709551615ULL), "18446744073709551615");
+}
+
+}  // namespace
+}  // namespace brisal
