@@ -1,0 +1,77 @@
+// The launcher's only way to the network: GET requests for paths below one base URL,
+// bodies streamed to a sink in chunks of at most 64 KiB. One client per thread.
+// Failures are reported with WinHTTP's error numbers on every platform, so
+// HttpErrorText gives the same sentence everywhere.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace brisal {
+
+struct HttpResult {
+  std::uint32_t status = 0;  // 0: no response
+  std::uint32_t error = 0;   // WinHTTP error number of the failed step; 0: none
+  bool aborted = false;      // a callback said stop, or the cancel flag was seen
+  bool has_content_length = false;
+  std::uint64_t content_length = 0;
+  std::string etag;          // exactly as sent, quotes included
+};
+
+// Called once, after the final response's headers and before any body byte;
+// returning false abandons the body.
+using ResponseCallback = std::function<bool(const HttpResult&)>;
+// Called per body chunk; returning false stops the transfer.
+using BodySink = std::function<bool(const char* data, std::uint32_t length)>;
+
+// WinHTTP error numbers shared by both backends.
+namespace http_error {
+inline constexpr std::uint32_t kTimeout = 12002;
+inline constexpr std::uint32_t kInternalError = 12004;
+inline constexpr std::uint32_t kNameNotResolved = 12007;
+inline constexpr std::uint32_t kOperationCancelled = 12017;
+inline constexpr std::uint32_t kIncorrectHandleState = 12019;
+inline constexpr std::uint32_t kCannotConnect = 12029;
+inline constexpr std::uint32_t kConnectionError = 12030;
+inline constexpr std::uint32_t kRedirectFailed = 12156;
+inline constexpr std::uint32_t kInvalidServerResponse = 12152;
+inline constexpr std::uint32_t kSecureCertDateInvalid = 12037;
+inline constexpr std::uint32_t kSecureCertCnInvalid = 12038;
+inline constexpr std::uint32_t kSecureInvalidCa = 12045;
+inline constexpr std::uint32_t kSecureInvalidCert = 12169;
+inline constexpr std::uint32_t kSecureFailure = 12175;
+}  // namespace http_error
+
+class HttpClient {
+ public:
+  HttpClient();
+  ~HttpClient();
+  HttpClient(const HttpClient&) = delete;
+  HttpClient& operator=(const HttpClient&) = delete;
+
+  // Prepares a connection to the base URL's host (no request is sent). False for a
+  // malformed URL or a scheme other than http/https.
+  bool Open(const std::string& base_url);
+
+  // `path` is relative to the base URL's path (no leading "/"), may carry "?query".
+  // `extra_headers`: complete lines, each ending in "\r\n". `cancel` may be null.
+  HttpResult Get(const std::string& path, const std::string& extra_headers,
+                 const ResponseCallback& on_response, const BodySink& on_data,
+                 const std::atomic<bool>* cancel);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The Spanish sentence for an error number (0: "Error desconocido").
+std::string HttpErrorText(std::uint32_t error);
+
+// The request target for `path`: `base_path` + the path proper percent-encoded
+// byte by byte (unreserved characters and "/" kept) + "?" + the query, unencoded.
+std::string BuildObjectName(const std::string& base_path, const std::string& path);
+
+}  // namespace brisal

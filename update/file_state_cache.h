@@ -1,0 +1,58 @@
+// .brisal_state.json in the install folder: for every file the launcher verified or
+// installed, the size and last-write time it had when its SHA-256 was known. A check
+// trusts the stored hash while size and time are unchanged.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+namespace brisal {
+
+struct FileState {
+  std::uint64_t size = 0;
+  std::uint64_t mtime = 0;  // FILETIME units
+  std::string sha256;
+};
+
+inline constexpr const char* kStateFileName = ".brisal_state.json";
+
+// Every member function takes `lock` itself, except the *Locked ones, which REQUIRE
+// the caller to hold lock() (the check holds it around lookup-hash-store; a download
+// around its store). Lock order: this lock may be held while taking the launcher
+// state's lock, never the reverse.
+class FileStateCache {
+ public:
+  std::mutex& lock() { return lock_; }
+
+  // Reads the install folder's state file once; a no-op until Reset.
+  void Load(const std::string& install_dir);
+  // Writes the whole cache; never creates the install folder.
+  void Save(const std::string& install_dir);
+
+  std::optional<FileState> Lookup(const std::string& path);
+  void Store(const std::string& path, const FileState& state);
+  void Erase(const std::string& path);
+  void SetRevision(const std::string& revision);
+  std::string Revision();
+  void Reset();
+  std::size_t Count();
+
+  std::optional<FileState> LookupLocked(const std::string& path) const;
+  void StoreLocked(const std::string& path, const FileState& state);
+  // Paths in iteration order, for the obsolete-file scan.
+  template <typename Fn>
+  void ForEachPathLocked(Fn&& fn) const {
+    for (const auto& [path, state] : entries_) fn(path);
+  }
+
+ private:
+  std::mutex lock_;
+  std::unordered_map<std::string, FileState> entries_;
+  std::string revision_;
+  bool loaded_ = false;
+};
+
+}  // namespace brisal
