@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace brisal::cli {
+
+// Exit statuses other tools rely on.
+inline constexpr int kExitUpToDate = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitOffline = 3;
+inline constexpr int kExitWorkPending = 4;
+inline constexpr int kExitInterrupted = 130;
+
+enum class EngineCommand { kCheck, kVerify, kUpdate };
+
+struct EngineOptions {
+  EngineCommand command = EngineCommand::kCheck;
+  std::string config_path;  // empty: config.json beside the executable
+  std::string install_dir;  // empty: the player's, else the configured or default one
+  bool json = false;
+};
+
+int RunEngineCommand(const EngineOptions& options);
+
+struct ManifestOptions {
+  std::string folder;
+  std::string revision;
+  bool has_revision = false;
+  std::string output;  // empty: standard output
+};
+
+int RunManifestCommand(const ManifestOptions& options);
+
+}  // namespace brisal::cli

@@ -1,0 +1,223 @@
+#include "ui/launcher_state.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <stdexcept>
+#include <thread>
+
+#include "core/paths.h"
+#include "tests/support/temp_dir.h"
+
+namespace brisal {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Waits for a condition that another thread makes true; fails after a generous limit
+// instead of hanging the suite.
+template <typename Predicate>
+bool Eventually(Predicate predicate) {
+  for (int i = 0; i < 1000; ++i) {
+    if (predicate()) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return predicate();
+}
+
+TEST(SetPhase, NotifiesOnlyWhenPhaseOrTextChange) {
+  LauncherState state;
+  SetPhase(state, UpdatePhase::kChecking, "");  // no notifier yet: state changes silently
+  EXPECT_EQ(CurrentPhase(state), UpdatePhase::kChecking);
+
+  std::atomic<int> posts{0};
+  state.notify = [&] { ++posts; };
+  SetPhase(state, UpdatePhase::kChecking, "");
+  EXPECT_EQ(posts.load(), 0);
+  SetPhase(state, UpdatePhase::kChecking, "otro texto");
+  EXPECT_EQ(posts.load(), 1);
+  EXPECT_EQ(StatusText(state), "otro texto");
+  SetPhase(state, UpdatePhase::kUpToDate, "otro texto");
+  EXPECT_EQ(posts.load(), 2);
+}
+
+TEST(SetPhase, OnlyConcludedPhasesSettle) {
+  LauncherState state;
+  SetPhase(state, UpdatePhase::kUpToDate, "");
+  for (UpdatePhase busy :
+       {UpdatePhase::kChecking, UpdatePhase::kVerifying, UpdatePhase::kDownloading}) {
+    SetPhase(state, busy, "");
+    EXPECT_EQ(state.settled_phase.load(), 6u);
+  }
+  SetPhase(state, UpdatePhase::kFailed, "x");
+  EXPECT_EQ(state.settled_phase.load(), 8u);
+}
+
+TEST(ApplyPendingSettings, ResetsOnlyWhatTheChangeInvalidates) {
+  LauncherState state;
+  JobSettings first{"http://a/", "m.json", "client/", "news.json", 3, "/games/a"};
+  HandOverSettings(state, first);
+  ApplyPendingSettings(state);
+  EXPECT_EQ(state.live.install_dir, "/games/a");
+
+  auto prime = [&] {
+    state.have_manifest = true;
+    state.manifest_etag = "\"e1\"";
+    state.cache.Store("a.bin", FileState{1, 2, std::string(64, 'a')});
+  };
+
+  prime();
+  JobSettings news_only = first;
+  news_only.news = "otras.json";
+  news_only.connections = 8;
+  HandOverSettings(state, news_only);
+  ApplyPendingSettings(state);
+  EXPECT_TRUE(state.have_manifest);
+  EXPECT_EQ(state.manifest_etag, "\"e1\"");
+  EXPECT_EQ(state.cache.Count(), 1u);
+  EXPECT_EQ(state.live.connections, 8);
+
+  JobSettings server = news_only;
+  server.base_url = "http://b/";
+  HandOverSettings(state, server);
+  ApplyPendingSettings(state);
+  EXPECT_FALSE(state.have_manifest);
+  EXPECT_EQ(state.manifest_etag, "");
+  EXPECT_EQ(state.cache.Count(), 1u);
+
+  prime();
+  JobSettings folder = server;
+  folder.install_dir = "/games/b";
+  HandOverSettings(state, folder);
+  ApplyPendingSettings(state);
+  EXPECT_FALSE(state.have_manifest);
+  EXPECT_EQ(state.cache.Count(), 0u);
+
+  // Nothing pending: nothing happens.
+  prime();
+  ApplyPendingSettings(state);
+  EXPECT_TRUE(state.have_manifest);
+}
+
+TEST(TakeSnapshot, ShowsTheLargestBusySlotClamped) {
+  LauncherState state;
+  EXPECT_EQ(TakeSnapshot(state).file_path, "");
+  auto fill = [&](int i, std::uint64_t size, std::uint64_t done, const char* path) {
+    state.slots[i].file_size.store(size);
+    state.slots[i].file_done.store(done);
+    std::lock_guard<std::mutex> guard(state.slots[i].lock);
+    state.slots[i].file_path = path;
+  };
+  fill(0, 10000000, 5, "a.bin");
+  fill(1, 50000000, 7, "b.bin");
+  fill(2, 50000000, 9, "c.bin");
+  state.bytes_total.store(110000000);
+  state.bytes_done.store(21);
+  ProgressSnapshot snapshot = TakeSnapshot(state);
+  EXPECT_EQ(snapshot.file_path, "b.bin");
+  EXPECT_EQ(snapshot.file_done, 7u);
+  EXPECT_EQ(snapshot.bytes_total, 110000000u);
+  EXPECT_EQ(snapshot.bytes_done, 21u);
+
+  fill(1, 50000000, 60000000, "b.bin");
+  EXPECT_EQ(TakeSnapshot(state).file_done, 50000000u);
+}
+
+class JobTest : public ::testing::Test {
+ protected:
+  void SetUp() override { OverrideDataFolder(dir_.path()); }
+  std::string LogText() { return testing::ReadFile(JoinPath(dir_.path(), "launcher.log")); }
+  testing::TempDir dir_;
+};
+
+TEST_F(JobTest, ExclusiveJobsNeverOverlapAndEachClearsCancel) {
+  LauncherState state;
+  std::atomic<int> running{0};
+  std::atomic<int> max_running{0};
+  std::atomic<int> finished{0};
+  std::atomic<int> saw_cancel{0};
+  constexpr int kJobs = 6;
+  for (int i = 0; i < kJobs; ++i) {
+    StartJob(state, true, [&] {
+      int now = ++running;
+      int seen = max_running.load();
+      while (now > seen && !max_running.compare_exchange_weak(seen, now)) {
+      }
+      if (state.cancel.load()) ++saw_cancel;
+      std::this_thread::sleep_for(5ms);
+      state.cancel.store(true);  // a cancel meant for this job only
+      --running;
+      ++finished;
+    });
+  }
+  ASSERT_TRUE(Eventually([&] { return finished.load() == kJobs; }));
+  EXPECT_EQ(max_running.load(), 1);
+  EXPECT_EQ(saw_cancel.load(), 0);
+}
+
+TEST_F(JobTest, ConcurrentJobRunsBesideAnExclusiveOne) {
+  LauncherState state;
+  std::mutex m;
+  std::condition_variable cv;
+  bool release = false;
+  std::atomic<bool> exclusive_done{false};
+  std::atomic<bool> concurrent_ran{false};
+  StartJob(state, true, [&] {
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait(lock, [&] { return release; });
+    exclusive_done = true;
+  });
+  StartJob(state, false, [&] { concurrent_ran = true; });
+  EXPECT_TRUE(Eventually([&] { return concurrent_ran.load(); }));
+  EXPECT_FALSE(exclusive_done.load());
+  {
+    std::lock_guard<std::mutex> lock(m);
+    release = true;
+  }
+  cv.notify_all();
+  EXPECT_TRUE(Eventually([&] { return exclusive_done.load(); }));
+}
+
+TEST_F(JobTest, EscapedExceptionsAreLoggedAndShownOnlyForExclusiveJobs) {
+  LauncherState state;
+  RunJobWrapped(state, false, [] { throw std::runtime_error("fallo de noticias"); });
+  EXPECT_EQ(CurrentPhase(state), UpdatePhase::kStarting);
+  EXPECT_NE(LogText().find("  excepcion en hilo: fallo de noticias\r\n"), std::string::npos);
+
+  RunJobWrapped(state, true, [] { throw std::runtime_error("roto"); });
+  EXPECT_EQ(CurrentPhase(state), UpdatePhase::kFailed);
+  EXPECT_EQ(StatusText(state), "Error interno: roto");
+
+  RunJobWrapped(state, true, [] { throw 42; });
+  EXPECT_EQ(StatusText(state), "Error interno inesperado");
+  EXPECT_NE(LogText().find("  excepcion desconocida en hilo\r\n"), std::string::npos);
+
+  // The job lock was released on the way out: the next exclusive job runs.
+  bool ran = false;
+  RunJobWrapped(state, true, [&] { ran = true; });
+  EXPECT_TRUE(ran);
+}
+
+TEST(CopyNews, CopiesUnderTheLockWhileAWriterReplacesTheList) {
+  LauncherState state;
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    for (int i = 0; i < 2000 && !stop; ++i) {
+      std::vector<NewsItem> items(static_cast<std::size_t>(i % 8 + 1), NewsItem{"t", "x", "", ""});
+      std::lock_guard<std::mutex> guard(state.state_lock);
+      state.news = std::move(items);
+    }
+  });
+  for (int i = 0; i < 2000; ++i) {
+    std::vector<NewsItem> copy = CopyNews(state);
+    ASSERT_LE(copy.size(), 8u);
+    for (const NewsItem& item : copy) ASSERT_EQ(item.title, "x");
+  }
+  stop = true;
+  writer.join();
+}
+
+}  // namespace
+}  // namespace brisal

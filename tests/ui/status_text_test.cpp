@@ -1,0 +1,54 @@
+#include "ui/status_text.h"
+
+#include <gtest/gtest.h>
+
+#include "ui/launcher_state.h"
+
+namespace brisal {
+namespace {
+
+TEST(StatusLine, EveryPhaseSaysWhatTheLauncherIsDoing) {
+  LauncherState state;
+  EXPECT_EQ(ComposeStatusLine(state, "").text, "Buscando actualizaciones…");
+
+  SetPhase(state, UpdatePhase::kVerifying, "");
+  state.files_done.store(12);
+  state.files_total.store(340);
+  EXPECT_EQ(ComposeStatusLine(state, "").text, "Verificando archivos… 12 / 340");
+
+  state.update_files.store(25);
+  state.update_bytes.store(1572864);
+  SetPhase(state, UpdatePhase::kNotInstalled, "");
+  EXPECT_EQ(ComposeStatusLine(state, "").text, "Cliente no instalado · 25 archivos (1.5 MB)");
+  SetPhase(state, UpdatePhase::kUpdateAvailable, "");
+  EXPECT_EQ(ComposeStatusLine(state, "").text, "Actualización disponible · 25 archivos (1.5 MB)");
+  state.update_files.store(0);
+  EXPECT_EQ(ComposeStatusLine(state, "").text,
+            "Actualización disponible · limpieza de archivos antiguos");
+
+  SetPhase(state, UpdatePhase::kDownloading, "");
+  EXPECT_EQ(ComposeStatusLine(state, "").text, "Descargando…");
+  state.slots[3].file_size.store(10);
+  {
+    std::lock_guard<std::mutex> guard(state.slots[3].lock);
+    state.slots[3].file_path = "data/mapa.pak";
+  }
+  EXPECT_EQ(ComposeStatusLine(state, "").text, "Descargando data/mapa.pak");
+
+  SetPhase(state, UpdatePhase::kUpToDate, "");
+  StatusLine ready = ComposeStatusLine(state, "");
+  EXPECT_EQ(ready.text, "Cliente actualizado. ¡Listo para jugar!");
+  EXPECT_FALSE(ready.highlighted);
+
+  SetPhase(state, UpdatePhase::kOffline, "Modo sin conexión · x");
+  StatusLine offline = ComposeStatusLine(state, "");
+  EXPECT_EQ(offline.text, "Modo sin conexión · x");
+  EXPECT_TRUE(offline.highlighted);
+
+  StatusLine notice = ComposeStatusLine(state, "No se encontró a.exe");
+  EXPECT_EQ(notice.text, "No se encontró a.exe");
+  EXPECT_TRUE(notice.highlighted);
+}
+
+}  // namespace
+}  // namespace brisal

@@ -1,0 +1,249 @@
+#include "update/update_job.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "core/files.h"
+#include "net/http_client.h"
+#include "tests/update/engine_fixture.h"
+
+namespace brisal::testing {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+class UpdateJobTest : public EngineTest {
+ protected:
+  void SetConnections(int n) {
+    settings_.connections = n;
+    HandOverSettings(state_, settings_);
+  }
+  std::vector<std::string> FileRequestOrder() {
+    std::vector<std::string> order;
+    for (const auto& request : server_.Requests()) {
+      const std::string prefix = "/brisal/client/";
+      if (request.target.rfind(prefix, 0) == 0) order.push_back(request.target.substr(prefix.size()));
+    }
+    return order;
+  }
+  int CountLines(const std::string& prefix) {
+    int n = 0;
+    for (const auto& line : LogLines()) n += line.rfind(prefix, 0) == 0 ? 1 : 0;
+    return n;
+  }
+  void ExpectInstalledExactly() {
+    // Hashes, not contents: a failure must not print megabytes of binary.
+    for (const auto& [path, content] : published_) {
+      EXPECT_EQ(Sha256Of(Installed(path)), Sha256Of(content)) << path;
+    }
+  }
+};
+
+TEST_F(UpdateJobTest, InstallsVerifiesRecordsTheRevisionAndSettles) {
+  std::map<std::string, std::string> client;
+  for (int i = 0; i < 20; ++i) client["data/f" + std::to_string(i)] = MakeContent(1000 * i, i);
+  client["Brisal Client_GL.exe"] = MakeContent(90000, 99);
+  Publish(client, "rev-7");
+  Check(false, false, /*auto_update=*/true);
+  EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+  ExpectInstalledExactly();
+  EXPECT_EQ(state_.bytes_done.load(), state_.bytes_total.load());
+  EXPECT_EQ(state_.files_done.load(), 21u);
+  EXPECT_EQ(state_.update_files.load(), 0u);
+  EXPECT_THAT(LogLines(), Contains("actualizacion completada (21 archivos)"));
+  auto saved = nlohmann::json::parse(Installed(".brisal_state.json"));
+  EXPECT_EQ(saved["revision"], "rev-7");
+  EXPECT_EQ(saved["files"].size(), 21u);
+
+  // Nothing left behind, and the next check trusts what was installed.
+  EXPECT_FALSE(FileExists(InstallPath("data/f3.bpart")));
+  Check();
+  EXPECT_EQ(Phase(), UpdatePhase::kUpToDate);
+}
+
+TEST_F(UpdateJobTest, DoesNothingOutsideTheInstallablePhases) {
+  Publish({{"a", "x"}});
+  Check();
+  SetPhase(state_, UpdatePhase::kUpToDate, "");
+  state_.bytes_total.store(123);
+  Update();
+  EXPECT_EQ(Phase(), UpdatePhase::kUpToDate);
+  EXPECT_EQ(state_.bytes_total.load(), 123u);
+  EXPECT_FALSE(FileExists(InstallPath("a")));
+}
+
+TEST_F(UpdateJobTest, OneWorkerTakesFilesLargestFirstKeepingTiesInPlanOrder) {
+  SetConnections(1);
+  Publish({{"a", MakeContent(10, 1)},
+           {"b", MakeContent(5000, 2)},
+           {"c", MakeContent(10, 3)},
+           {"d", MakeContent(70000, 4)},
+           {"e", MakeContent(10, 5)}});
+  Check();
+  const int connections_before = server_.Connections();
+  Update();
+  EXPECT_EQ(Phase(), UpdatePhase::kUpToDate);
+  EXPECT_THAT(FileRequestOrder(), ElementsAre("d", "b", "a", "c", "e"));
+  EXPECT_EQ(server_.Connections() - connections_before, 1);
+}
+
+TEST_F(UpdateJobTest, NeverMoreWorkersThanFiles) {
+  SetConnections(8);
+  Publish({{"a", "1"}, {"b", "22"}, {"c", "333"}});
+  Check();
+  const int connections_before = server_.Connections();
+  Update();
+  EXPECT_EQ(Phase(), UpdatePhase::kUpToDate);
+  EXPECT_EQ(server_.Connections() - connections_before, 3);
+}
+
+TEST_F(UpdateJobTest, AFileThatKeepsFailingIsRetriedThreeTimesThenFails) {
+  Publish({{"roto.pak", MakeContent(1000, 1)}, {"bien.pak", MakeContent(2000, 2)}});
+  server_.SetHandler("/brisal/client/roto.pak",
+                     [](const HttpTestRequest&) { return HttpTestResponse::WithStatus(500); });
+  Check();
+  auto start = std::chrono::steady_clock::now();
+  Update();
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(Phase(), UpdatePhase::kFailed);
+  EXPECT_EQ(Status(), "HTTP 500 al descargar roto.pak");
+  EXPECT_THAT(LogLines(), Contains("reintento 1 de roto.pak: HTTP 500 al descargar roto.pak"));
+  EXPECT_THAT(LogLines(), Contains("reintento 2 de roto.pak: HTTP 500 al descargar roto.pak"));
+  EXPECT_THAT(LogLines(), Contains("reintento 3 de roto.pak: HTTP 500 al descargar roto.pak"));
+  EXPECT_THAT(LogLines(), Contains("actualizacion fallida: HTTP 500 al descargar roto.pak"));
+  EXPECT_GE(elapsed, std::chrono::milliseconds(2100));  // 0.7 s + 1.4 s of waits
+  // The other worker's file still arrived and is recorded; the plan is untouched.
+  EXPECT_TRUE(Installed("bien.pak") == published_["bien.pak"]);
+  EXPECT_TRUE(state_.cache.Lookup("bien.pak"));
+  EXPECT_EQ(state_.update_files.load(), 2u);
+}
+
+TEST_F(UpdateJobTest, OnlyTheFirstOfTwoFailuresIsShown) {
+  SetConnections(2);
+  Publish({{"uno", MakeContent(100, 1)}, {"dos", MakeContent(100, 2)}});
+  server_.SetHandler("/brisal/client/uno",
+                     [](const HttpTestRequest&) { return HttpTestResponse::WithStatus(404); });
+  server_.SetHandler("/brisal/client/dos",
+                     [](const HttpTestRequest&) { return HttpTestResponse::WithStatus(403); });
+  Check();
+  Update();
+  EXPECT_EQ(Phase(), UpdatePhase::kFailed);
+  EXPECT_EQ(CountLines("actualizacion fallida: "), 1);
+  const std::string status = Status();
+  EXPECT_TRUE(status == "HTTP 404 al descargar uno" || status == "HTTP 403 al descargar dos")
+      << status;
+  EXPECT_THAT(LogLines(), Contains("actualizacion fallida: " + status));
+}
+
+TEST_F(UpdateJobTest, AFailedAttemptGivesBackExactlyTheBytesItCounted) {
+  SetConnections(1);
+  const std::string content = MakeContent(300000, 5);
+  Publish({{"grande.pak", content}});
+  std::vector<std::uint64_t> seen_at_request;
+  int calls = 0;
+  server_.SetHandler("/brisal/client/grande.pak", [&](const HttpTestRequest&) {
+    seen_at_request.push_back(state_.bytes_done.load());
+    HttpTestResponse response = HttpTestResponse::WithStatus(200, content);
+    if (++calls == 1) response.cut_after = 100000;
+    return response;
+  });
+  server_.SetIgnoreRange(false);
+  Check();
+  Update();
+  ASSERT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+  ASSERT_EQ(seen_at_request.size(), 2u);
+  EXPECT_EQ(seen_at_request[0], 0u);
+  // Attempt 2 counts its resumed prefix once: attempt 1's bytes were taken back.
+  EXPECT_EQ(seen_at_request[1], 100000u);
+  EXPECT_EQ(state_.bytes_done.load(), content.size());
+  EXPECT_EQ(CountLines("reintento 1 de grande.pak: "), 1);
+}
+
+TEST_F(UpdateJobTest, CancelStopsQuietlyAndChecksAfresh) {
+  SetConnections(2);
+  std::map<std::string, std::string> client;
+  for (int i = 0; i < 6; ++i) client["f" + std::to_string(i)] = MakeContent(200000, i);
+  Publish(client);
+  server_.SetHandler("/brisal/client/f3", [&](const HttpTestRequest&) {
+    HttpTestResponse response = HttpTestResponse::WithStatus(200, published_["f3"]);
+    response.stall_at = 1000;  // until released
+    state_.cancel.store(true);
+    return response;
+  });
+  Check();
+  Update();
+  server_.ReleaseStalls();
+  EXPECT_THAT(LogLines(), Contains("actualizacion cancelada"));
+  EXPECT_EQ(CountLines("actualizacion fallida"), 0);
+  EXPECT_FALSE(state_.cancel.load());
+  // The fresh check concluded the phase: some files are still missing.
+  EXPECT_TRUE(Phase() == UpdatePhase::kUpdateAvailable || Phase() == UpdatePhase::kNotInstalled);
+  EXPECT_GE(CountLines("comprobacion: "), 2);
+}
+
+TEST_F(UpdateJobTest, StateFileIsSavedEvery150FinishedFiles) {
+  SetConnections(1);
+  std::map<std::string, std::string> client;
+  // Sizes fall with the index, so the one worker takes them in index order.
+  for (int i = 0; i < 151; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "f%03d", i);
+    client[name] = MakeContent(static_cast<std::size_t>(200 - i), i);
+  }
+  Publish(client);
+  std::string at_149;
+  std::string at_150;
+  server_.SetHandler("/brisal/client/f149", [&](const HttpTestRequest&) {
+    at_149 = Installed(".brisal_state.json");
+    return HttpTestResponse::WithStatus(200, published_["f149"]);
+  });
+  server_.SetHandler("/brisal/client/f150", [&](const HttpTestRequest&) {
+    at_150 = Installed(".brisal_state.json");
+    return HttpTestResponse::WithStatus(200, published_["f150"]);
+  });
+  Check();
+  Update();
+  ASSERT_EQ(Phase(), UpdatePhase::kUpToDate);
+  EXPECT_EQ(at_149, "<missing>");
+  ASSERT_NE(at_150, "<missing>");
+  EXPECT_EQ(nlohmann::json::parse(at_150)["files"].size(), 150u);
+}
+
+TEST_F(UpdateJobTest, DeletionsRemoveEmptiedFoldersButNeverTheInstallFolder) {
+  Publish({{"data/old/sub/x.bin", "x"}, {"data/keep.bin", "k"}, {"top.bin", "t"}});
+  Check(false, false, true);
+  ASSERT_EQ(Phase(), UpdatePhase::kUpToDate);
+
+  Publish({{"data/keep.bin", "k"}}, "r2", "\"m2\"");
+  Check();
+  ASSERT_EQ(Phase(), UpdatePhase::kUpdateAvailable);
+  Update();
+  EXPECT_EQ(Phase(), UpdatePhase::kUpToDate);
+  EXPECT_FALSE(FileExists(InstallPath("data/old/sub/x.bin")));
+  EXPECT_FALSE(IsDirectory(InstallPath("data/old")));
+  EXPECT_TRUE(IsDirectory(InstallPath("data")));
+  EXPECT_FALSE(FileExists(InstallPath("top.bin")));
+  EXPECT_TRUE(IsDirectory(install_.path()));
+  EXPECT_FALSE(state_.cache.Lookup("top.bin"));
+  EXPECT_THAT(LogLines(), Contains("actualizacion completada (0 archivos)"));
+}
+
+TEST_F(UpdateJobTest, UncreatableInstallFolderFailsWithItsSentence) {
+  Publish({{"a", "x"}});
+  WriteFile(install_.Sub("file"), "not a folder");
+  settings_.install_dir = install_.Sub("file/inside");
+  HandOverSettings(state_, settings_);
+  Check();
+  ASSERT_EQ(Phase(), UpdatePhase::kNotInstalled);
+  Update();
+  EXPECT_EQ(Phase(), UpdatePhase::kFailed);
+  EXPECT_EQ(Status(), "No se pudo crear la carpeta de instalación. Elige otra carpeta.");
+}
+
+}  // namespace
+}  // namespace brisal::testing

@@ -1,0 +1,43 @@
+#include "ui/status_text.h"
+
+#include "core/text.h"
+#include "ui/launcher_state.h"
+
+namespace brisal {
+
+StatusLine ComposeStatusLine(LauncherState& state, const std::string& notice) {
+  if (!notice.empty()) return {notice, true};
+  switch (CurrentPhase(state)) {
+    case UpdatePhase::kStarting:
+    case UpdatePhase::kChecking:
+      return {"Buscando actualizaciones…", false};
+    case UpdatePhase::kVerifying:
+      return {StringPrintf("Verificando archivos… %u / %u", state.files_done.load(),
+                           state.files_total.load()),
+              false};
+    case UpdatePhase::kNotInstalled:
+      return {StringPrintf("Cliente no instalado · %u archivos (%s)", state.update_files.load(),
+                           FormatSize(state.update_bytes.load()).c_str()),
+              false};
+    case UpdatePhase::kUpdateAvailable:
+      if (state.update_files.load() == 0) {
+        return {"Actualización disponible · limpieza de archivos antiguos", false};
+      }
+      return {StringPrintf("Actualización disponible · %u archivos (%s)",
+                           state.update_files.load(), FormatSize(state.update_bytes.load()).c_str()),
+              false};
+    case UpdatePhase::kDownloading: {
+      ProgressSnapshot snapshot = TakeSnapshot(state);
+      if (snapshot.file_path.empty()) return {"Descargando…", false};
+      return {"Descargando " + snapshot.file_path, false};
+    }
+    case UpdatePhase::kUpToDate:
+      return {"Cliente actualizado. ¡Listo para jugar!", false};
+    case UpdatePhase::kOffline:
+    case UpdatePhase::kFailed:
+      return {StatusText(state), true};
+  }
+  return {"", false};
+}
+
+}  // namespace brisal

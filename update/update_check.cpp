@@ -1,0 +1,222 @@
+#include "update/update_check.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "core/files.h"
+#include "core/log.h"
+#include "core/paths.h"
+#include "net/http_client.h"
+#include "ui/launcher_state.h"
+#include "update/manifest.h"
+#include "update/sha256.h"
+#include "update/update_job.h"
+
+namespace brisal {
+
+namespace {
+
+const char* const kBadBaseUrl = "La dirección del servidor no es válida (base_url en config.json)";
+
+std::string AsciiLower(std::string text) {
+  for (char& c : text)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+void ReturnToSettled(LauncherState& state, bool quiet) {
+  if (!quiet) SetPhase(state, static_cast<UpdatePhase>(state.settled_phase.load()), "");
+}
+
+// The comparison's outcome, published only when the whole pass completes.
+struct Comparison {
+  std::vector<ManifestEntry> download;
+  std::vector<std::string> remove;
+  std::uint64_t bytes = 0;
+  std::uint32_t intact = 0;
+  bool rehashed = false;
+};
+
+// Compares every manifest entry with the install folder. False when cancelled.
+bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Comparison& out) {
+  const Manifest& manifest = state.last_manifest;
+  const std::string& install_dir = state.live.install_dir;
+  FileStateCache& cache = state.cache;
+  const auto count = static_cast<std::uint32_t>(manifest.files.size());
+  state.files_total.store(count);
+
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const ManifestEntry& entry = manifest.files[i];
+    if (state.cancel.load()) {
+      ReturnToSettled(state, quiet);
+      return false;
+    }
+    state.files_done.store(i);
+    const std::string local = JoinPath(install_dir, ManifestPathToNative(entry.path));
+    FileInfo info;
+    bool intact = false;
+    if (GetFileInfo(local, info) && !info.is_directory && info.size == entry.size) {
+      std::lock_guard<std::mutex> guard(cache.lock());
+      auto known = cache.LookupLocked(entry.path);
+      if (!verify_all && known && known->size == info.size && known->mtime == info.mtime) {
+        intact = known->sha256 == entry.sha256;
+      } else {
+        std::string hex;
+        if (HashFile(local, hex, &state.cancel)) {
+          intact = hex == entry.sha256;
+          cache.StoreLocked(entry.path, FileState{info.size, info.mtime, hex});
+          out.rehashed = true;
+        } else if (state.cancel.load()) {
+          ReturnToSettled(state, quiet);  // cache lock, then state lock: the allowed order
+          return false;
+        }
+      }
+    }
+    if (intact) {
+      ++out.intact;
+    } else {
+      out.download.push_back(entry);
+      out.bytes += entry.size;
+    }
+  }
+  state.files_done.store(count);
+
+  // Only files the launcher itself recorded are ever deleted. A recorded path that
+  // the manifest still lists in another letter case names the same file on
+  // case-insensitive file systems, so it is never put up for deletion.
+  std::unordered_set<std::string> listed;
+  std::unordered_set<std::string> listed_folded;
+  listed.reserve(manifest.files.size());
+  listed_folded.reserve(manifest.files.size());
+  for (const ManifestEntry& entry : manifest.files) {
+    listed.insert(entry.path);
+    listed_folded.insert(AsciiLower(entry.path));
+  }
+  std::lock_guard<std::mutex> guard(cache.lock());
+  cache.ForEachPathLocked([&](const std::string& path) {
+    if (listed.count(path) == 0 && listed_folded.count(AsciiLower(path)) == 0) {
+      out.remove.push_back(path);
+    }
+  });
+  return true;
+}
+
+}  // namespace
+
+void RunUpdateCheck(LauncherState& state, bool verify_all, bool quiet, bool auto_update) {
+  const auto start_phase = static_cast<UpdatePhase>(state.phase.load());
+  if (!quiet) {
+    SetPhase(state, verify_all ? UpdatePhase::kVerifying : UpdatePhase::kChecking, "");
+  }
+  state.files_total.store(0);
+  state.files_done.store(0);
+
+  state.cache.Load(state.live.install_dir);
+  const bool installed_before = state.cache.Count() > 0;
+
+  HttpClient client;
+  const bool opened = client.Open(state.live.base_url);
+  HttpResult result;
+  std::string body;
+  if (opened) {
+    std::string headers = "Cache-Control: no-cache\r\n";
+    if (state.have_manifest && !verify_all && !state.manifest_etag.empty()) {
+      headers += "If-None-Match: " + state.manifest_etag + "\r\n";
+    }
+    result = client.Get(
+        state.live.manifest, headers, nullptr,
+        [&body](const char* data, std::uint32_t length) {
+          body.append(data, length);
+          return body.size() < kManifestBodyCap;
+        },
+        &state.cancel);
+  }
+
+  if (state.cancel.load()) {
+    ReturnToSettled(state, quiet);
+    return;
+  }
+
+  const bool fresh = opened && result.status == 200 && result.error == 0;
+  const bool not_modified = opened && result.status == 304 && state.have_manifest;
+  if (not_modified && quiet) return;
+
+  if (!fresh && !not_modified) {
+    std::string message;
+    if (!opened) {
+      message = kBadBaseUrl;
+    } else if (result.status == 0 || result.status == 200) {
+      message = HttpErrorText(result.error);
+    } else {
+      message = "El servidor respondió HTTP " + std::to_string(result.status) + " al pedir " +
+                state.live.manifest;
+    }
+    Log("manifiesto: %s", message.c_str());
+    if (installed_before) {
+      if (!(quiet && start_phase != UpdatePhase::kUpToDate &&
+            start_phase != UpdatePhase::kOffline)) {
+        SetPhase(state, UpdatePhase::kOffline, "Modo sin conexión · " + message);
+      }
+    } else if (!quiet) {
+      SetPhase(state, UpdatePhase::kFailed, message);
+    }
+    return;
+  }
+
+  if (fresh) {
+    Manifest parsed;
+    std::string error;
+    if (!ParseManifest(body, parsed, error)) {
+      Log("manifiesto invalido: %s", error.c_str());
+      if (!(quiet && start_phase != UpdatePhase::kStarting)) {
+        SetPhase(state, UpdatePhase::kFailed, error);
+      }
+      return;
+    }
+    state.last_manifest = std::move(parsed);
+    state.manifest_etag = result.etag;
+    state.have_manifest = true;
+  }
+  body.clear();
+  body.shrink_to_fit();
+
+  Comparison comparison;
+  if (!CompareWithFolder(state, verify_all, quiet, comparison)) return;
+
+  state.update_files.store(static_cast<std::uint32_t>(comparison.download.size()));
+  state.update_bytes.store(comparison.bytes);
+  const std::size_t download_count = comparison.download.size();
+  const std::size_t delete_count = comparison.remove.size();
+  state.to_download = std::move(comparison.download);
+  state.to_delete = std::move(comparison.remove);
+
+  if (comparison.rehashed) state.cache.Save(state.live.install_dir);
+
+  UpdatePhase phase;
+  if (comparison.intact == 0) {
+    phase = UpdatePhase::kNotInstalled;
+  } else if (download_count == 0 && delete_count == 0) {
+    phase = UpdatePhase::kUpToDate;
+    state.bytes_total.store(0);
+    state.bytes_done.store(0);
+  } else {
+    phase = UpdatePhase::kUpdateAvailable;
+  }
+  Log("comprobacion: %u archivos en el manifiesto, %zu por descargar (%llu bytes), %zu por "
+      "borrar -> fase %d",
+      static_cast<unsigned>(state.last_manifest.files.size()), download_count,
+      static_cast<unsigned long long>(state.update_bytes.load()), delete_count,
+      static_cast<int>(phase));
+  SetPhase(state, phase, "");
+
+  if (auto_update &&
+      (phase == UpdatePhase::kNotInstalled || phase == UpdatePhase::kUpdateAvailable) &&
+      !state.cancel.load()) {
+    RunUpdateJob(state);
+  }
+}
+
+}  // namespace brisal
