@@ -1,0 +1,153 @@
+// brisal-cli as other tools see it: its exit statuses, its last JSON line, its texts.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "core/files.h"
+#include "tests/update/engine_fixture.h"
+
+#ifdef _WIN32
+#define popen _popen
+#define pclose _pclose
+#else
+#include <sys/wait.h>
+#endif
+
+namespace brisal::testing {
+namespace {
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  std::vector<std::string> lines;
+};
+
+class CliTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    WriteFile(config_.Sub("config.json"),
+              nlohmann::json({{"base_url", server_.Url("/brisal/")},
+                              {"manifest", "manifest.json"},
+                              {"files_path", "client/"},
+                              {"connections", 4}})
+                  .dump());
+  }
+
+  CliRun Cli(const std::string& args) {
+    std::string command;
+#ifndef _WIN32
+    command = "XDG_DATA_HOME='" + data_.path() + "' ";
+#endif
+    command += "\"" + std::string(BRISAL_CLI_PATH) + "\" " + args + " 2>&1";
+    CliRun run;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return run;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+    int raw = pclose(pipe);
+#ifdef _WIN32
+    run.status = raw;
+#else
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+#endif
+    std::size_t start = 0;
+    while (start < run.out.size()) {
+      std::size_t end = run.out.find('\n', start);
+      if (end == std::string::npos) end = run.out.size();
+      std::string line = run.out.substr(start, end - start);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      run.lines.push_back(line);
+      start = end + 1;
+    }
+    return run;
+  }
+
+  std::string Engine(const std::string& command) {
+    return command + " --config \"" + config_.Sub("config.json") + "\" --install-dir \"" +
+           install_.path() + "\"";
+  }
+
+  TempDir config_;
+};
+
+TEST_F(CliTest, CheckUpdateAndVerifyReportPhasesAndExitStatuses) {
+  Publish({{"a.bin", MakeContent(5000, 1)}, {"sub/b.bin", MakeContent(70000, 2)}}, "rev-3");
+
+  CliRun check = Cli(Engine("check") + " --json");
+  EXPECT_EQ(check.status, 4) << check.out;
+  EXPECT_THAT(check.lines, ::testing::Contains("Buscando actualizaciones…"));
+  EXPECT_THAT(check.lines, ::testing::Contains("Cliente no instalado · 2 archivos (73 KB)"));
+  auto summary = nlohmann::json::parse(check.lines.back());
+  EXPECT_EQ(summary["phase"], 3);
+  EXPECT_EQ(summary["files_to_download"], 2);
+  EXPECT_EQ(summary["bytes_to_download"], 75000);
+  EXPECT_EQ(summary["files_to_delete"], 0);
+  EXPECT_EQ(summary["revision"], "rev-3");
+  EXPECT_EQ(summary["status"], "Cliente no instalado · 2 archivos (73 KB)");
+
+  CliRun update = Cli(Engine("update"));
+  EXPECT_EQ(update.status, 0) << update.out;
+  EXPECT_THAT(update.lines, ::testing::Contains("Descargando…"));
+  EXPECT_EQ(update.lines.back(), "Cliente actualizado. ¡Listo para jugar!");
+  EXPECT_TRUE(Installed("sub/b.bin") == published_["sub/b.bin"]);
+
+  CliRun verify = Cli(Engine("verify") + " --json");
+  EXPECT_EQ(verify.status, 0) << verify.out;
+  EXPECT_EQ(nlohmann::json::parse(verify.lines.back())["phase"], 6);
+}
+
+TEST_F(CliTest, OfflineFailedAndUsageStatuses) {
+  Publish({{"a.bin", "a"}});
+  server_.SetHandler("/brisal/manifest.json",
+                     [](const HttpTestRequest&) { return HttpTestResponse::WithStatus(500); });
+  CliRun failed = Cli(Engine("check"));
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.lines.back(), "El servidor respondió HTTP 500 al pedir manifest.json");
+
+  Install(".brisal_state.json",
+          R"({"files":{"a.bin":[1,1,"x"]},"revision":""})");
+  CliRun offline = Cli(Engine("check"));
+  EXPECT_EQ(offline.status, 3);
+  EXPECT_EQ(offline.lines.back(),
+            "Modo sin conexión · El servidor respondió HTTP 500 al pedir manifest.json");
+
+  EXPECT_EQ(Cli("").status, 2);
+  EXPECT_EQ(Cli("bogus").status, 2);
+  EXPECT_EQ(Cli("check --frobnicate").status, 2);
+  EXPECT_EQ(Cli("check --config").status, 2);
+  EXPECT_EQ(Cli("manifest").status, 2);
+}
+
+TEST_F(CliTest, ManifestDescribesAFolderTheLauncherCanInstall) {
+  TempDir published;
+  WriteFile(published.Sub("z.bin"), MakeContent(300000, 1));
+  WriteFile(published.Sub("data/a b.txt"), "hola");
+  WriteFile(published.Sub("data/vacio"), "");
+  WriteFile(published.Sub("data/x.bin.bpart"), "partial");
+  WriteFile(published.Sub("data/y.tmp"), "temporary");
+  CliRun run = Cli("manifest \"" + published.path() + "\" --revision r9 --output \"" +
+                published.Sub("m.json") + "\"");
+  ASSERT_EQ(run.status, 0) << run.out;
+  std::string text = ReadFile(published.Sub("m.json"));
+  Manifest manifest;
+  std::string error;
+  ASSERT_TRUE(ParseManifest(text, manifest, error)) << error;
+  EXPECT_EQ(manifest.revision, "r9");
+  ASSERT_EQ(manifest.files.size(), 3u);
+  EXPECT_EQ(manifest.files[0].path, "data/a b.txt");
+  EXPECT_EQ(manifest.files[0].sha256, Sha256Of("hola"));
+  EXPECT_EQ(manifest.files[1].path, "data/vacio");
+  EXPECT_EQ(manifest.files[2].path, "z.bin");
+  EXPECT_EQ(manifest.files[2].size, 300000u);
+
+  WriteFile(published.Sub("bad name."), "x");
+  CliRun refused = Cli("manifest \"" + published.path() + "\"");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_THAT(refused.out, ::testing::HasSubstr("bad name."));
+}
+
+}  // namespace
+}  // namespace brisal::testing
