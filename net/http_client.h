@@ -18,7 +18,7 @@ struct HttpResult {
   bool aborted = false;      // a callback said stop, or the cancel flag was seen
   bool has_content_length = false;
   std::uint64_t content_length = 0;
-  std::string etag;          // exactly as sent, quotes included
+  std::string etag;  // exactly as sent, quotes included
 };
 
 // Called once, after the final response's headers and before any body byte;
@@ -31,6 +31,7 @@ using BodySink = std::function<bool(const char* data, std::uint32_t length)>;
 namespace http_error {
 inline constexpr std::uint32_t kTimeout = 12002;
 inline constexpr std::uint32_t kInternalError = 12004;
+inline constexpr std::uint32_t kInvalidUrl = 12005;
 inline constexpr std::uint32_t kNameNotResolved = 12007;
 inline constexpr std::uint32_t kOperationCancelled = 12017;
 inline constexpr std::uint32_t kIncorrectHandleState = 12019;

@@ -1,0 +1,69 @@
+# Shared by the benchmark and demo scripts: a free port, an nginx serving a folder
+# on 127.0.0.1 (Range, ETag and 304 as a real web server does them), timing.
+
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# start_nginx ROOT WORKDIR: serves ROOT at http://127.0.0.1:$NGINX_PORT/ until
+# stop_nginx. Runs as the calling user, one process, logs in WORKDIR.
+start_nginx() {
+  local root="$1" work="$2"
+  mkdir -p "$work"
+  NGINX_PORT="$(free_port)"
+  NGINX_WORK="$work"
+  cat >"$work/nginx.conf" <<CONF
+daemon on;
+master_process off;
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/error.log;
+events { worker_connections 256; }
+http {
+  access_log $work/access.log;
+  client_body_temp_path $work/body;
+  proxy_temp_path $work/proxy;
+  fastcgi_temp_path $work/fastcgi;
+  uwsgi_temp_path $work/uwsgi;
+  scgi_temp_path $work/scgi;
+  sendfile on;
+  tcp_nopush on;
+  keepalive_requests 100000;
+  default_type application/octet-stream;
+  types { application/json json; }
+  server {
+    listen 127.0.0.1:$NGINX_PORT;
+    root $root;
+  }
+}
+CONF
+  nginx -c "$work/nginx.conf" -p "$work" -e "$work/error.log"
+  for _ in $(seq 50); do
+    curl -s -o /dev/null "http://127.0.0.1:$NGINX_PORT/" && return 0
+    sleep 0.1
+  done
+  echo "nginx did not start; see $work/error.log" >&2
+  return 1
+}
+
+stop_nginx() {
+  if [ -n "${NGINX_WORK:-}" ] && [ -f "$NGINX_WORK/nginx.pid" ]; then
+    kill "$(cat "$NGINX_WORK/nginx.pid")" 2>/dev/null || true
+  fi
+}
+
+# Bytes nginx sent in response bodies so far.
+nginx_body_bytes() {
+  awk '{ s += $10 } END { print s + 0 }' "$NGINX_WORK/access.log"
+}
+
+# seconds_of CMD...: wall time of one run, in seconds with milliseconds.
+seconds_of() {
+  local start end
+  start=$(date +%s.%N)
+  "$@" >/dev/null 2>&1
+  local rc=$?
+  end=$(date +%s.%N)
+  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
+  return $rc
+}
