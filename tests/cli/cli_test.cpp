@@ -24,6 +24,12 @@ struct CliRun {
   std::vector<std::string> lines;
 };
 
+// build/<preset>/tests/cli/cli_tests -> build/<preset>/cli/brisal-cli: found from our
+// own folder, so the Windows build under Wine gets a path it understands.
+std::string CliPath() {
+  return JoinPath(JoinPath(ParentPath(ParentPath(ExeFolder())), "cli"), BRISAL_CLI_NAME);
+}
+
 class CliTest : public EngineTest {
  protected:
   void SetUp() override {
@@ -40,7 +46,11 @@ class CliTest : public EngineTest {
 #ifndef _WIN32
     command = "XDG_DATA_HOME='" + data_.path() + "' ";
 #endif
-    command += "\"" + std::string(BRISAL_CLI_PATH) + "\" " + args + " 2>&1";
+    command.append("\"").append(CliPath()).append("\" ").append(args).append(" 2>&1");
+#ifdef _WIN32
+    // cmd.exe drops the first and the last quote of a line that starts with one.
+    command = "\"" + command + "\"";
+#endif
     CliRun run;
     std::FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return run;
@@ -143,10 +153,14 @@ TEST_F(CliTest, ManifestDescribesAFolderTheLauncherCanInstall) {
   EXPECT_EQ(manifest.files[2].path, "z.bin");
   EXPECT_EQ(manifest.files[2].size, 300000u);
 
+#ifndef _WIN32
+  // Windows cannot even create such a name; elsewhere the launcher could never
+  // install it, so it must not be published.
   WriteFile(published.Sub("bad name."), "x");
   CliRun refused = Cli("manifest \"" + published.path() + "\"");
   EXPECT_EQ(refused.status, 1);
   EXPECT_THAT(refused.out, ::testing::HasSubstr("bad name."));
+#endif
 }
 
 }  // namespace

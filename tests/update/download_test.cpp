@@ -230,7 +230,8 @@ TEST_F(DownloadTest, CancelDuringTheBodyKeepsWhatArrived) {
     return response;
   });
   std::thread canceller([this] {
-    while (state_.slots[0].file_done.load() < 65536) std::this_thread::yield();
+    while (state_.slots[0].file_done.load() < 65536)
+      std::this_thread::yield();
     state_.cancel.store(true);
   });
   EXPECT_FALSE(Attempt("mapa.pak"));

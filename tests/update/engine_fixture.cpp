@@ -59,8 +59,7 @@ Manifest EngineTest::Publish(const std::map<std::string, std::string>& files,
 }
 
 void EngineTest::Check(bool verify_all, bool quiet, bool auto_update) {
-  RunJobWrapped(state_, true,
-                [&] { RunUpdateCheck(state_, verify_all, quiet, auto_update); });
+  RunJobWrapped(state_, true, [&] { RunUpdateCheck(state_, verify_all, quiet, auto_update); });
 }
 
 void EngineTest::Update() {

@@ -78,10 +78,14 @@ void ReplaceBlocker::Release() {
   active_ = false;
 }
 
-void MakeReadOnly(const std::string& path) { ::chmod(path.c_str(), 0444); }
+void MakeReadOnly(const std::string& path) {
+  ::chmod(path.c_str(), 0444);
+}
 
 #endif
 
-ReplaceBlocker::~ReplaceBlocker() { Release(); }
+ReplaceBlocker::~ReplaceBlocker() {
+  Release();
+}
 
 }  // namespace brisal::testing

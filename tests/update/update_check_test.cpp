@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core/files.h"
+#include "core/text.h"
 #include "tests/update/engine_fixture.h"
 #include "update/update_check.h"
 
@@ -18,7 +19,9 @@ using ::testing::HasSubstr;
 
 namespace fs = std::filesystem;
 
-fs::path FsPath(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+fs::path FsPath(const std::string& utf8) {
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
 
 // Moves a file's last-write time without touching its bytes.
 void ShiftWriteTime(const std::string& path, std::chrono::seconds by) {
@@ -28,7 +31,8 @@ void ShiftWriteTime(const std::string& path, std::chrono::seconds by) {
 class UpdateCheckTest : public EngineTest {
  protected:
   void InstallAll() {
-    for (const auto& [path, content] : published_) Install(path, content);
+    for (const auto& [path, content] : published_)
+      Install(path, content);
   }
   std::map<std::string, std::string> Client() {
     return {{"Brisal Client_GL.exe", MakeContent(3000, 1)},
@@ -61,10 +65,14 @@ TEST_F(UpdateCheckTest, UnchangedInstallIsTrustedWithoutReadingContent) {
   EXPECT_TRUE(FileExists(InstallPath(".brisal_state.json")));
 
   // Same size, same last-write time, different bytes: only a check that reads
-  // content could notice. The cache must be trusted instead.
+  // content could notice. The cache must be trusted instead. (The time is set through
+  // the same call both times, so both land on the same file-system granularity.)
+  const auto stamp = fs::last_write_time(FsPath(InstallPath("data/mapa.pak"))) - std::chrono::hours(1);
+  fs::last_write_time(FsPath(InstallPath("data/mapa.pak")), stamp);
+  Check();
+  ASSERT_EQ(Phase(), UpdatePhase::kUpToDate);
   FileInfo before;
   ASSERT_TRUE(GetFileInfo(InstallPath("data/mapa.pak"), before));
-  auto stamp = fs::last_write_time(FsPath(InstallPath("data/mapa.pak")));
   Install("data/mapa.pak", MakeContent(70000, 99));
   fs::last_write_time(FsPath(InstallPath("data/mapa.pak")), stamp);
   FileInfo after;
@@ -197,7 +205,8 @@ TEST_F(UpdateCheckTest, RefusedAndInvalidManifestsFailWithTheirSentence) {
   });
   Check();
   EXPECT_EQ(Status(), "El servidor devolvió un manifiesto inválido");
-  EXPECT_THAT(LogLines(), Contains("manifiesto invalido: El servidor devolvió un manifiesto inválido"));
+  EXPECT_THAT(LogLines(),
+              Contains("manifiesto invalido: El servidor devolvió un manifiesto inválido"));
 
   UseBaseUrl("ftp://127.0.0.1/brisal/");
   Check();
@@ -230,9 +239,11 @@ TEST_F(UpdateCheckTest, NotModifiedManifestIsReusedOrIgnoredWhenQuiet) {
 
 TEST_F(UpdateCheckTest, CancelDuringAVerificationReturnsToTheSettledPhase) {
   std::map<std::string, std::string> client;
-  for (int i = 0; i < 40; ++i) client["f" + std::to_string(i)] = MakeContent(400000, i);
+  for (int i = 0; i < 40; ++i)
+    client[StringPrintf("f%d", i)] = MakeContent(400000, i);
   Publish(client);
-  for (const auto& [path, content] : client) Install(path, content);
+  for (const auto& [path, content] : client)
+    Install(path, content);
   Check();
   ASSERT_EQ(Phase(), UpdatePhase::kUpToDate);
   const std::size_t lines_before = LogLines().size();

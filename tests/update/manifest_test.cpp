@@ -1,0 +1,255 @@
+#include "update/manifest.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace brisal {
+namespace {
+
+const std::string kHashA(64, 'a');
+const std::string kHashB = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+
+const std::string kInvalid = "El servidor devolvió un manifiesto inválido";
+const std::string kMalformed = "El manifiesto tiene una entrada con formato incorrecto";
+const std::string kUnsafe = "El manifiesto contiene una ruta no permitida: ";
+const std::string kBadHash = "El manifiesto tiene un hash inválido para ";
+const std::string kEmpty = "El manifiesto no contiene archivos (¿carpeta client vacía?)";
+
+// One element of "files". Path and hash are escaped as JSON; the size is written
+// exactly as given, so literal forms such as 1e3 or -1 reach the parser unchanged.
+std::string Entry(const std::string& path, const std::string& size_literal,
+                  const std::string& hash) {
+  return R"({"path":)" + nlohmann::json(path).dump() + R"(,"size":)" + size_literal +
+         R"(,"sha256":)" + nlohmann::json(hash).dump() + "}";
+}
+
+std::string Doc(const std::vector<std::string>& entries) {
+  std::string files;
+  for (const auto& entry : entries)
+    files += (files.empty() ? "" : ",") + entry;
+  return R"({"revision":"r1","files":[)" + files + "]}";
+}
+
+// Parses a body expected to fail and returns the sentence.
+std::string FailureOf(const std::string& body) {
+  Manifest manifest;
+  std::string error;
+  EXPECT_FALSE(ParseManifest(body, manifest, error)) << body;
+  return error;
+}
+
+TEST(ParseManifest, KeepsEntriesInDocumentOrderWithDuplicatesAndIgnoresExtraKeys) {
+  const std::string body = R"({"revision":"2024-05-01","extra":{"x":1},"files":[)" +
+                           Entry("data/b.bin", "7", kHashA) + "," + R"({"note":"x","sha256":")" +
+                           kHashB + R"(","size":0,"path":"a.txt"},)" +
+                           Entry("data/b.bin", "18446744073709551615", kHashB) + "]}";
+  Manifest manifest;
+  manifest.revision = "stale";
+  manifest.files.push_back({"stale", 1, kHashA});
+  std::string error;
+  ASSERT_TRUE(ParseManifest(body, manifest, error)) << error;
+  EXPECT_EQ(manifest.revision, "2024-05-01");
+  ASSERT_EQ(manifest.files.size(), 3u);
+  EXPECT_EQ(manifest.files[0].path, "data/b.bin");
+  EXPECT_EQ(manifest.files[0].size, 7u);
+  EXPECT_EQ(manifest.files[0].sha256, kHashA);
+  EXPECT_EQ(manifest.files[1].path, "a.txt");
+  EXPECT_EQ(manifest.files[1].size, 0u);
+  EXPECT_EQ(manifest.files[1].sha256, kHashB);
+  EXPECT_EQ(manifest.files[2].path, "data/b.bin");
+  EXPECT_EQ(manifest.files[2].size, 18446744073709551615ull);
+}
+
+TEST(ParseManifest, MissingRevisionIsEmptyAndUtf8PathsPass) {
+  Manifest manifest;
+  manifest.revision = "stale";
+  std::string error;
+  const std::string path = "m\xC3\xBAsica/canci\xC3\xB3n.ogg";
+  ASSERT_TRUE(ParseManifest(R"({"files":[)" + Entry(path, "1", kHashA) + "]}", manifest, error))
+      << error;
+  EXPECT_EQ(manifest.revision, "");
+  ASSERT_EQ(manifest.files.size(), 1u);
+  EXPECT_EQ(manifest.files[0].path, path);
+}
+
+TEST(ParseManifest, UpperCaseHashIsFoldedToLowerCase) {
+  Manifest manifest;
+  std::string error;
+  const std::string upper = "0123456789ABCDEF0123456789abcdef0123456789ABCDEF0123456789AbCdEf";
+  ASSERT_TRUE(ParseManifest(Doc({Entry("a", "1", upper)}), manifest, error)) << error;
+  EXPECT_EQ(manifest.files[0].sha256, kHashB);
+}
+
+TEST(ParseManifest, UnusableDocumentsAreInvalid) {
+  for (const std::string body :
+       {"", "not json", "{\"files\":[", "[]", R"([{"files":[]}])", "\"text\"", "42", "null", "{}",
+        R"({"files":{}})", R"({"files":null})", R"({"files":"a.bin"})", R"({"FILES":[]})"}) {
+    EXPECT_EQ(FailureOf(body), kInvalid) << body;
+  }
+}
+
+// The original behaviour let a non-string revision escape as an exception out of the
+// check job; it is an unusable document like any other.
+TEST(ParseManifest, NonStringRevisionIsInvalidNotThrown) {
+  const std::string files = R"("files":[)" + Entry("a", "1", kHashA) + "]";
+  for (const std::string revision : {"5", "null", "[]", "{}", "true", "1.5"}) {
+    const std::string body = R"({"revision":)" + revision + "," + files + "}";
+    Manifest manifest;
+    std::string error;
+    bool ok = true;
+    EXPECT_NO_THROW(ok = ParseManifest(body, manifest, error)) << body;
+    EXPECT_FALSE(ok) << body;
+    EXPECT_EQ(error, kInvalid) << body;
+  }
+}
+
+TEST(ParseManifest, EmptyFileListIsReportedAsEmptyFolder) {
+  EXPECT_EQ(FailureOf(R"({"revision":"r","files":[]})"), kEmpty);
+}
+
+TEST(ParseManifest, SizeMustBeAPlainUnsignedInteger) {
+  for (const std::string size : {"-1", "-0", "1.5", "1.0", "1e3", "1E3", "\"12\"", "null", "true",
+                                 "[1]", "18446744073709551616"}) {
+    EXPECT_EQ(FailureOf(Doc({Entry("a.bin", size, kHashA)})), kMalformed) << size;
+  }
+}
+
+TEST(ParseManifest, MissingOrMistypedMembersAreMalformed) {
+  const std::string good = Entry("ok.bin", "1", kHashA);
+  const std::vector<std::string> elements = {
+      R"({"path":"a","size":1})",
+      R"({"path":"a","sha256":")" + kHashA + "\"}",
+      R"({"size":1,"sha256":")" + kHashA + "\"}",
+      R"({"path":1,"size":1,"sha256":")" + kHashA + "\"}",
+      R"({"path":"a","size":1,"sha256":5})",
+      R"({"path":null,"size":1,"sha256":")" + kHashA + "\"}",
+      std::string("[\"a\",1,\"") + kHashA + "\"]",
+      std::string("\"a\""),
+      std::string("null"),
+  };
+  for (const auto& element : elements) {
+    // A good entry first: the bad one still fails the whole document.
+    EXPECT_EQ(FailureOf(Doc({good, element})), kMalformed) << element;
+  }
+}
+
+TEST(ParseManifest, PathsThatLeaveTheInstallFolderAreRefusedVerbatim) {
+  const std::vector<std::string> paths = {
+      "/data/a.bin",  "data//a.bin", "data/",    "../a.bin",    "data/../../x",
+      "data/./a.bin", ".",           "C:/a.bin", "data\\a.bin", "\\\\server/share",
+      "a.bin.",       "a.bin ",      "a?b",      "a*b",         "a|b",
+      "a<b>",         "a\"b",        "a\x01",    "a\tb",        ""};
+  for (const auto& path : paths) {
+    EXPECT_EQ(FailureOf(Doc({Entry(path, "1", kHashA)})), kUnsafe + path) << path;
+  }
+}
+
+TEST(ParseManifest, PathLengthLimitIs240Bytes) {
+  const std::string at_limit = "d/" + std::string(238, 'x');
+  const std::string over = at_limit + "y";
+  Manifest manifest;
+  std::string error;
+  EXPECT_TRUE(ParseManifest(Doc({Entry(at_limit, "1", kHashA)}), manifest, error)) << error;
+  EXPECT_EQ(FailureOf(Doc({Entry(over, "1", kHashA)})), kUnsafe + over);
+
+  // Bytes, not characters: 120 two-byte letters fit, one more does not.
+  std::string wide;
+  for (int i = 0; i < 120; ++i)
+    wide += "\xC3\xB1";
+  EXPECT_TRUE(ParseManifest(Doc({Entry(wide, "1", kHashA)}), manifest, error)) << error;
+  EXPECT_EQ(FailureOf(Doc({Entry(wide + "a", "1", kHashA)})), kUnsafe + wide + "a");
+}
+
+TEST(ParseManifest, HashMustBe64HexDigits) {
+  const std::vector<std::string> hashes = {std::string(63, 'a'),
+                                           std::string(65, 'a'),
+                                           std::string(63, 'a') + "g",
+                                           std::string(63, 'a') + "G",
+                                           std::string(62, 'a') + "\xC3\xA1",
+                                           std::string(""),
+                                           std::string(63, 'a') + " "};
+  for (const auto& hash : hashes) {
+    EXPECT_EQ(FailureOf(Doc({Entry("data/a.bin", "1", hash)})), kBadHash + "data/a.bin") << hash;
+  }
+}
+
+TEST(ParseManifest, FirstFaultWinsAndPathIsJudgedBeforeHash) {
+  // Both faults in one element: the path is reported.
+  EXPECT_EQ(FailureOf(Doc({Entry("../x", "1", "zz")})), kUnsafe + "../x");
+  // The first bad element ends the parse; later ones are not examined.
+  EXPECT_EQ(FailureOf(Doc({Entry("a", "1", "zz"), Entry("../x", "1", kHashA)})), kBadHash + "a");
+  EXPECT_EQ(FailureOf(Doc({Entry("../x", "1", kHashA), R"({"bad":1})"})), kUnsafe + "../x");
+  EXPECT_EQ(FailureOf(Doc({R"({"bad":1})", Entry("../x", "1", kHashA)})), kMalformed);
+}
+
+TEST(ParseManifest, RepeatedKeysFollowTheLastOccurrence) {
+  const std::string good = Entry("good.bin", "1", kHashA);
+  Manifest manifest;
+  std::string error;
+  ASSERT_TRUE(ParseManifest(R"({"files":{},"files":[)" + good + "]}", manifest, error)) << error;
+  ASSERT_EQ(manifest.files.size(), 1u);
+  EXPECT_EQ(FailureOf(R"({"files":[)" + good + R"(],"files":{}})"), kInvalid);
+  EXPECT_EQ(FailureOf(R"({"files":[)" + good + R"(],"files":[]})"), kEmpty);
+  ASSERT_TRUE(ParseManifest(R"({"files":[{"bad":1}],"files":[)" + good + "]}", manifest, error))
+      << error;
+  EXPECT_EQ(manifest.files.size(), 1u);
+
+  ASSERT_TRUE(
+      ParseManifest(R"({"revision":5,"revision":"r","files":[)" + good + "]}", manifest, error))
+      << error;
+  EXPECT_EQ(manifest.revision, "r");
+  EXPECT_EQ(FailureOf(R"({"revision":"r","revision":5,"files":[)" + good + "]}"), kInvalid);
+
+  const std::string repeated_members = R"({"path":"../x","size":-1,"sha256":"zz","path":"a",)"
+                                       R"("size":2,"sha256":")" +
+                                       kHashB + "\"}";
+  ASSERT_TRUE(ParseManifest(Doc({repeated_members}), manifest, error)) << error;
+  ASSERT_EQ(manifest.files.size(), 1u);
+  EXPECT_EQ(manifest.files[0].path, "a");
+  EXPECT_EQ(manifest.files[0].size, 2u);
+  EXPECT_EQ(manifest.files[0].sha256, kHashB);
+  EXPECT_EQ(FailureOf(Doc({R"({"path":"a","size":1,"path":"../x","sha256":")" + kHashA + "\"}"})),
+            kUnsafe + "../x");
+}
+
+TEST(ParseManifest, OnlyTopLevelAndElementMembersCount) {
+  const std::string good = Entry("good.bin", "1", kHashA);
+  Manifest manifest;
+  std::string error;
+  // "files" and entry-like members nested elsewhere are someone else's data.
+  ASSERT_TRUE(ParseManifest(
+      R"({"meta":{"files":[)" + Entry("../evil", "1", kHashA) + R"(]},"files":[)" + good + "]}",
+      manifest, error))
+      << error;
+  ASSERT_EQ(manifest.files.size(), 1u);
+  EXPECT_EQ(manifest.files[0].path, "good.bin");
+  EXPECT_EQ(FailureOf(R"({"meta":{"files":[)" + good + "]}}"), kInvalid);
+
+  const std::string with_extra = R"({"path":"a","size":1,"sha256":")" + kHashA +
+                                 R"(","extra":{"path":"../evil","size":-1,"list":[{"sha256":5}]}})";
+  ASSERT_TRUE(ParseManifest(Doc({with_extra}), manifest, error)) << error;
+  ASSERT_EQ(manifest.files.size(), 1u);
+  EXPECT_EQ(manifest.files[0].path, "a");
+
+  // A member holding a container is not a string or a number.
+  EXPECT_EQ(FailureOf(Doc({R"({"path":{"path":"a"},"size":1,"sha256":")" + kHashA + "\"}"})),
+            kMalformed);
+  EXPECT_EQ(FailureOf(Doc({R"({"path":"a","size":[1],"sha256":")" + kHashA + "\"}"})), kMalformed);
+}
+
+TEST(ParseManifest, SyntaxErrorAnywhereOutranksEntryFaults) {
+  const std::string good = Entry("good.bin", "1", kHashA);
+  EXPECT_EQ(FailureOf(R"({"files":[{"bad":1},)" + good), kInvalid);
+  EXPECT_EQ(FailureOf(R"({"files":[)" + Entry("../x", "1", kHashA) + "]} trailing"), kInvalid);
+  EXPECT_EQ(FailureOf(R"({"files":[)" + good + "]"), kInvalid);
+  // Not UTF-8 inside a string.
+  EXPECT_EQ(FailureOf(std::string(R"({"files":[{"path":"a)") + "\xff" + R"(","size":1,"sha256":")" +
+                      kHashA + "\"}]}"),
+            kInvalid);
+}
+
+}  // namespace
+}  // namespace brisal

@@ -1,0 +1,200 @@
+#include "update/manifest.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/paths.h"
+#include "update/json_stream.h"
+
+namespace brisal {
+
+namespace {
+
+constexpr const char* kInvalidDocument = "El servidor devolvió un manifiesto inválido";
+constexpr const char* kMalformedEntry = "El manifiesto tiene una entrada con formato incorrecto";
+constexpr const char* kUnsafePath = "El manifiesto contiene una ruta no permitida: ";
+constexpr const char* kBadHash = "El manifiesto tiene un hash inválido para ";
+constexpr const char* kNoFiles = "El manifiesto no contiene archivos (¿carpeta client vacía?)";
+
+// Folds ASCII upper case to lower case in place and tells whether the result is
+// exactly 64 lower-case hex digits.
+bool NormaliseHash(std::string& hash) {
+  bool valid = hash.size() == 64;
+  for (char& c : hash) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    valid = valid && ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'));
+  }
+  return valid;
+}
+
+// Reads a manifest in one streaming pass, building the entries as their elements end.
+// A manifest can list 100,000 files; a DOM of it costs several times the parse itself
+// in allocations, and its strings would have to be moved out of it again.
+//
+// The outcome is exactly what a DOM of the same text would give: a later duplicate
+// key replaces an earlier one, a syntax error anywhere makes the whole document
+// invalid even after bad entries, and elements are judged in document order with the
+// first fault winning.
+class ManifestReader : public JsonStreamReader<ManifestReader> {
+ public:
+  // Valid only after a successful parse.
+  bool RootIsObject() const { return root_is_object_; }
+  bool FilesIsArray() const { return files_ == Member::kGood; }
+  bool RevisionIsBad() const { return revision_ == Member::kBad; }
+  std::string& revision() { return revision_text_; }
+  std::vector<ManifestEntry>& entries() { return entries_; }
+  // The first faulty element's sentence; empty when every element was accepted.
+  const std::string& entry_error() const { return entry_error_; }
+
+  // Depth 0 is the document, 1 its members, 2 the elements of "files", 3 their members.
+  void OnValue(JsonKind kind, int depth) {
+    if (depth == 0) {
+      root_is_object_ = kind == JsonKind::kObject;
+    } else if (depth == 1 && root_is_object_) {
+      TopValue(kind);
+    } else if (depth == 2 && in_files_) {
+      element_ = Element();
+      in_element_ = kind == JsonKind::kObject;
+      if (!in_element_) Reject(kMalformedEntry);
+    } else if (depth == 3 && in_element_) {
+      ElementValue(kind);
+    }
+  }
+
+  void OnKey(const std::string& name, int depth) {
+    if (depth == 1) {
+      top_key_ = name == "files"      ? TopKey::kFiles
+                 : name == "revision" ? TopKey::kRevision
+                                      : TopKey::kOther;
+    } else if (depth == 3 && in_element_) {
+      element_key_ = name == "path"     ? ElementKey::kPath
+                     : name == "size"   ? ElementKey::kSize
+                     : name == "sha256" ? ElementKey::kSha256
+                                        : ElementKey::kOther;
+    }
+  }
+
+  void OnClose(int depth) {
+    if (depth == 2 && in_element_) {
+      FinishElement();
+    } else if (depth == 1) {
+      in_files_ = false;
+    }
+  }
+
+ private:
+  enum class Member { kAbsent, kGood, kBad };
+  enum class TopKey { kFiles, kRevision, kOther };
+  enum class ElementKey { kPath, kSize, kSha256, kOther };
+
+  struct Element {
+    Member path = Member::kAbsent;
+    Member size = Member::kAbsent;
+    Member sha256 = Member::kAbsent;
+    ManifestEntry entry;
+  };
+
+  void TopValue(JsonKind kind) {
+    if (top_key_ == TopKey::kRevision) {
+      revision_ = kind == JsonKind::kString ? Member::kGood : Member::kBad;
+      if (kind == JsonKind::kString) revision_text_ = string_value();
+    } else if (top_key_ == TopKey::kFiles) {
+      // A repeated "files" replaces the earlier one, entries and faults alike.
+      files_ = kind == JsonKind::kArray ? Member::kGood : Member::kBad;
+      entries_.clear();
+      entry_error_.clear();
+      in_files_ = kind == JsonKind::kArray;
+    }
+  }
+
+  void ElementValue(JsonKind kind) {
+    switch (element_key_) {
+      case ElementKey::kPath:
+        element_.path = kind == JsonKind::kString ? Member::kGood : Member::kBad;
+        if (kind == JsonKind::kString) element_.entry.path = string_value();
+        break;
+      case ElementKey::kSize:
+        element_.size = kind == JsonKind::kUnsigned ? Member::kGood : Member::kBad;
+        if (kind == JsonKind::kUnsigned) element_.entry.size = unsigned_value();
+        break;
+      case ElementKey::kSha256:
+        element_.sha256 = kind == JsonKind::kString ? Member::kGood : Member::kBad;
+        if (kind == JsonKind::kString) element_.entry.sha256 = string_value();
+        break;
+      case ElementKey::kOther:
+        break;
+    }
+  }
+
+  void FinishElement() {
+    in_element_ = false;
+    if (!entry_error_.empty()) return;  // the first fault has been found already
+    // "size" must have been a plain unsigned literal: the parser hands "-1" over as a
+    // signed integer and "1.5", "1e3", "1.0" and numbers beyond 64 bits as floats.
+    if (element_.path != Member::kGood || element_.size != Member::kGood ||
+        element_.sha256 != Member::kGood) {
+      return Reject(kMalformedEntry);
+    }
+    ManifestEntry& entry = element_.entry;
+    bool hash_ok = NormaliseHash(entry.sha256);
+    // The path is judged first: a path that escapes the install folder is the graver
+    // fault, and it is what the operator must see.
+    if (!IsSafeRelativePath(entry.path)) return Reject(kUnsafePath + entry.path);
+    if (!hash_ok) return Reject(kBadHash + entry.path);
+    entries_.push_back(std::move(entry));
+  }
+
+  void Reject(std::string sentence) {
+    if (entry_error_.empty()) entry_error_ = std::move(sentence);
+  }
+
+  bool root_is_object_ = false;
+  TopKey top_key_ = TopKey::kOther;
+  ElementKey element_key_ = ElementKey::kOther;
+  bool in_files_ = false;    // inside the top-level "files" array
+  bool in_element_ = false;  // inside an object element of that array
+  Member files_ = Member::kAbsent;
+  Member revision_ = Member::kAbsent;
+  std::string revision_text_;
+  Element element_;
+  std::vector<ManifestEntry> entries_;
+  std::string entry_error_;
+};
+
+// The most elements a body of this size can hold: a valid element is at least
+// {"path":"a","size":0,"sha256":"<64 digits>"} plus a comma, 98 bytes. A stream parser
+// does not know an array's length up front, and growing a vector of 100,000 entries
+// step by step moves and touches twice the memory; pages reserved beyond the real
+// count are never touched.
+std::size_t MaxElements(const std::string& body) {
+  return body.size() / 98 + 1;
+}
+
+bool Fail(std::string& error, std::string message) {
+  error = std::move(message);
+  return false;
+}
+
+}  // namespace
+
+bool ParseManifest(const std::string& body, Manifest& manifest, std::string& error) {
+  manifest.revision.clear();
+  manifest.files.clear();
+  ManifestReader reader;
+  reader.entries().reserve(MaxElements(body));
+  if (!nlohmann::json::sax_parse(body, &reader) || !reader.RootIsObject() ||
+      !reader.FilesIsArray()) {
+    return Fail(error, kInvalidDocument);
+  }
+  // A revision of the wrong type would otherwise throw out of the check job; it is as
+  // unusable as any other malformed document.
+  if (reader.RevisionIsBad()) return Fail(error, kInvalidDocument);
+  if (!reader.entry_error().empty()) return Fail(error, reader.entry_error());
+  if (reader.entries().empty()) return Fail(error, kNoFiles);
+  manifest.revision = std::move(reader.revision());
+  manifest.files = std::move(reader.entries());
+  return true;
+}
+
+}  // namespace brisal
