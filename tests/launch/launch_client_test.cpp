@@ -1,0 +1,310 @@
+#include "launch/launch_client.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "core/files.h"
+#include "core/paths.h"
+#include "tests/support/temp_dir.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
+namespace brisal {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+fs::path FsPath(const std::string& utf8) {
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+#ifdef _WIN32
+const char* const kGameExe = "bin/Game.exe";
+#else
+const char* const kGameExe = "bin/game";
+#endif
+
+class FakeHost : public WindowHost {
+ public:
+  void Invalidate(const PixelRect& rect) override { invalidated.push_back(rect); }
+  void StartTimer(int, int) override {}
+  void StopTimer(int) override {}
+  void CaptureMouse() override {}
+  void ReleaseMouse() override {}
+  bool HasMouseCapture() const override { return false; }
+  void SetCursor(CursorKind) override {}
+  void Minimize() override { ++minimized; }
+  void Close() override { ++closed; }
+  bool OpenUrl(const std::string&) override { return false; }
+  bool PickFolder(const std::string&, const std::string&, std::string&) override { return false; }
+
+  std::vector<PixelRect> invalidated;
+  int minimized = 0;
+  int closed = 0;
+};
+
+void ExpectRect(const PixelRect& rect, int left, int top, int right, int bottom) {
+  EXPECT_EQ(rect.left, left);
+  EXPECT_EQ(rect.top, top);
+  EXPECT_EQ(rect.right, right);
+  EXPECT_EQ(rect.bottom, bottom);
+}
+
+class LaunchClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // A space and a non-ASCII letter: the path must survive quoting and conversion.
+    install_ = temp_.Sub("Mis Juegos/Cliente \xC3\x91");
+    ASSERT_TRUE(EnsureDirectory(install_));
+    config_.renderers = {{"OpenGL", "opengl/game"}, {"DirectX", kGameExe}};
+    config_.close_on_play = false;
+  }
+
+  // Puts the stand-in client at `relative` below the install folder.
+  std::string InstallProbe(const std::string& relative) {
+    std::string target = JoinPath(install_, ManifestPathToNative(relative));
+    EXPECT_TRUE(EnsureDirectory(ParentPath(target)));
+    fs::copy_file(FsPath(JoinPath(ExeFolder(), BRISAL_LAUNCH_PROBE_NAME)), FsPath(target),
+                  fs::copy_options::overwrite_existing);
+    return target;
+  }
+
+  static std::string ProbeOutput(const std::string& exe) {
+    return JoinPath(ParentPath(exe), "probe-out.json");
+  }
+
+  // The probe's record, once it has written it; null when it never did or the launch
+  // already reported a failure.
+  nlohmann::json WaitForProbe(const std::string& exe) {
+    if (!host_.invalidated.empty()) return nullptr;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::string text;
+    while (!ReadWholeFile(ProbeOutput(exe), text)) {
+      if (std::chrono::steady_clock::now() > deadline) return nullptr;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return nlohmann::json::parse(text, nullptr, false);
+  }
+
+  void Launch(int renderer = 1) {
+    LaunchClient(config_, renderer, install_, scale_, host_, notice_);
+  }
+
+  void ExpectNotStarted() {
+    EXPECT_EQ(host_.minimized, 0);
+    EXPECT_EQ(host_.closed, 0);
+    ASSERT_EQ(host_.invalidated.size(), 1u);
+    ExpectRect(host_.invalidated[0], 40, 520, 652, 550);
+  }
+
+  TempDir temp_;
+  std::string install_;
+  LauncherConfig config_;
+  FakeHost host_;
+  float scale_ = 1.0f;
+  std::string notice_;
+};
+
+TEST_F(LaunchClientTest, StartsTheSelectedRendererInTheInstallFolderAndMinimises) {
+  const std::string other = InstallProbe("opengl/game");
+  const std::string exe = InstallProbe(kGameExe);
+  Launch(1);
+
+  nlohmann::json record = WaitForProbe(exe);
+  ASSERT_TRUE(record.is_object()) << "the client was not started";
+  EXPECT_TRUE(fs::equivalent(FsPath(record["cwd"].get<std::string>()), FsPath(install_)))
+      << record["cwd"];
+  EXPECT_EQ(record["argv"], nlohmann::json::array({exe}));
+#ifdef _WIN32
+  // Only the quoted path: no trailing space when there are no arguments.
+  EXPECT_EQ(record["command_line"], "\"" + exe + "\"");
+#endif
+  EXPECT_EQ(host_.minimized, 1);
+  EXPECT_EQ(host_.closed, 0);
+  EXPECT_TRUE(host_.invalidated.empty());
+  EXPECT_EQ(notice_, "");
+  EXPECT_FALSE(FileExists(ProbeOutput(other))) << "the other renderer was started";
+}
+
+TEST_F(LaunchClientTest, PassesClientArgsAndClosesWhenAsked) {
+  config_.close_on_play = true;
+  config_.client_args = "-windowed  -lang es -name \"Juan P\xC3\xA9rez\" -empty \"\"";
+  const std::string exe = InstallProbe(kGameExe);
+  notice_ = "left alone";
+  Launch();
+
+  nlohmann::json record = WaitForProbe(exe);
+  ASSERT_TRUE(record.is_object()) << "the client was not started";
+#ifdef _WIN32
+  // Appended exactly as configured; the client's own parser splits it.
+  EXPECT_EQ(record["command_line"], "\"" + exe + "\" " + config_.client_args);
+#endif
+  EXPECT_EQ(record["argv"], nlohmann::json::array({exe, "-windowed", "-lang", "es", "-name",
+                                                   "Juan P\xC3\xA9rez", "-empty", ""}));
+  EXPECT_EQ(host_.closed, 1);
+  EXPECT_EQ(host_.minimized, 0);
+  EXPECT_EQ(notice_, "left alone");
+}
+
+#ifdef _WIN32
+TEST_F(LaunchClientTest, HandsUnbalancedQuotesToTheClientUnchanged) {
+  config_.client_args = "-name \"Juan P\xC3\xA9rez";
+  const std::string exe = InstallProbe(kGameExe);
+  Launch();
+
+  nlohmann::json record = WaitForProbe(exe);
+  ASSERT_TRUE(record.is_object()) << "the client was not started";
+  EXPECT_EQ(record["command_line"], "\"" + exe + "\" " + config_.client_args);
+  EXPECT_EQ(record["argv"], nlohmann::json::array({exe, "-name", "Juan P\xC3\xA9rez"}));
+}
+#else
+TEST_F(LaunchClientTest, SplitsClientArgsLikeAShell) {
+  config_.client_args =
+      "'single quoted' back\\ slashed \"a \\\"b\\\" c\" $HOME joined\"x y\"z # comment";
+  const std::string exe = InstallProbe(kGameExe);
+  Launch();
+
+  nlohmann::json record = WaitForProbe(exe);
+  ASSERT_TRUE(record.is_object()) << "the client was not started";
+  // No expansion of any kind: the words are only split and unquoted.
+  EXPECT_EQ(record["argv"], nlohmann::json::array({exe, "single quoted", "back slashed",
+                                                   "a \"b\" c", "$HOME", "joinedx yz"}));
+}
+
+TEST_F(LaunchClientTest, BlankClientArgsAddNoArgument) {
+  config_.client_args = " \t ";
+  const std::string exe = InstallProbe(kGameExe);
+  Launch();
+
+  nlohmann::json record = WaitForProbe(exe);
+  ASSERT_TRUE(record.is_object()) << "the client was not started";
+  EXPECT_EQ(record["argv"], nlohmann::json::array({exe}));
+}
+
+TEST_F(LaunchClientTest, UnsplittableClientArgsAreAnInvalidArgument) {
+  config_.client_args = "-name \"Juan";
+  const std::string exe = InstallProbe(kGameExe);
+  Launch();
+
+  EXPECT_EQ(notice_, "No se pudo iniciar el cliente (error " + std::to_string(EINVAL) + ").");
+  ExpectNotStarted();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(FileExists(ProbeOutput(exe)));
+}
+
+TEST_F(LaunchClientTest, AddsTheMissingExecuteBitBeforeStarting) {
+  const std::string exe = InstallProbe(kGameExe);
+  ASSERT_EQ(::chmod(exe.c_str(), 0644), 0);
+  Launch();
+
+  nlohmann::json record = WaitForProbe(exe);
+  ASSERT_TRUE(record.is_object()) << "the client was not started: " << notice_;
+  struct stat st;
+  ASSERT_EQ(::stat(exe.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0744u);
+}
+
+TEST_F(LaunchClientTest, TheClientInheritsNoDescriptorOfOurs) {
+  const std::string exe = InstallProbe(kGameExe);
+  const int inheritable = ::open(exe.c_str(), O_RDONLY);
+  ASSERT_GE(inheritable, 3);
+  Launch();
+  ::close(inheritable);
+
+  nlohmann::json record = WaitForProbe(exe);
+  ASSERT_TRUE(record.is_object()) << "the client was not started: " << notice_;
+  EXPECT_EQ(record["inherited_fds"], nlohmann::json::array());
+}
+
+TEST_F(LaunchClientTest, TheClientIsReapedOnceItEnds) {
+  const std::string exe = InstallProbe(kGameExe);
+  Launch();
+
+  nlohmann::json record = WaitForProbe(exe);
+  ASSERT_TRUE(record.is_object()) << "the client was not started";
+  // An ended child nobody waited for stays in the process table as a zombie.
+  const std::string proc_entry = "/proc/" + std::to_string(record["pid"].get<long>());
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (fs::exists(proc_entry) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_FALSE(fs::exists(proc_entry)) << ReadFile(proc_entry + "/stat");
+}
+#endif
+
+TEST_F(LaunchClientTest, RelativeInstallFolderIsTakenFromOurCurrentFolder) {
+  const std::string exe = InstallProbe(kGameExe);
+  const fs::path previous = fs::current_path();
+  fs::current_path(FsPath(ParentPath(install_)));
+  LaunchClient(config_, 1, "Cliente \xC3\x91", scale_, host_, notice_);
+  fs::current_path(previous);
+
+  nlohmann::json record = WaitForProbe(exe);
+  ASSERT_TRUE(record.is_object()) << "the client was not started: " << notice_;
+  EXPECT_TRUE(fs::equivalent(FsPath(record["cwd"].get<std::string>()), FsPath(install_)));
+  EXPECT_EQ(host_.minimized, 1);
+}
+
+TEST_F(LaunchClientTest, MissingExecutableNamesTheConfiguredPath) {
+  config_.renderers[1].exe = "bin/sub/Game.exe";
+  InstallProbe("bin/Game.exe");  // present, but not where the renderer points
+  scale_ = 1.25f;
+  Launch();
+
+  EXPECT_EQ(notice_,
+            "No se encontró bin/sub/Game.exe. Prueba con el otro motor gráfico o pulsa "
+            "«Verificar archivos».");
+  EXPECT_EQ(host_.minimized, 0);
+  EXPECT_EQ(host_.closed, 0);
+  // 550 * 1.25 = 687.5 rounds up.
+  ASSERT_EQ(host_.invalidated.size(), 1u);
+  ExpectRect(host_.invalidated[0], 50, 650, 815, 688);
+}
+
+TEST_F(LaunchClientTest, FolderInPlaceOfTheExecutableCountsAsMissing) {
+  ASSERT_TRUE(EnsureDirectory(JoinPath(install_, ManifestPathToNative(kGameExe))));
+  Launch();
+
+  EXPECT_EQ(notice_, std::string("No se encontró ") + kGameExe +
+                         ". Prueba con el otro motor gráfico o pulsa «Verificar archivos».");
+  ExpectNotStarted();
+}
+
+TEST_F(LaunchClientTest, ProgramThatCannotStartShowsTheSystemError) {
+  const std::string exe = JoinPath(install_, ManifestPathToNative(kGameExe));
+  WriteFile(exe, "this is not a program\n");
+  Launch();
+
+#ifdef _WIN32
+  const std::string expected_error = "193";  // ERROR_BAD_EXE_FORMAT
+#else
+  const std::string expected_error = std::to_string(ENOEXEC);
+#endif
+  EXPECT_EQ(notice_, "No se pudo iniciar el cliente (error " + expected_error + ").");
+  ExpectNotStarted();
+}
+
+TEST(ScaledStatusLineArea, RoundsEachEdgeToTheNearestPixel) {
+  ExpectRect(ScaledStatusLineArea(1.0f), 40, 520, 652, 550);
+  ExpectRect(ScaledStatusLineArea(1.5f), 60, 780, 978, 825);
+  // 40 * 1.3 = 52, 520 * 1.3 = 676, 652 * 1.3 = 847.6, 550 * 1.3 = 715.
+  ExpectRect(ScaledStatusLineArea(1.3f), 52, 676, 848, 715);
+}
+
+}  // namespace
+}  // namespace brisal
