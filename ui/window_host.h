@@ -11,6 +11,8 @@ struct PixelRect {
   int top = 0;
   int right = 0;   // exclusive
   int bottom = 0;  // exclusive
+
+  bool operator==(const PixelRect&) const = default;
 };
 
 enum class CursorKind { kArrow, kHand };

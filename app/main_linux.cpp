@@ -1,0 +1,74 @@
+// brisal-launcher on Linux: one instance per session, the configuration beside the
+// executable over the built-in defaults, the player's settings, and the window.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "app/single_instance_posix.h"
+#include "config/launcher_config.h"
+#include "config/user_settings.h"
+#include "core/paths.h"
+#include "launch/install_dir.h"
+#include "news/news_job.h"
+#include "ui/launcher_state.h"
+#include "ui/launcher_window.h"
+#include "ui/window_host_sdl.h"
+#include "update/update_check.h"
+
+namespace brisal {
+namespace {
+
+WindowServices RealServices(LauncherState& state) {
+  WindowServices services;
+  services.start_check = [&state](const CheckRequest& request) {
+    StartJob(state, true, [&state, request] {
+      RunUpdateCheck(state, request.verify_all, request.quiet, request.auto_update);
+    });
+  };
+  services.start_news = [&state] { StartJob(state, false, [&state] { RunNewsJob(state); }); };
+  services.default_install_dir = ResolveInstallDir;
+  services.now_ms = [] {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+  };
+  return services;
+}
+
+// Runs the window; the window object is gone when this returns.
+int RunUi(LauncherState& state, const LauncherConfig& config, UserSettings settings,
+          const std::string& config_message, SingleInstance& instance) {
+  LauncherWindow window(state, config, std::move(settings), config_message, RealServices(state));
+  return RunWindowSdl(window, [&instance] { instance.Listen(RequestRaiseSdl); });
+}
+
+}  // namespace
+}  // namespace brisal
+
+int main() {
+  using namespace brisal;
+  // Not destroyed: detached job threads may use it until the process ends.
+  auto state = std::make_unique<LauncherState>();
+  int exit_code = 0;
+  {
+    SingleInstance instance(SingleInstanceFolder());
+    if (!instance.AcquireFirst()) {
+      // Another launcher runs; it comes to the front if it has a window yet. Either way
+      // this start ends silently.
+      instance.AskFirstToRaise();
+      return 0;
+    }
+    LauncherConfig config = DefaultConfig();
+    std::string config_message;
+    LoadConfig(JoinPath(ExeFolder(), "config.json"), config, config_message);
+    UserSettings settings = LoadSettings();
+    exit_code = RunUi(*state, config, std::move(settings), config_message, instance);
+  }
+  // Job threads are never joined: end the process now, without running static
+  // destructors under threads that may still be using what they destroy.
+  std::fflush(nullptr);
+  std::quick_exit(exit_code);
+}

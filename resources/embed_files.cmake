@@ -1,0 +1,23 @@
+# Turns files into a C++ source of byte arrays, one accessor function each.
+#   cmake -DOUTPUT=<file.cpp> -DENTRIES="<function>=<file>|..." -P embed_files.cmake
+set(body "// Generated from resources/*.png by embed_files.cmake; do not edit.\n")
+string(APPEND body "#include \"resources/artwork.h\"\n\nnamespace brisal {\nnamespace {\n\n")
+set(functions "")
+string(REPLACE "|" ";" entries "${ENTRIES}")
+foreach(entry IN LISTS entries)
+  string(REPLACE "=" ";" pair "${entry}")
+  list(GET pair 0 function)
+  list(GET pair 1 file)
+  file(READ "${file}" hex HEX)
+  string(LENGTH "${hex}" hex_length)
+  math(EXPR size "${hex_length} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(REGEX REPLACE "((0x..,){16})" "\\1\n  " bytes "${bytes}")
+  string(APPEND body "const unsigned char k${function}[${size}] = {\n  ${bytes}\n};\n\n")
+  string(APPEND functions "std::string_view ${function}() {\n"
+         "  return {reinterpret_cast<const char*>(k${function}), sizeof k${function}};\n}\n\n")
+endforeach()
+string(APPEND body "}  // namespace\n\n${functions}}  // namespace brisal\n")
+file(WRITE "${OUTPUT}.tmp" "${body}")
+file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUTPUT}.tmp")

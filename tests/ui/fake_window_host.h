@@ -1,0 +1,75 @@
+// A WindowHost that records what the window logic asks of it, and window services
+// that record the jobs started, with a clock the test moves.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "ui/launcher_window.h"
+#include "ui/window_host.h"
+
+namespace brisal {
+
+// Readable failure messages for rectangles.
+inline void PrintTo(const PixelRect& r, std::ostream* os) {
+  *os << "(" << r.left << ", " << r.top << ")-(" << r.right << ", " << r.bottom << ")";
+}
+
+}  // namespace brisal
+
+namespace brisal::testing {
+
+class FakeWindowHost : public WindowHost {
+ public:
+  void Invalidate(const PixelRect& rect) override { invalidated.push_back(rect); }
+  void StartTimer(int id, int milliseconds) override {
+    timers[id] = milliseconds;
+    ++timer_starts;
+  }
+  void StopTimer(int id) override { timers.erase(id); }
+  void CaptureMouse() override { captured = true; }
+  void ReleaseMouse() override { captured = false; }
+  bool HasMouseCapture() const override { return captured; }
+  void SetCursor(CursorKind kind) override { cursor = kind; }
+  void Minimize() override { ++minimized; }
+  void Close() override { ++closed; }
+  bool OpenUrl(const std::string& url) override {
+    opened.push_back(url);
+    return true;
+  }
+  bool PickFolder(const std::string&, const std::string&, std::string&) override { return false; }
+
+  bool TimerRunning(int id) const { return timers.count(id) != 0; }
+
+  std::vector<PixelRect> invalidated;
+  std::map<int, int> timers;  // running timers: id -> period in ms
+  int timer_starts = 0;
+  bool captured = false;
+  CursorKind cursor = CursorKind::kArrow;
+  int minimized = 0;
+  int closed = 0;
+  std::vector<std::string> opened;
+};
+
+// The jobs a window asked for, and the clock it reads.
+struct ServiceLog {
+  std::vector<CheckRequest> checks;
+  int news_fetches = 0;
+  std::uint64_t now_ms = 1000;
+
+  WindowServices Services() {
+    WindowServices services;
+    services.start_check = [this](const CheckRequest& request) { checks.push_back(request); };
+    services.start_news = [this] { ++news_fetches; };
+    services.default_install_dir = [](const LauncherConfig&) {
+      return std::string("/juegos/brisal");
+    };
+    services.now_ms = [this] { return now_ms; };
+    return services;
+  }
+};
+
+}  // namespace brisal::testing

@@ -1,0 +1,150 @@
+#include "ui/launcher_window.h"
+
+#include <cmath>
+#include <utility>
+
+#include "ui/painter.h"
+
+namespace brisal {
+namespace {
+
+bool IsSettledPhase(std::uint32_t phase) {
+  switch (static_cast<UpdatePhase>(phase)) {
+    case UpdatePhase::kNotInstalled:
+    case UpdatePhase::kUpdateAvailable:
+    case UpdatePhase::kUpToDate:
+    case UpdatePhase::kOffline:
+    case UpdatePhase::kFailed:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+LauncherWindow::LauncherWindow(LauncherState& shared_state, const LauncherConfig& launcher_config,
+                               UserSettings user_settings, std::string complaint,
+                               WindowServices services)
+    : state(&shared_state),
+      config(launcher_config),
+      settings(std::move(user_settings)),
+      config_message(std::move(complaint)),
+      services_(std::move(services)) {}
+
+void LauncherWindow::Attach(WindowHost& host, float window_scale) {
+  host_ = &host;
+  scale = window_scale;
+  width = static_cast<int>(std::lround(kDesignWidth * scale));
+  height = static_cast<int>(std::lround(kDesignHeight * scale));
+  ComputeLayout(scale, elements);
+  install_folder =
+      settings.install_dir.empty() ? services_.default_install_dir(config) : settings.install_dir;
+  const auto renderer_count = static_cast<std::int32_t>(config.renderers.size());
+  if (settings.renderer < 0 || settings.renderer >= renderer_count) settings.renderer = 0;
+}
+
+void LauncherWindow::Start() {
+  if (!config_message.empty()) {
+    notice = config_message + ". Se usan valores por defecto.";
+    keep_notice_through_first_check_ = true;
+    // Painted now, not at the next state change: the status line must show it while
+    // the first check runs.
+    InvalidateArea(kProgressArea);
+  }
+  ApplyJobSettings(false);
+  services_.start_check({false, false, config.auto_update});
+  services_.start_news();
+  if (config.recheck_seconds > 0) host_->StartTimer(kRecheckTimerId, config.recheck_seconds * 1000);
+}
+
+void LauncherWindow::ApplyJobSettings(bool restart) {
+  JobSettings job;
+  job.base_url = config.base_url;
+  job.manifest = config.manifest;
+  job.files_path = config.files_path;
+  job.news = config.news;
+  job.connections = config.connections;
+  job.install_dir = install_folder;
+  HandOverSettings(*state, job);
+  if (restart) services_.start_check({false, false, false});
+  InvalidateArea(kFolderRowArea);
+}
+
+void LauncherWindow::SyncFromState() {
+  news = CopyNews(*state);
+  for (int k = 0; k < kNewsRowCount; ++k) {
+    const auto index = static_cast<std::size_t>(k);
+    elements[kFirstNewsRow + k].enabled = news.size() > index && !news[index].url.empty();
+  }
+
+  const std::uint32_t phase = state->phase.load();
+  if (phase != last_phase) {
+    if (keep_notice_through_first_check_) {
+      if (IsSettledPhase(phase)) keep_notice_through_first_check_ = false;
+    } else {
+      notice.clear();
+    }
+    if (static_cast<UpdatePhase>(phase) == UpdatePhase::kDownloading) {
+      speed = 0;
+      speed_sample_bytes = 0;
+      speed_sample_ms = services_.now_ms();
+    }
+    last_phase = phase;
+  }
+
+  const bool busy = IsBusyPhase(static_cast<UpdatePhase>(phase));
+  elements[kChangeFolderButton].enabled = !busy;
+  elements[kVerifyButton].enabled = !busy;
+  elements[kPrimaryButton].enabled = PrimarySpec(static_cast<UpdatePhase>(phase)).enabled;
+
+  if (busy) {
+    host_->StartTimer(kProgressTimerId, kProgressTimerMs);
+  } else {
+    host_->StopTimer(kProgressTimerId);
+  }
+  InvalidateArea(kNewsPanelArea);
+  InvalidateArea(kLowerArea);
+}
+
+void LauncherWindow::OnTimer(int timer_id) {
+  const auto phase = static_cast<UpdatePhase>(state->phase.load());
+  if (timer_id == kProgressTimerId) {
+    if (phase == UpdatePhase::kDownloading) TakeSpeedSample();
+    InvalidateArea(kProgressArea);
+  } else if (timer_id == kRecheckTimerId) {
+    if (IsSettledPhase(static_cast<std::uint32_t>(phase))) {
+      services_.start_check({false, true, config.auto_update});
+    }
+  }
+}
+
+void LauncherWindow::TakeSpeedSample() {
+  const std::uint64_t now = services_.now_ms();
+  const std::uint64_t bytes_done = TakeSnapshot(*state).bytes_done;
+  const double seconds = static_cast<double>(now - speed_sample_ms) / 1000.0;
+  if (seconds <= 0.05) return;
+  double rate = bytes_done >= speed_sample_bytes
+                    ? static_cast<double>(bytes_done - speed_sample_bytes) / seconds
+                    : 0.0;
+  if (speed != 0) rate = 0.3 * rate + 0.7 * speed;
+  speed = rate;
+  speed_sample_bytes = bytes_done;
+  speed_sample_ms = now;
+}
+
+void LauncherWindow::OnClose() {
+  // Jobs test the flag between chunks, blocks and files and give up quietly; the
+  // process ends after the loop without joining them, so no download holds it open.
+  state->cancel.exchange(true);
+}
+
+bool LauncherWindow::IsDragPoint(int x, int y) const {
+  return brisal::IsDragPoint(elements, scale, width, height, x, y);
+}
+
+void LauncherWindow::InvalidateArea(const PixelRect& design_area) {
+  host_->Invalidate(ScaleRect(design_area, scale));
+}
+
+}  // namespace brisal
