@@ -5,10 +5,11 @@ free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
-# start_nginx ROOT WORKDIR: serves ROOT at http://127.0.0.1:$NGINX_PORT/ until
-# stop_nginx. Runs as the calling user, one process, logs in WORKDIR.
+# start_nginx ROOT WORKDIR [DIRECTIVES]: serves ROOT at http://127.0.0.1:$NGINX_PORT/
+# until stop_nginx. Runs as the calling user, one process, logs in WORKDIR. DIRECTIVES
+# go into the server block (the demo uses "limit_rate" so that progress can be seen).
 start_nginx() {
-  local root="$1" work="$2"
+  local root="$1" work="$2" directives="${3:-}"
   mkdir -p "$work"
   NGINX_PORT="$(free_port)"
   NGINX_WORK="$work"
@@ -34,6 +35,7 @@ http {
   server {
     listen 127.0.0.1:$NGINX_PORT;
     root $root;
+    $directives
   }
 }
 CONF

@@ -26,7 +26,9 @@ void InterceptInterrupt(std::atomic<bool>& cancel, std::atomic<bool>& interrupte
   }).detach();
 }
 
-bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
+bool IsTerminal(std::FILE* stream) {
+  return ::isatty(::fileno(stream)) == 1;
+}
 
 void PrepareConsole() {}
 

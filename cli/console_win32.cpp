@@ -1,6 +1,6 @@
-#include <windows.h>
 #include <io.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <memory>
 
@@ -34,17 +34,22 @@ void InterceptInterrupt(std::atomic<bool>& cancel, std::atomic<bool>& interrupte
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
-bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+bool IsTerminal(std::FILE* stream) {
+  return _isatty(_fileno(stream)) != 0;
+}
 
-void PrepareConsole() { SetConsoleOutputCP(CP_UTF8); }
+void PrepareConsole() {
+  SetConsoleOutputCP(CP_UTF8);
+}
 
 std::vector<std::string> Utf8Arguments(int argc, char** argv) {
   int count = 0;
   std::unique_ptr<LPWSTR, decltype(&LocalFree)> wide(CommandLineToArgvW(GetCommandLineW(), &count),
-                                                    &LocalFree);
+                                                     &LocalFree);
   if (!wide) return std::vector<std::string>(argv, argv + argc);
   std::vector<std::string> args;
-  for (int i = 0; i < count; ++i) args.push_back(WideToUtf8(wide.get()[i]));
+  for (int i = 0; i < count; ++i)
+    args.push_back(WideToUtf8(wide.get()[i]));
   return args;
 }
 

@@ -67,9 +67,8 @@ class ProgressLine {
                           FormatSize(static_cast<std::uint64_t>(speed_)).c_str(),
                           snapshot.files_done, snapshot.files_total, snapshot.file_path.c_str());
     } else {
-      const double percent = snapshot.files_total == 0
-                                 ? 0.0
-                                 : 100.0 * snapshot.files_done / snapshot.files_total;
+      const double percent =
+          snapshot.files_total == 0 ? 0.0 : 100.0 * snapshot.files_done / snapshot.files_total;
       line = StringPrintf("%u / %u archivos (%.1f %%)", snapshot.files_done, snapshot.files_total,
                           percent);
     }
@@ -197,8 +196,10 @@ int RunEngineCommand(const EngineOptions& options) {
     summary["files_to_download"] = state.update_files.load();
     summary["bytes_to_download"] = state.update_bytes.load();
     summary["files_to_delete"] = state.to_delete.size();
-    summary["revision"] = state.have_manifest ? state.last_manifest.revision : state.cache.Revision();
-    std::printf("%s\n", summary.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    summary["revision"] =
+        state.have_manifest ? state.last_manifest.revision : state.cache.Revision();
+    std::printf("%s\n",
+                summary.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
   }
   std::fflush(stdout);
   if (interrupted.load()) return kExitInterrupted;

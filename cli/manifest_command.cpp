@@ -19,7 +19,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path FsPath(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+fs::path FsPath(const std::string& utf8) {
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
 
 std::string Utf8(const fs::path& path) {
   std::u8string text = path.generic_u8string();
@@ -76,7 +78,8 @@ void HashAll(std::vector<Item>& items) {
   std::atomic<std::size_t> next{0};
   // Largest first, so one huge file does not start last and leave the other cores idle.
   std::vector<std::size_t> order(items.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  for (std::size_t i = 0; i < order.size(); ++i)
+    order[i] = i;
   std::stable_sort(order.begin(), order.end(),
                    [&](std::size_t a, std::size_t b) { return items[a].size > items[b].size; });
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
@@ -90,7 +93,8 @@ void HashAll(std::vector<Item>& items) {
       }
     });
   }
-  for (auto& thread : threads) thread.join();
+  for (auto& thread : threads)
+    thread.join();
 }
 
 std::string Quote(const std::string& text) {

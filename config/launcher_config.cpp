@@ -80,7 +80,8 @@ bool LoadConfig(const std::string& path, LauncherConfig& config, std::string& co
   if (config.files_path == "/") config.files_path.clear();
 
   if (auto it = doc.find("connections"); it != doc.end() && it->is_number_integer()) {
-    config.connections = static_cast<std::int32_t>(std::clamp<std::int64_t>(IntegerValue(*it), 1, 8));
+    config.connections =
+        static_cast<std::int32_t>(std::clamp<std::int64_t>(IntegerValue(*it), 1, 8));
   }
   if (auto it = doc.find("auto_update"); it != doc.end() && it->is_boolean()) {
     config.auto_update = it->get<bool>();

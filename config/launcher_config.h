@@ -14,17 +14,17 @@ struct Renderer {
 };
 
 struct LauncherConfig {
-  std::string base_url;    // empty or ending in "/"
-  std::string manifest;    // relative to base_url
-  std::string files_path;  // empty or ending in "/", never exactly "/"
-  std::string news;        // relative to base_url
-  std::int32_t connections = 3;      // 1..8
+  std::string base_url;          // empty or ending in "/"
+  std::string manifest;          // relative to base_url
+  std::string files_path;        // empty or ending in "/", never exactly "/"
+  std::string news;              // relative to base_url
+  std::int32_t connections = 3;  // 1..8
   bool auto_update = false;
   bool close_on_play = true;
   std::int32_t recheck_seconds = 90;  // 0: no periodic re-check
   std::string install_dir;            // empty: the default folder
   std::string client_args;
-  std::vector<Renderer> renderers;    // never empty
+  std::vector<Renderer> renderers;  // never empty
   std::string website;
   std::string register_url;  // "register" in config.json
   std::string discord;

@@ -15,14 +15,18 @@ using Json = nlohmann::json;
 std::int32_t ToInt32(double value) {
   if (std::isnan(value)) return 0;
   double cut = std::trunc(value);
-  if (cut <= std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
-  if (cut >= std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
+  if (cut <= std::numeric_limits<std::int32_t>::min())
+    return std::numeric_limits<std::int32_t>::min();
+  if (cut >= std::numeric_limits<std::int32_t>::max())
+    return std::numeric_limits<std::int32_t>::max();
   return static_cast<std::int32_t>(cut);
 }
 
 }  // namespace
 
-std::string SettingsPath() { return JoinPath(DataFolder(), "settings.json"); }
+std::string SettingsPath() {
+  return JoinPath(DataFolder(), "settings.json");
+}
 
 UserSettings LoadSettings() {
   UserSettings settings;

@@ -7,8 +7,8 @@
 namespace brisal {
 
 struct UserSettings {
-  std::string install_dir;       // empty: not chosen
-  std::int32_t renderer = -1;    // index into LauncherConfig::renderers; -1: not chosen
+  std::string install_dir;     // empty: not chosen
+  std::int32_t renderer = -1;  // index into LauncherConfig::renderers; -1: not chosen
 };
 
 std::string SettingsPath();

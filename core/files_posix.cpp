@@ -27,12 +27,27 @@ std::uint64_t ToFileTime(const struct timespec& ts) {
          static_cast<std::uint64_t>(ts.tv_nsec) / 100;
 }
 
-int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
+int Fd(std::intptr_t handle) {
+  return static_cast<int>(handle);
+}
 
 }  // namespace
 
-bool IsPathSeparator(char c) { return c == '/'; }
-char NativePathSeparator() { return '/'; }
+bool IsPathSeparator(char c) {
+  return c == '/';
+}
+char NativePathSeparator() {
+  return '/';
+}
+
+// POSIX file systems tell "Brisal" from "brisal": two different folders.
+bool SamePathText(const std::string& a, const std::string& b) {
+  return a == b;
+}
+
+std::size_t ShortestNonRootFolder() {
+  return 1;
+}
 
 bool GetFileInfo(const std::string& path, FileInfo& info) {
   struct stat st;
@@ -58,9 +73,13 @@ bool CreateOneDirectory(const std::string& path) {
   return errno == EEXIST && IsDirectory(path);
 }
 
-bool RemoveEmptyDirectory(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
+bool RemoveEmptyDirectory(const std::string& path) {
+  return ::rmdir(path.c_str()) == 0;
+}
 
-bool DeleteFileAt(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool DeleteFileAt(const std::string& path) {
+  return ::unlink(path.c_str()) == 0;
+}
 
 void ClearReadOnly(const std::string& path) {
   struct stat st;
@@ -83,19 +102,8 @@ bool SyncDirectory(const std::string& path) {
   return ok;
 }
 
-int LastSystemError() { return errno; }
-
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalid;
-  }
-  return *this;
+int LastSystemError() {
+  return errno;
 }
 
 bool File::Open(const std::string& path, Mode mode) {
@@ -149,17 +157,6 @@ std::int64_t File::Write(const void* data, std::size_t length) {
   }
 }
 
-bool File::WriteAll(const void* data, std::size_t length) {
-  const char* p = static_cast<const char*>(data);
-  while (length > 0) {
-    std::int64_t n = Write(p, length);
-    if (n <= 0) return false;
-    p += n;
-    length -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 bool File::Seek(std::uint64_t offset) {
   return ::lseek(Fd(handle_), static_cast<off_t>(offset), SEEK_SET) >= 0;
 }
@@ -176,7 +173,9 @@ bool File::Size(std::uint64_t& size) const {
   return true;
 }
 
-bool File::Sync() { return ::fdatasync(Fd(handle_)) == 0; }
+bool File::Sync() {
+  return ::fdatasync(Fd(handle_)) == 0;
+}
 
 namespace platform {
 
@@ -214,7 +213,7 @@ LocalTime Now() {
   struct tm tm_local;
   ::localtime_r(&ts.tv_sec, &tm_local);
   return LocalTime{tm_local.tm_year + 1900, tm_local.tm_mon + 1, tm_local.tm_mday,
-                   tm_local.tm_hour, tm_local.tm_min, tm_local.tm_sec};
+                   tm_local.tm_hour,        tm_local.tm_min,     tm_local.tm_sec};
 }
 
 void AppendOnce(const std::string& path, const std::string& data) {

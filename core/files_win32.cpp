@@ -1,7 +1,8 @@
 // Win32 backend of files.h and platform.h. Paths arrive as UTF-8 and are converted at
 // the system call and nowhere else.
-#include <windows.h>
 #include <shlobj.h>
+#include <wchar.h>
+#include <windows.h>
 
 #include "core/files.h"
 #include "core/paths.h"
@@ -12,7 +13,9 @@ namespace brisal {
 
 namespace {
 
-HANDLE H(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE H(std::intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
 
 bool Attributes(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
   return GetFileAttributesExW(Utf8ToWide(path).c_str(), GetFileExInfoStandard, &data) != 0;
@@ -20,8 +23,21 @@ bool Attributes(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
 
 }  // namespace
 
-bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
-char NativePathSeparator() { return '\\'; }
+bool IsPathSeparator(char c) {
+  return c == '\\' || c == '/';
+}
+char NativePathSeparator() {
+  return '\\';
+}
+
+// NTFS names ignore letter case, so "C:\Juegos" and "c:\JUEGOS" are one folder.
+bool SamePathText(const std::string& a, const std::string& b) {
+  return _wcsicmp(Utf8ToWide(a).c_str(), Utf8ToWide(b).c_str()) == 0;
+}
+
+std::size_t ShortestNonRootFolder() {
+  return 4;
+}
 
 bool GetFileInfo(const std::string& path, FileInfo& info) {
   WIN32_FILE_ATTRIBUTE_DATA data;
@@ -52,7 +68,9 @@ bool RemoveEmptyDirectory(const std::string& path) {
   return RemoveDirectoryW(Utf8ToWide(path).c_str()) != 0;
 }
 
-bool DeleteFileAt(const std::string& path) { return DeleteFileW(Utf8ToWide(path).c_str()) != 0; }
+bool DeleteFileAt(const std::string& path) {
+  return DeleteFileW(Utf8ToWide(path).c_str()) != 0;
+}
 
 void ClearReadOnly(const std::string& path) {
   SetFileAttributesW(Utf8ToWide(path).c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -75,19 +93,8 @@ bool SyncDirectory(const std::string&) {
   return true;
 }
 
-int LastSystemError() { return static_cast<int>(GetLastError()); }
-
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalid;
-  }
-  return *this;
+int LastSystemError() {
+  return static_cast<int>(GetLastError());
 }
 
 bool File::Open(const std::string& path, Mode mode) {
@@ -140,24 +147,15 @@ std::int64_t File::Write(const void* data, std::size_t length) {
   return put;
 }
 
-bool File::WriteAll(const void* data, std::size_t length) {
-  const char* p = static_cast<const char*>(data);
-  while (length > 0) {
-    std::int64_t n = Write(p, length);
-    if (n <= 0) return false;
-    p += n;
-    length -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 bool File::Seek(std::uint64_t offset) {
   LARGE_INTEGER distance;
   distance.QuadPart = static_cast<LONGLONG>(offset);
   return SetFilePointerEx(H(handle_), distance, nullptr, FILE_BEGIN) != 0;
 }
 
-bool File::TruncateHere() { return SetEndOfFile(H(handle_)) != 0; }
+bool File::TruncateHere() {
+  return SetEndOfFile(H(handle_)) != 0;
+}
 
 bool File::Size(std::uint64_t& size) const {
   LARGE_INTEGER value;
@@ -166,7 +164,9 @@ bool File::Size(std::uint64_t& size) const {
   return true;
 }
 
-bool File::Sync() { return FlushFileBuffers(H(handle_)) != 0; }
+bool File::Sync() {
+  return FlushFileBuffers(H(handle_)) != 0;
+}
 
 namespace platform {
 
@@ -194,9 +194,9 @@ LocalTime Now() {
 }
 
 void AppendOnce(const std::string& path, const std::string& data) {
-  HANDLE h = CreateFileW(Utf8ToWide(path).c_str(), FILE_APPEND_DATA,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h =
+      CreateFileW(Utf8ToWide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
   WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);

@@ -27,8 +27,8 @@ void Log(const char* format, ...) {
   const std::string path = JoinPath(DataFolder(), "launcher.log");
   platform::LocalTime t = platform::Now();
   char line[1200];
-  int n = FormatNarrow(line, sizeof line, "%04d-%02d-%02d %02d:%02d:%02d  %s\r\n", t.year,
-                       t.month, t.day, t.hour, t.minute, t.second, message);
+  int n = FormatNarrow(line, sizeof line, "%04d-%02d-%02d %02d:%02d:%02d  %s\r\n", t.year, t.month,
+                       t.day, t.hour, t.minute, t.second, message);
   if (n <= 0) return;
   platform::AppendOnce(path, std::string(line, static_cast<std::size_t>(n)));
 }

@@ -117,7 +117,14 @@ bool IsSafeRelativePath(const std::string& s) {
       auto byte = static_cast<unsigned char>(c);
       if (byte < 0x20) return false;
       switch (c) {
-        case '"': case '*': case ':': case '<': case '>': case '?': case '\\': case '|':
+        case '"':
+        case '*':
+        case ':':
+        case '<':
+        case '>':
+        case '?':
+        case '\\':
+        case '|':
           return false;
         default:
           break;

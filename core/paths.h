@@ -4,6 +4,7 @@
 // ManifestPathToNative.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -54,5 +55,14 @@ bool IsPathSeparator(char c);
 
 // The separator the program inserts.
 char NativePathSeparator();
+
+// Whether two paths are the same text the way this platform's file names compare:
+// exactly on POSIX, without regard to letter case on Windows.
+bool SamePathText(const std::string& a, const std::string& b);
+
+// The fewest characters a path, trailing separators removed, needs to name a folder
+// rather than a drive or the file-system root: 1 on POSIX (anything but "/"), 4 on
+// Windows ("C:\a"; "C:\" and "C:" are drive roots).
+std::size_t ShortestNonRootFolder();
 
 }  // namespace brisal

@@ -19,8 +19,7 @@ std::string WideToUtf8(const std::wstring& text);
 
 // snprintf semantics: always terminated, cut to the buffer, returns the length the
 // whole text needs (-1 on an encoding error).
-int FormatNarrow(char* buffer, std::size_t size, const char* format, ...)
-    BRISAL_PRINTF(3, 4);
+int FormatNarrow(char* buffer, std::size_t size, const char* format, ...) BRISAL_PRINTF(3, 4);
 int FormatNarrowV(char* buffer, std::size_t size, const char* format, std::va_list args);
 
 // vswprintf semantics: -1 when formatting fails or the text does not fit.

@@ -74,14 +74,16 @@ void EncodeOne(char32_t cp, std::string& out) {
 std::wstring Utf8ToWide(const std::string& text) {
   std::wstring out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) out.push_back(static_cast<wchar_t>(DecodeOne(text, i)));
+  for (std::size_t i = 0; i < text.size();)
+    out.push_back(static_cast<wchar_t>(DecodeOne(text, i)));
   return out;
 }
 
 std::string WideToUtf8(const std::wstring& text) {
   std::string out;
   out.reserve(text.size());
-  for (wchar_t c : text) EncodeOne(static_cast<char32_t>(c), out);
+  for (wchar_t c : text)
+    EncodeOne(static_cast<char32_t>(c), out);
   return out;
 }
 

@@ -4,13 +4,10 @@
 #include <string>
 
 #include "config/launcher_config.h"
+#include "ui/layout.h"
 #include "ui/window_host.h"
 
 namespace brisal {
-
-// Where the status line is drawn, in unscaled design units; a launch failure repaints
-// exactly this area so its notice shows.
-inline constexpr PixelRect kStatusLineArea{40, 520, 652, 550};
 
 // Starts the client of renderer `renderer_index` from `install_folder` with the
 // configured client_args. On success the window is closed (close_on_play) or

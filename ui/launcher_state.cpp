@@ -75,7 +75,8 @@ void StartJob(LauncherState& state, bool exclusive, std::function<void()> job) {
     // No thread could be made (resources exhausted). The player must not be left
     // looking at a busy phase that nothing will ever end.
     Log("no se pudo iniciar un hilo: %s", e.what());
-    if (exclusive) SetPhase(state, UpdatePhase::kFailed, "Error interno: no se pudo iniciar la tarea");
+    if (exclusive)
+      SetPhase(state, UpdatePhase::kFailed, "Error interno: no se pudo iniciar la tarea");
   }
 }
 

@@ -86,8 +86,8 @@ struct LauncherState {
   std::atomic<std::uint32_t> settled_phase{0};
 
   std::mutex state_lock;
-  std::string status_text;      // REQUIRES state_lock
-  std::vector<NewsItem> news;   // REQUIRES state_lock, at most 8
+  std::string status_text;     // REQUIRES state_lock
+  std::vector<NewsItem> news;  // REQUIRES state_lock, at most 8
 
   std::mutex job_lock;  // held for the whole run of every exclusive job
 

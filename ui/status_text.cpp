@@ -23,8 +23,8 @@ StatusLine ComposeStatusLine(LauncherState& state, const std::string& notice) {
       if (state.update_files.load() == 0) {
         return {"Actualización disponible · limpieza de archivos antiguos", false};
       }
-      return {StringPrintf("Actualización disponible · %u archivos (%s)",
-                           state.update_files.load(), FormatSize(state.update_bytes.load()).c_str()),
+      return {StringPrintf("Actualización disponible · %u archivos (%s)", state.update_files.load(),
+                           FormatSize(state.update_bytes.load()).c_str()),
               false};
     case UpdatePhase::kDownloading: {
       ProgressSnapshot snapshot = TakeSnapshot(state);

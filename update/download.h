@@ -29,7 +29,7 @@ EntryPaths PathsForEntry(const LauncherState& state, const ManifestEntry& entry)
 // means the cancel flag stopped the attempt. Every byte added to bytes_done is also
 // added to `attempt_bytes`, so the caller can take a failed attempt back exactly.
 bool DownloadFile(LauncherState& state, HttpClient& client, const ManifestEntry& entry,
-                  const std::string& partial_path, const std::string& target_path,
-                  WorkerSlot& slot, std::uint64_t& attempt_bytes, std::string& error);
+                  const std::string& partial_path, const std::string& target_path, WorkerSlot& slot,
+                  std::uint64_t& attempt_bytes, std::string& error);
 
 }  // namespace brisal

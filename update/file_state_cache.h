@@ -45,7 +45,8 @@ class FileStateCache {
   // Paths in iteration order, for the obsolete-file scan.
   template <typename Fn>
   void ForEachPathLocked(Fn&& fn) const {
-    for (const auto& [path, state] : entries_) fn(path);
+    for (const auto& [path, state] : entries_)
+      fn(path);
   }
 
  private:

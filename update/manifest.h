@@ -8,13 +8,13 @@
 namespace brisal {
 
 struct ManifestEntry {
-  std::string path;     // "/"-separated, already accepted by IsSafeRelativePath
+  std::string path;  // "/"-separated, already accepted by IsSafeRelativePath
   std::uint64_t size = 0;
-  std::string sha256;   // 64 lower-case hex characters
+  std::string sha256;  // 64 lower-case hex characters
 };
 
 struct Manifest {
-  std::string revision;  // empty when the document has none
+  std::string revision;              // empty when the document has none
   std::vector<ManifestEntry> files;  // document order; duplicates kept
 };
 

@@ -91,7 +91,8 @@ bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Compar
   // manifest avoid copying 100,000 paths; folding is only paid for unlisted keys.
   std::unordered_set<std::string_view> listed;
   listed.reserve(manifest.files.size());
-  for (const ManifestEntry& entry : manifest.files) listed.insert(entry.path);
+  for (const ManifestEntry& entry : manifest.files)
+    listed.insert(entry.path);
   std::vector<std::string> unlisted;
   {
     std::lock_guard<std::mutex> guard(cache.lock());
@@ -102,7 +103,8 @@ bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Compar
   if (!unlisted.empty()) {
     std::unordered_set<std::string> listed_folded;
     listed_folded.reserve(manifest.files.size());
-    for (const ManifestEntry& entry : manifest.files) listed_folded.insert(AsciiLower(entry.path));
+    for (const ManifestEntry& entry : manifest.files)
+      listed_folded.insert(AsciiLower(entry.path));
     for (std::string& path : unlisted) {
       if (listed_folded.count(AsciiLower(path)) == 0) out.remove.push_back(std::move(path));
     }

@@ -33,12 +33,11 @@ std::string CliPath() {
 class CliTest : public EngineTest {
  protected:
   void SetUp() override {
-    WriteFile(config_.Sub("config.json"),
-              nlohmann::json({{"base_url", server_.Url("/brisal/")},
-                              {"manifest", "manifest.json"},
-                              {"files_path", "client/"},
-                              {"connections", 4}})
-                  .dump());
+    WriteFile(config_.Sub("config.json"), nlohmann::json({{"base_url", server_.Url("/brisal/")},
+                                                          {"manifest", "manifest.json"},
+                                                          {"files_path", "client/"},
+                                                          {"connections", 4}})
+                                              .dump());
   }
 
   CliRun Cli(const std::string& args) {
@@ -56,7 +55,8 @@ class CliTest : public EngineTest {
     if (pipe == nullptr) return run;
     char buffer[4096];
     std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+      run.out.append(buffer, n);
     int raw = pclose(pipe);
 #ifdef _WIN32
     run.status = raw;
@@ -117,8 +117,7 @@ TEST_F(CliTest, OfflineFailedAndUsageStatuses) {
   EXPECT_EQ(failed.status, 1);
   EXPECT_EQ(failed.lines.back(), "El servidor respondió HTTP 500 al pedir manifest.json");
 
-  Install(".brisal_state.json",
-          R"({"files":{"a.bin":[1,1,"x"]},"revision":""})");
+  Install(".brisal_state.json", R"({"files":{"a.bin":[1,1,"x"]},"revision":""})");
   CliRun offline = Cli(Engine("check"));
   EXPECT_EQ(offline.status, 3);
   EXPECT_EQ(offline.lines.back(),
@@ -139,7 +138,7 @@ TEST_F(CliTest, ManifestDescribesAFolderTheLauncherCanInstall) {
   WriteFile(published.Sub("data/x.bin.bpart"), "partial");
   WriteFile(published.Sub("data/y.tmp"), "temporary");
   CliRun run = Cli("manifest \"" + published.path() + "\" --revision r9 --output \"" +
-                published.Sub("m.json") + "\"");
+                   published.Sub("m.json") + "\"");
   ASSERT_EQ(run.status, 0) << run.out;
   std::string text = ReadFile(published.Sub("m.json"));
   Manifest manifest;

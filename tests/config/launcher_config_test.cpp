@@ -147,8 +147,8 @@ TEST(LoadConfig, LinksObjectFillsDefaultsForMissingMembers) {
   EXPECT_EQ(empty.config.register_url, BRISAL_REGISTER);
   EXPECT_EQ(empty.config.discord, "");
 
-  Loaded full = LoadText(
-      R"({"links": {"website": "https://w", "register": "", "discord": "https://d"}})");
+  Loaded full =
+      LoadText(R"({"links": {"website": "https://w", "register": "", "discord": "https://d"}})");
   EXPECT_EQ(full.config.website, "https://w");
   EXPECT_EQ(full.config.register_url, "");
   EXPECT_EQ(full.config.discord, "https://d");

@@ -71,10 +71,12 @@ TEST(Log, ConcurrentLinesNeverInterleave) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([t] {
       std::string payload(300, static_cast<char>('a' + t));
-      for (int i = 0; i < kLines; ++i) Log("%d %s", t, payload.c_str());
+      for (int i = 0; i < kLines; ++i)
+        Log("%d %s", t, payload.c_str());
     });
   }
-  for (auto& thread : threads) thread.join();
+  for (auto& thread : threads)
+    thread.join();
   auto lines = LogLines(dir.path());
   ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kLines));
   for (const auto& line : lines) {

@@ -57,8 +57,8 @@ TEST(IsSafeRelativePath, AcceptsOrdinaryClientPaths) {
 
 TEST(IsSafeRelativePath, RefusesAnythingThatCouldLeaveTheFolder) {
   for (const char* bad :
-       {"", "/x", "x/", "a//b", "./x", "x/../y", "..", "a./b", "a /b", "name.", "name ",
-        "C:/x", "a\\b", "a|b", "a?b", "a*b", "a<b", "a>b", "a\"b", "a:b"}) {
+       {"",      "/x",   "x/",   "a//b", "./x", "x/../y", "..",  "a./b", "a /b", "name.",
+        "name ", "C:/x", "a\\b", "a|b",  "a?b", "a*b",    "a<b", "a>b",  "a\"b", "a:b"}) {
     EXPECT_FALSE(IsSafeRelativePath(bad)) << bad;
   }
   EXPECT_FALSE(IsSafeRelativePath(std::string(241, 'a')));

@@ -28,7 +28,9 @@ TEST(Utf8Wide, RoundTripsEveryPlane) {
 }
 
 TEST(Utf8Wide, InvalidInputIsReplacedNotRefused) {
-  std::wstring wide = Utf8ToWide("a\xFF" "b");
+  std::wstring wide = Utf8ToWide(
+      "a\xFF"
+      "b");
   ASSERT_EQ(wide.size(), 3u);
   EXPECT_EQ(wide[0], L'a');
   EXPECT_EQ(wide[1], static_cast<wchar_t>(0xFFFD));
@@ -43,7 +45,9 @@ TEST(Utf8Wide, UnpairedSurrogateConvertsWithoutFailing) {
   lone.push_back(static_cast<wchar_t>(0xD800));
   lone.push_back(L'b');
   std::string utf8 = WideToUtf8(lone);
-  EXPECT_EQ(utf8, "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(utf8,
+            "a\xEF\xBF\xBD"
+            "b");
 }
 #endif
 

@@ -1,8 +1,9 @@
 // Pulls the plug on brisal-cli in the middle of an install, again and again: whatever
 // moment the process dies, the next run must finish with every file intact, nothing
 // half-written left behind, and little downloaded twice.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -25,17 +26,20 @@ class CrashResumeTest : public EngineTest {
  protected:
   // Starts `brisal-cli update` and returns its process id.
   pid_t StartUpdate() {
-    std::vector<std::string> args = {BRISAL_CLI_PATH, "update", "--config", config_.Sub("config.json"),
+    std::vector<std::string> args = {BRISAL_CLI_PATH, "update",
+                                     "--config",      config_.Sub("config.json"),
                                      "--install-dir", install_.path()};
     std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
+    for (auto& arg : args)
+      argv.push_back(arg.data());
     argv.push_back(nullptr);
     std::vector<std::string> env_storage = {"XDG_DATA_HOME=" + data_.path()};
     for (char** e = environ; *e != nullptr; ++e) {
       if (std::string(*e).rfind("XDG_DATA_HOME=", 0) != 0) env_storage.push_back(*e);
     }
     std::vector<char*> envp;
-    for (auto& entry : env_storage) envp.push_back(entry.data());
+    for (auto& entry : env_storage)
+      envp.push_back(entry.data());
     envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -68,32 +72,34 @@ class CrashResumeTest : public EngineTest {
 TEST_F(CrashResumeTest, KilledInstallsResumeAndEndIntact) {
   std::map<std::string, std::string> client;
   std::uint64_t total = 0;
-  for (int i = 0; i < 6; ++i) client["grandes/g" + std::to_string(i) + ".pak"] = MakeContent(6u << 20, i);
+  for (int i = 0; i < 6; ++i)
+    client["grandes/g" + std::to_string(i) + ".pak"] = MakeContent(6u << 20, i);
   for (int i = 0; i < 150; ++i) {
     client["chicos/c" + std::to_string(i) + ".dat"] = MakeContent(16384 + 37 * i, 100 + i);
   }
-  for (const auto& [path, content] : client) total += content.size();
+  for (const auto& [path, content] : client)
+    total += content.size();
   Publish(client);
   // A server that trickles, so that a kill lands mid-transfer rather than after it.
   for (const auto& [path, content] : client) {
     if (content.size() < (1u << 20)) continue;
-    server_.SetHandler("/brisal/client/" + path, [content = content](const HttpTestRequest& request) {
-      HttpTestResponse response = HttpTestResponse::WithStatus(200, content);
-      std::string range = request.Header("Range");
-      if (!range.empty()) {
-        std::uint64_t from = std::stoull(range.substr(6));
-        response = HttpTestResponse::WithStatus(206, content.substr(from));
-      }
-      response.stall_at = response.body.size() / 2;
-      response.stall_for = std::chrono::milliseconds(150);
-      return response;
-    });
+    server_.SetHandler("/brisal/client/" + path,
+                       [content = content](const HttpTestRequest& request) {
+                         HttpTestResponse response = HttpTestResponse::WithStatus(200, content);
+                         std::string range = request.Header("Range");
+                         if (!range.empty()) {
+                           std::uint64_t from = std::stoull(range.substr(6));
+                           response = HttpTestResponse::WithStatus(206, content.substr(from));
+                         }
+                         response.stall_at = response.body.size() / 2;
+                         response.stall_for = std::chrono::milliseconds(150);
+                         return response;
+                       });
   }
-  WriteFile(config_.Sub("config.json"),
-            nlohmann::json({{"base_url", server_.Url("/brisal/")},
-                            {"manifest", "manifest.json"},
-                            {"connections", 4}})
-                .dump());
+  WriteFile(config_.Sub("config.json"), nlohmann::json({{"base_url", server_.Url("/brisal/")},
+                                                        {"manifest", "manifest.json"},
+                                                        {"connections", 4}})
+                                            .dump());
 
   // Each round waits until a transfer is under way, then kills at a random moment
   // within it.
@@ -132,8 +138,35 @@ TEST_F(CrashResumeTest, KilledInstallsResumeAndEndIntact) {
     EXPECT_FALSE(name.ends_with(".bpart") || name.ends_with(".tmp")) << entry.path();
   }
   // Resume works: the bytes sent over all runs stay close to the client's size.
-  EXPECT_LT(server_.BodyBytesSent(), total + total / 4) << "sent " << server_.BodyBytesSent()
-                                                         << " for a client of " << total;
+  EXPECT_LT(server_.BodyBytesSent(), total + total / 4)
+      << "sent " << server_.BodyBytesSent() << " for a client of " << total;
+}
+
+TEST_F(CrashResumeTest, InterruptCancelsCleanlyKeepingPartialFiles) {
+  const std::string content = MakeContent(4u << 20, 7);
+  Publish({{"grande.pak", content}});
+  server_.SetHandler("/brisal/client/grande.pak", [&content](const HttpTestRequest&) {
+    HttpTestResponse response = HttpTestResponse::WithStatus(200, content);
+    response.stall_at = 1u << 20;  // until the server ends
+    return response;
+  });
+  WriteFile(config_.Sub("config.json"),
+            nlohmann::json({{"base_url", server_.Url("/brisal/")}, {"manifest", "manifest.json"}})
+                .dump());
+  pid_t pid = StartUpdate();
+  for (int i = 0; i < 2000 && PartialFiles() == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_EQ(PartialFiles(), 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  kill(pid, SIGINT);
+  int status = Wait(pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_EQ(PartialFiles(), 1);
+  EXPECT_EQ(std::filesystem::file_size(InstallPath("grande.pak") + ".bpart"), 1u << 20);
+  EXPECT_THAT(LogLines(), ::testing::Contains("actualizacion cancelada"));
+  EXPECT_THAT(LogLines(), ::testing::Not(::testing::Contains(::testing::HasSubstr("fallida"))));
 }
 
 }  // namespace

@@ -153,6 +153,9 @@ TEST_F(JobTest, ExclusiveJobsNeverOverlapAndEachClearsCancel) {
     });
   }
   ASSERT_TRUE(Eventually([&] { return finished.load() == kJobs; }));
+  // Job threads are detached; the last one is done with the state once it has let go
+  // of the job lock.
+  { std::lock_guard<std::mutex> wait_for_last(state.job_lock); }
   EXPECT_EQ(max_running.load(), 1);
   EXPECT_EQ(saw_cancel.load(), 0);
 }
@@ -167,6 +170,7 @@ TEST_F(JobTest, ConcurrentJobRunsBesideAnExclusiveOne) {
   StartJob(state, true, [&] {
     std::unique_lock<std::mutex> lock(m);
     cv.wait(lock, [&] { return release; });
+    lock.unlock();  // the test may tear `m` down as soon as it sees the flag
     exclusive_done = true;
   });
   StartJob(state, false, [&] { concurrent_ran = true; });
@@ -178,6 +182,7 @@ TEST_F(JobTest, ConcurrentJobRunsBesideAnExclusiveOne) {
   }
   cv.notify_all();
   EXPECT_TRUE(Eventually([&] { return exclusive_done.load(); }));
+  { std::lock_guard<std::mutex> wait_for_job(state.job_lock); }
 }
 
 TEST_F(JobTest, EscapedExceptionsAreLoggedAndShownOnlyForExclusiveJobs) {
@@ -213,7 +218,8 @@ TEST(CopyNews, CopiesUnderTheLockWhileAWriterReplacesTheList) {
   for (int i = 0; i < 2000; ++i) {
     std::vector<NewsItem> copy = CopyNews(state);
     ASSERT_LE(copy.size(), 8u);
-    for (const NewsItem& item : copy) ASSERT_EQ(item.title, "x");
+    for (const NewsItem& item : copy)
+      ASSERT_EQ(item.title, "x");
   }
   stop = true;
   writer.join();

@@ -37,9 +37,7 @@ class EngineTest : public ::testing::Test {
   // Points the launcher at another server address (e.g. one nobody listens on).
   void UseBaseUrl(const std::string& base_url);
 
-  std::string InstallPath(const std::string& relative) const {
-    return install_.Sub(relative);
-  }
+  std::string InstallPath(const std::string& relative) const { return install_.Sub(relative); }
   void Install(const std::string& relative, const std::string& content) {
     WriteFile(InstallPath(relative), content);
   }

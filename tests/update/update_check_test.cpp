@@ -67,7 +67,8 @@ TEST_F(UpdateCheckTest, UnchangedInstallIsTrustedWithoutReadingContent) {
   // Same size, same last-write time, different bytes: only a check that reads
   // content could notice. The cache must be trusted instead. (The time is set through
   // the same call both times, so both land on the same file-system granularity.)
-  const auto stamp = fs::last_write_time(FsPath(InstallPath("data/mapa.pak"))) - std::chrono::hours(1);
+  const auto stamp =
+      fs::last_write_time(FsPath(InstallPath("data/mapa.pak"))) - std::chrono::hours(1);
   fs::last_write_time(FsPath(InstallPath("data/mapa.pak")), stamp);
   Check();
   ASSERT_EQ(Phase(), UpdatePhase::kUpToDate);
