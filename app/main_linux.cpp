@@ -12,11 +12,13 @@
 #include "config/user_settings.h"
 #include "core/paths.h"
 #include "launch/install_dir.h"
+#include "launch/launch_client.h"
 #include "news/news_job.h"
 #include "ui/launcher_state.h"
 #include "ui/launcher_window.h"
 #include "ui/window_host_sdl.h"
 #include "update/update_check.h"
+#include "update/update_job.h"
 
 namespace brisal {
 namespace {
@@ -29,6 +31,12 @@ WindowServices RealServices(LauncherState& state) {
     });
   };
   services.start_news = [&state] { StartJob(state, false, [&state] { RunNewsJob(state); }); };
+  services.start_update_job = [&state] {
+    StartJob(state, true, [&state] { RunUpdateJob(state); });
+  };
+  services.launch_client = LaunchClient;
+  services.save_settings = SaveSettings;
+  services.exe_folder = ExeFolder;
   services.default_install_dir = ResolveInstallDir;
   services.now_ms = [] {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(

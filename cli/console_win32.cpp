@@ -1,6 +1,8 @@
+// <windows.h> must come before the other system headers.
+#include <windows.h>
+
 #include <io.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <memory>
 

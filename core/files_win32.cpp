@@ -1,8 +1,10 @@
 // Win32 backend of files.h and platform.h. Paths arrive as UTF-8 and are converted at
 // the system call and nowhere else.
+// <windows.h> must come before the other system headers.
+#include <windows.h>
+
 #include <shlobj.h>
 #include <wchar.h>
-#include <windows.h>
 
 #include "core/files.h"
 #include "core/paths.h"

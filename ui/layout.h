@@ -45,6 +45,9 @@ inline constexpr PixelRect kNewsPanelArea{40, 150, 920, 424};
 inline constexpr PixelRect kLowerArea{40, 440, 920, 600};
 inline constexpr PixelRect kProgressArea{40, 440, 652, 552};
 inline constexpr PixelRect kFolderRowArea{40, 570, 920, 596};
+// Where the status line is drawn: a notice set outside a phase change (a failed
+// launch, an unconfigured link, a refused folder) repaints exactly this.
+inline constexpr PixelRect kStatusLineArea{40, 520, 652, 550};
 // Painting tests this area before drawing the news list.
 inline constexpr PixelRect kNewsListArea{41, 189, 919, 423};
 // Only the top of the window moves it when dragged.

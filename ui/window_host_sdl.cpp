@@ -1,18 +1,23 @@
 #include "ui/window_host_sdl.h"
 
 #include <SDL.h>
+#include <SDL_syswm.h>
 #include <X11/Xlib.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "core/paths.h"
 #include "resources/artwork.h"
+#include "ui/actions.h"
 #include "ui/canvas_cairo.h"
+#include "ui/folder_picker_gio.h"
 #include "ui/painter.h"
 #include "ui/xft_dpi.h"
 
@@ -25,6 +30,7 @@ enum UserEvent : Uint32 {
   kStateChangedEvent = 0,
   kTimerEvent = 1,
   kRaiseEvent = 2,
+  kPickerClosedEvent = 3,
   kUserEventCount
 };
 // Release/acquire: a thread that sees the base also sees the registration complete.
@@ -102,6 +108,50 @@ SdlSurface IconSurface() {
   return icon;
 }
 
+Key KeyFromSdl(SDL_Keycode code) {
+  switch (code) {
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER:
+      return Key::kEnter;
+    case SDLK_SPACE:
+      return Key::kSpace;
+    case SDLK_ESCAPE:
+      return Key::kEscape;
+    default:
+      return Key::kOther;
+  }
+}
+
+// How the desktop portal names a parent window, so its picker stays above ours; empty
+// where the window system has no such name (the picker then opens on its own).
+std::string PortalParentWindow(SDL_Window* window) {
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (SDL_GetWindowWMInfo(window, &info) != SDL_TRUE || info.subsystem != SDL_SYSWM_X11) return "";
+  char text[32];
+  std::snprintf(text, sizeof text, "x11:%lx", static_cast<unsigned long>(info.info.x11.window));
+  return text;
+}
+
+bool IsInputEvent(Uint32 type) {
+  switch (type) {
+    case SDL_MOUSEMOTION:
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+    case SDL_MOUSEWHEEL:
+    case SDL_KEYDOWN:
+    case SDL_KEYUP:
+    case SDL_TEXTINPUT:
+    case SDL_TEXTEDITING:
+    case SDL_FINGERDOWN:
+    case SDL_FINGERUP:
+    case SDL_FINGERMOTION:
+      return true;
+    default:
+      return false;
+  }
+}
+
 class SdlWindowHost final : public WindowHost {
  public:
   SdlWindowHost(LauncherWindow& window, SDL_Window* sdl_window)
@@ -172,6 +222,43 @@ class SdlWindowHost final : public WindowHost {
     window_.OnTimer(id);
   }
 
+  // Handles one event of the main loop, or of the loop that runs while the folder
+  // picker is open.
+  void Dispatch(const SDL_Event& event) {
+    const Uint32 base = g_event_base.load(std::memory_order_acquire);
+    if (event.type == SDL_QUIT) {
+      RequestClose();
+    } else if (event.type == SDL_WINDOWEVENT) {
+      switch (event.window.event) {
+        case SDL_WINDOWEVENT_CLOSE:
+          RequestClose();
+          break;
+        case SDL_WINDOWEVENT_EXPOSED:
+          ShowBackBuffer();
+          break;
+        case SDL_WINDOWEVENT_LEAVE:
+          // Only ever clears the hover, so it is taken even while the picker is open.
+          window_.OnMouseLeave();
+          break;
+        default:
+          break;
+      }
+    } else if (event.type == base + kStateChangedEvent) {
+      window_.SyncFromState();
+      // An element under a still pointer may have been enabled or disabled.
+      if (window_.hot_element >= 0 && !picking_) window_.OnSetCursor();
+    } else if (event.type == base + kTimerEvent) {
+      OnTimerEvent(event.user.code, reinterpret_cast<std::uintptr_t>(event.user.data1));
+    } else if (event.type == base + kRaiseEvent) {
+      SDL_ShowWindow(sdl_window_);
+      SDL_RestoreWindow(sdl_window_);
+      SDL_RaiseWindow(sdl_window_);
+    } else if (IsInputEvent(event.type) && !picking_) {
+      DispatchInput(event);
+    }
+  }
+
+  bool picking() const { return picking_; }
   bool closing() const { return closing_; }
   void BeginClose() {
     if (closing_) return;
@@ -241,13 +328,64 @@ class SdlWindowHost final : public WindowHost {
   }
 
   bool OpenUrl(const std::string& url) override {
-    SDL_OpenURL(url.c_str());
+    // Checked here as well as in the window logic: xdg-open would also open files and
+    // start programs for other schemes.
+    if (!IsWebAddress(url)) return false;
+    return SDL_OpenURL(url.c_str()) == 0;
+  }
+
+  // The picker is another program (the portal's backend, zenity or kdialog) that may
+  // stay open for minutes, while downloads and checks go on publishing their progress.
+  // So the waiting happens on a thread of its own, and this thread goes on running the
+  // window's events in a loop of its own until the picker closes: state changes,
+  // timers and exposures are handled as usual, input to the window is dropped (the
+  // picker is modal from the player's point of view), and a close waits for the
+  // picker. To the window logic the call is simply blocking, and it cannot be entered
+  // twice because the input that could start it is dropped.
+  bool PickFolder(const std::string& title, const std::string&, std::string& chosen) override {
+    if (picking_) return false;
+    picking_ = true;
+    // Whatever was pressed or hovered is stale when the picker closes.
+    if (captured_) ReleaseMouse();
+    window_.OnMouseLeave();
+    SetCursor(CursorKind::kArrow);
+
+    // Release/acquire: a loop that sees `done` also sees `outcome` and `folder`.
+    std::atomic<bool> done{false};
+    PickOutcome outcome = PickOutcome::kCancelled;
+    std::string folder;
+    const std::string parent = PortalParentWindow(sdl_window_);
+    std::thread picker([&] {
+      outcome = PickFolderOnDesktop(title, parent, folder);
+      done.store(true, std::memory_order_release);
+      PushUserEvent(kPickerClosedEvent);
+    });
+    while (!done.load(std::memory_order_acquire)) {
+      SDL_Event event;
+      // The time-out covers a wake-up lost to a full event queue.
+      if (SDL_WaitEventTimeout(&event, 200) != 0) {
+        do {
+          Dispatch(event);
+        } while (SDL_PollEvent(&event));
+      }
+      if (!closing_) Flush();
+    }
+    picker.join();
+    picking_ = false;
+    if (outcome != PickOutcome::kChosen) return false;
+    chosen = folder;
     return true;
   }
 
-  // The desktop's folder picker arrives with the input handling; until then there is
-  // no way to ask for it, and the answer is "cancelled".
-  bool PickFolder(const std::string&, const std::string&, std::string&) override { return false; }
+  // Closing for good: after the picker, when one is open.
+  void RequestClose() {
+    if (picking_) {
+      close_requested_ = true;
+      return;
+    }
+    BeginClose();
+  }
+  bool close_requested() const { return close_requested_; }
 
  private:
   struct Timer {
@@ -270,15 +408,50 @@ class SdlWindowHost final : public WindowHost {
   std::vector<PixelRect> dirty_;
   std::map<int, Timer> timers_;
   std::uintptr_t timer_generation_ = 0;
+  void DispatchInput(const SDL_Event& event) {
+    switch (event.type) {
+      case SDL_MOUSEMOTION:
+        window_.OnMouseMove(event.motion.x, event.motion.y);
+        window_.OnSetCursor();
+        break;
+      case SDL_MOUSEBUTTONDOWN:
+        if (event.button.button == SDL_BUTTON_LEFT) {
+          window_.OnMouseDown(event.button.x, event.button.y);
+        }
+        break;
+      case SDL_MOUSEBUTTONUP:
+        if (event.button.button == SDL_BUTTON_LEFT) {
+          window_.OnMouseUp(event.button.x, event.button.y);
+          window_.OnSetCursor();
+        }
+        break;
+      case SDL_KEYDOWN:
+        window_.OnKeyDown(KeyFromSdl(event.key.keysym.sym), event.key.repeat != 0);
+        break;
+      default:
+        break;
+    }
+  }
+
   bool captured_ = false;
   bool closing_ = false;
+  bool picking_ = false;
+  bool close_requested_ = false;
   SdlCursor hand_cursor_;
   SdlCursor arrow_cursor_;
 };
 
+struct HitTestContext {
+  const LauncherWindow* window;
+  const SdlWindowHost* host;
+};
+
 SDL_HitTestResult HitTestCallback(SDL_Window*, const SDL_Point* point, void* data) {
-  const auto* window = static_cast<const LauncherWindow*>(data);
-  return window->IsDragPoint(point->x, point->y) ? SDL_HITTEST_DRAGGABLE : SDL_HITTEST_NORMAL;
+  const auto* context = static_cast<const HitTestContext*>(data);
+  // No dragging while the picker is open: input to the window waits for it to close.
+  if (context->host->picking()) return SDL_HITTEST_NORMAL;
+  return context->window->IsDragPoint(point->x, point->y) ? SDL_HITTEST_DRAGGABLE
+                                                          : SDL_HITTEST_NORMAL;
 }
 
 }  // namespace
@@ -309,7 +482,8 @@ int RunWindowSdl(LauncherWindow& window, const std::function<void()>& on_shown) 
   window.Attach(host, scale);
   if (!host.CreateDrawingResources(window.width, window.height)) return 1;
   host.PaintStaticLayer();
-  SDL_SetWindowHitTest(sdl_window.get(), HitTestCallback, &window);
+  HitTestContext hit_test{&window, &host};
+  SDL_SetWindowHitTest(sdl_window.get(), HitTestCallback, &hit_test);
 
   window.state->notify = [] { PushUserEvent(kStateChangedEvent); };
   host.Invalidate({0, 0, window.width, window.height});
@@ -322,20 +496,9 @@ int RunWindowSdl(LauncherWindow& window, const std::function<void()>& on_shown) 
   SDL_Event event;
   while (!host.closing() && SDL_WaitEvent(&event)) {
     do {
-      if (event.type == SDL_QUIT) {
-        host.BeginClose();
-      } else if (event.type == SDL_WINDOWEVENT) {
-        if (event.window.event == SDL_WINDOWEVENT_CLOSE) host.BeginClose();
-        if (event.window.event == SDL_WINDOWEVENT_EXPOSED) host.ShowBackBuffer();
-      } else if (event.type == base + kStateChangedEvent) {
-        window.SyncFromState();
-      } else if (event.type == base + kTimerEvent) {
-        host.OnTimerEvent(event.user.code, reinterpret_cast<std::uintptr_t>(event.user.data1));
-      } else if (event.type == base + kRaiseEvent) {
-        SDL_ShowWindow(sdl_window.get());
-        SDL_RestoreWindow(sdl_window.get());
-        SDL_RaiseWindow(sdl_window.get());
-      }
+      host.Dispatch(event);
+      // A close asked for while the picker was open.
+      if (host.close_requested()) host.BeginClose();
     } while (!host.closing() && SDL_PollEvent(&event));
     if (!host.closing()) host.Flush();
   }

@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "config/user_settings.h"
 #include "ui/launcher_window.h"
 #include "ui/window_host.h"
 
@@ -40,7 +42,13 @@ class FakeWindowHost : public WindowHost {
     opened.push_back(url);
     return true;
   }
-  bool PickFolder(const std::string&, const std::string&, std::string&) override { return false; }
+  // Answers with `pick_answer`, or "cancelled" while it is unset.
+  bool PickFolder(const std::string& title, const std::string&, std::string& chosen) override {
+    picker_titles.push_back(title);
+    if (!pick_answer) return false;
+    chosen = *pick_answer;
+    return true;
+  }
 
   bool TimerRunning(int id) const { return timers.count(id) != 0; }
 
@@ -52,12 +60,26 @@ class FakeWindowHost : public WindowHost {
   int minimized = 0;
   int closed = 0;
   std::vector<std::string> opened;
+  std::optional<std::string> pick_answer;
+  std::vector<std::string> picker_titles;
 };
 
-// The jobs a window asked for, and the clock it reads.
+struct LaunchRequest {
+  int renderer_index = -1;
+  std::string install_folder;
+};
+
+// The jobs a window asked for, and the clock it reads. Settings go to the real
+// settings.json, so a test that saves points the data folder at a temporary one.
 struct ServiceLog {
   std::vector<CheckRequest> checks;
   int news_fetches = 0;
+  int update_jobs = 0;
+  std::vector<LaunchRequest> launches;
+  int settings_saves = 0;
+  // What a launch leaves in the notice (a launch failure); empty for a success.
+  std::string launch_notice;
+  std::string exe_folder = "/opt/brisal";
   std::uint64_t now_ms = 1000;
 
   WindowServices Services() {
@@ -68,6 +90,18 @@ struct ServiceLog {
       return std::string("/juegos/brisal");
     };
     services.now_ms = [this] { return now_ms; };
+    services.start_update_job = [this] { ++update_jobs; };
+    services.launch_client = [this](const LauncherConfig&, int renderer_index,
+                                    const std::string& install_folder, float, WindowHost&,
+                                    std::string& notice) {
+      launches.push_back({renderer_index, install_folder});
+      if (!launch_notice.empty()) notice = launch_notice;
+    };
+    services.save_settings = [this](const UserSettings& settings) {
+      ++settings_saves;
+      SaveSettings(settings);
+    };
+    services.exe_folder = [this] { return exe_folder; };
     return services;
   }
 };

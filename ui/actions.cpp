@@ -1,0 +1,122 @@
+// The actions behind the elements: title-bar glyphs, links, renderer selector, primary
+// button, folder row and news rows.
+#include "ui/actions.h"
+
+#include "ui/launcher_window.h"
+
+namespace brisal {
+
+bool IsWebAddress(const std::string& address) {
+  return address.starts_with("http://") || address.starts_with("https://");
+}
+
+std::string DeriveLinkAddress(const std::string& base_url, const std::string& default_path) {
+  if (default_path.empty()) return "";
+  std::string origin = base_url;
+  const std::size_t scheme_end = base_url.find("://");
+  if (base_url.size() >= 3 && scheme_end != std::string::npos) {
+    const std::size_t path_start = base_url.find('/', scheme_end + 3);
+    if (path_start != std::string::npos) origin = base_url.substr(0, path_start);
+  }
+  if (origin.empty()) return "";
+  return origin + "/" + default_path;
+}
+
+std::string LinkNotConfiguredNotice(const std::string& display_name) {
+  return "El link de " + display_name +
+         " no está configurado (BRISAL_DISCORD en config.h o \"links\" en config.json).";
+}
+
+void LauncherWindow::OnElementClick(int index) {
+  switch (index) {
+    case kMinimizeButton:
+      host_->Minimize();
+      return;
+    case kCloseButton:
+      host_->Close();
+      return;
+    case kWebsiteLink:
+      OpenConfiguredLink(config.website, "index.php", "Website");
+      return;
+    case kRegisterLink:
+      OpenConfiguredLink(config.register_url, "register.php", "Registro");
+      return;
+    case kDiscordLink:
+      OpenConfiguredLink(config.discord, "", "Discord");
+      return;
+    case kRendererSelector: {
+      const auto count = static_cast<std::int32_t>(config.renderers.size());
+      if (count == 0) return;
+      settings.renderer = (settings.renderer + 1) % count;
+      services_.save_settings(settings);
+      host_->Invalidate(elements[kRendererSelector].rect);
+      return;
+    }
+    case kPrimaryButton:
+      PrimaryAction();
+      return;
+    case kChangeFolderButton:
+      ChooseInstallFolder();
+      return;
+    case kVerifyButton:
+      services_.start_check({true, false, false});
+      return;
+    default:
+      break;
+  }
+  if (index >= kFirstNewsRow && index < kFirstNewsRow + kNewsRowCount) {
+    const auto k = static_cast<std::size_t>(index - kFirstNewsRow);
+    // News addresses come from the server; anything but a web address stays unopened,
+    // without a word, as the row is all the player clicked.
+    if (k < news.size()) OpenUrl(news[k].url);
+  }
+}
+
+void LauncherWindow::PrimaryAction() {
+  if (!notice.empty()) {
+    notice.clear();
+    // A successful launch changes no phase, so nothing else would repaint the line
+    // and the cleared notice would stay on screen.
+    InvalidateArea(kStatusLineArea);
+  }
+  switch (static_cast<UpdatePhase>(state->phase.load())) {
+    case UpdatePhase::kVerifying:
+    case UpdatePhase::kDownloading:
+      // The job stops at its next test of the flag and publishes the phase it returns
+      // to; until then the button keeps reading CANCELAR.
+      state->cancel.exchange(true);
+      return;
+    case UpdatePhase::kNotInstalled:
+    case UpdatePhase::kUpdateAvailable:
+      services_.start_update_job();
+      return;
+    case UpdatePhase::kUpToDate:
+    case UpdatePhase::kOffline:
+      services_.launch_client(config, settings.renderer, install_folder, scale, *host_, notice);
+      return;
+    case UpdatePhase::kFailed:
+      // A retry that finds work goes straight on to the update.
+      services_.start_check({false, false, true});
+      return;
+    default:
+      return;
+  }
+}
+
+void LauncherWindow::OpenConfiguredLink(std::string address, const std::string& default_path,
+                                        const std::string& display_name) {
+  if (address.empty()) address = DeriveLinkAddress(config.base_url, default_path);
+  if (OpenUrl(address)) return;
+  notice = LinkNotConfiguredNotice(display_name);
+  InvalidateArea(kStatusLineArea);
+}
+
+bool LauncherWindow::OpenUrl(const std::string& address) {
+  if (!IsWebAddress(address)) return false;
+  // Whether the desktop then manages to start a browser is not known here; the click
+  // has done all it can.
+  host_->OpenUrl(address);
+  return true;
+}
+
+}  // namespace brisal

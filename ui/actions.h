@@ -1,0 +1,23 @@
+// What the window's elements do when clicked (the LauncherWindow members are defined
+// in actions.cpp), and the small rules behind the links that tests check on their own.
+#pragma once
+
+#include <string>
+
+namespace brisal {
+
+// The only addresses ever handed to the browser: an exact, case-sensitive
+// "http://" or "https://" at the start. Anything else could be a file, a program or
+// a custom scheme handler on the player's machine.
+bool IsWebAddress(const std::string& address);
+
+// The address a link without one of its own falls back to: the origin of `base_url`
+// (its scheme, host and port) followed by "/" and `default_path`. Empty when
+// `default_path` or the origin is empty.
+std::string DeriveLinkAddress(const std::string& base_url, const std::string& default_path);
+
+// The notice for a link that cannot be opened; `display_name` is "Website",
+// "Registro" or "Discord".
+std::string LinkNotConfiguredNotice(const std::string& display_name);
+
+}  // namespace brisal
