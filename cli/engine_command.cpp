@@ -130,14 +130,7 @@ int RunEngineCommand(const EngineOptions& options) {
   if (install_dir.empty()) install_dir = LoadSettings().install_dir;
   if (install_dir.empty()) install_dir = ResolveInstallDir(config);
 
-  JobSettings settings;
-  settings.base_url = config.base_url;
-  settings.manifest = config.manifest;
-  settings.files_path = config.files_path;
-  settings.news = config.news;
-  settings.connections = config.connections;
-  settings.install_dir = install_dir;
-  HandOverSettings(state, settings);
+  HandOverSettings(state, MakeJobSettings(config, install_dir));
 
   std::mutex wake_mutex;
   std::condition_variable wake;

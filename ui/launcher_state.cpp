@@ -8,6 +8,17 @@
 
 namespace brisal {
 
+JobSettings MakeJobSettings(const LauncherConfig& config, const std::string& install_dir) {
+  JobSettings settings;
+  settings.base_url = config.base_url;
+  settings.manifest = config.manifest;
+  settings.files_path = config.files_path;
+  settings.news = config.news;
+  settings.connections = config.connections;
+  settings.install_dir = install_dir;
+  return settings;
+}
+
 bool IsBusyPhase(UpdatePhase phase) {
   return phase == UpdatePhase::kChecking || phase == UpdatePhase::kVerifying ||
          phase == UpdatePhase::kDownloading;

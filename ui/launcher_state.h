@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "config/launcher_config.h"
 #include "news/news_item.h"
 #include "update/file_state_cache.h"
 #include "update/manifest.h"
@@ -46,6 +47,9 @@ struct JobSettings {
   std::int32_t connections = 3;
   std::string install_dir;  // the install folder in use
 };
+
+// The job settings the configuration and the install folder in use give.
+JobSettings MakeJobSettings(const LauncherConfig& config, const std::string& install_dir);
 
 struct WorkerSlot {
   std::atomic<std::uint64_t> file_size{0};  // manifest size of the worker's current file

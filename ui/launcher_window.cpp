@@ -59,14 +59,7 @@ void LauncherWindow::Start() {
 }
 
 void LauncherWindow::ApplyJobSettings(bool restart) {
-  JobSettings job;
-  job.base_url = config.base_url;
-  job.manifest = config.manifest;
-  job.files_path = config.files_path;
-  job.news = config.news;
-  job.connections = config.connections;
-  job.install_dir = install_folder;
-  HandOverSettings(*state, job);
+  HandOverSettings(*state, MakeJobSettings(config, install_folder));
   if (restart) services_.start_check({false, false, false});
   InvalidateArea(kFolderRowArea);
 }
