@@ -47,7 +47,7 @@ void LauncherWindow::Attach(WindowHost& host, float window_scale) {
 void LauncherWindow::Start() {
   if (!config_message.empty()) {
     notice = config_message + ". Se usan valores por defecto.";
-    keep_notice_through_first_check_ = true;
+    first_check_notice_ = notice;
     // Painted now, not at the next state change: the status line must show it while
     // the first check runs.
     InvalidateArea(kProgressArea);
@@ -73,11 +73,9 @@ void LauncherWindow::SyncFromState() {
 
   const std::uint32_t phase = state->phase.load();
   if (phase != last_phase) {
-    if (keep_notice_through_first_check_) {
-      if (IsSettledPhase(phase)) keep_notice_through_first_check_ = false;
-    } else {
-      notice.clear();
-    }
+    const bool keep = !first_check_notice_.empty() && notice == first_check_notice_;
+    if (!keep) notice.clear();
+    if (IsSettledPhase(phase)) first_check_notice_.clear();
     if (static_cast<UpdatePhase>(phase) == UpdatePhase::kDownloading) {
       speed = 0;
       speed_sample_bytes = 0;

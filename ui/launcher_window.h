@@ -146,8 +146,10 @@ class LauncherWindow {
   WindowServices services_;
   WindowHost* host_ = nullptr;
   // The configuration complaint outlives the phase changes of the first check, which
-  // would otherwise clear it before the player could read it.
-  bool keep_notice_through_first_check_ = false;
+  // would otherwise clear it before the player could read it. Only the complaint
+  // itself: a notice that replaced it goes at the next phase change as usual. Empty
+  // once the first check has settled.
+  std::string first_check_notice_;
 };
 
 }  // namespace brisal

@@ -252,6 +252,8 @@ void FileStateCache::Load(const std::string& install_dir) {
   if (!file.Open(JoinPath(install_dir, kStateFileName), File::Mode::kRead)) return;
   std::uint64_t size = 0;
   if (!file.Size(size)) size = 0;
+  // The same limit as every other whole-file read: a larger file is not read at all.
+  if (size > kReadWholeFileLimit) return;
   StateReader state(LikelyEntries(size));
   BlockReader input(file);
   // A corrupt or unreadable file means an empty cache: the next check simply hashes

@@ -249,6 +249,16 @@ TEST_F(LauncherWindowTest, ConfigComplaintOutlivesTheFirstCheck) {
   EXPECT_TRUE(window->notice.empty());
 }
 
+TEST_F(LauncherWindowTest, NoticeThatReplacedTheComplaintGoesAtTheNextPhaseChange) {
+  Open(1.0f, {}, std::string(kConfigFormatError));
+  window->Start();
+  Publish(UpdatePhase::kChecking);
+  // A link clicked while the first check runs: its notice is an ordinary one.
+  window->notice = "El link de Discord no está configurado";
+  Publish(UpdatePhase::kDownloading);
+  EXPECT_TRUE(window->notice.empty());
+}
+
 TEST_F(LauncherWindowTest, NewsRowsEnabledForItemsWithAddress) {
   Open();
   SetNews({{"Evento", "Uno", "1 may", "https://a.example/1"},

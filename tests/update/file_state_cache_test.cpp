@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -84,6 +85,31 @@ TEST(FileStateCache, UnusableFilesLoadEmpty) {
     EXPECT_EQ(cache.Count(), 0u) << text;
     EXPECT_EQ(cache.Revision(), "") << text;
   }
+}
+
+TEST(FileStateCache, AFileOverTheWholeFileReadLimitIsNotRead) {
+  // Valid JSON padded with trailing blanks to one byte over the limit.
+  TempDir dir;
+  const std::string text = R"({"files":{"a.bin":[1,2,")" + kHashA + R"("]},"revision":"r"})";
+  {
+    std::ofstream out(std::filesystem::path(std::u8string(
+                          reinterpret_cast<const char8_t*>(StatePath(dir.path()).data()),
+                          StatePath(dir.path()).size())),
+                      std::ios::binary);
+    out << text;
+    const std::string blanks(1 << 20, ' ');
+    std::uint64_t left = kReadWholeFileLimit + 1 - text.size();
+    while (left > 0) {
+      const std::size_t n = left < blanks.size() ? static_cast<std::size_t>(left) : blanks.size();
+      out.write(blanks.data(), static_cast<std::streamsize>(n));
+      left -= n;
+    }
+    ASSERT_TRUE(out.good());
+  }
+  FileStateCache cache;
+  cache.Load(dir.path());
+  EXPECT_EQ(cache.Count(), 0u);
+  EXPECT_EQ(cache.Revision(), "");
 }
 
 TEST(FileStateCache, MalformedMembersAreSkippedAndTheOthersLoad) {
