@@ -52,8 +52,6 @@ ReplaceOutcome ReplaceFileAt(const std::string& from, const std::string& to);
 // has no such notion (Windows flushes metadata with the file).
 bool SyncDirectory(const std::string& path);
 
-// The calling thread's last system error number.
-int LastSystemError();
 
 // An open file. Move-only; closes itself.
 class File {

@@ -102,10 +102,6 @@ bool SyncDirectory(const std::string& path) {
   return ok;
 }
 
-int LastSystemError() {
-  return errno;
-}
-
 bool File::Open(const std::string& path, Mode mode) {
   Close();
   int flags = O_CLOEXEC;

@@ -95,10 +95,6 @@ bool SyncDirectory(const std::string&) {
   return true;
 }
 
-int LastSystemError() {
-  return static_cast<int>(GetLastError());
-}
-
 bool File::Open(const std::string& path, Mode mode) {
   Close();
   DWORD access = 0, share = 0, disposition = 0, flags = FILE_ATTRIBUTE_NORMAL;

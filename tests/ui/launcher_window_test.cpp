@@ -7,42 +7,13 @@
 
 #include "config/launcher_config.h"
 #include "tests/ui/fake_window_host.h"
+#include "tests/ui/window_fixture.h"
 #include "ui/launcher_state.h"
 
 namespace brisal {
 namespace {
 
-using testing::FakeWindowHost;
-using testing::ServiceLog;
-
-class LauncherWindowTest : public ::testing::Test {
- protected:
-  LauncherWindowTest() { config = DefaultConfig(); }
-
-  // Builds and attaches the window the way the platform host does.
-  LauncherWindow& Open(float scale = 1.0f, UserSettings settings = {}, std::string complaint = "") {
-    window = std::make_unique<LauncherWindow>(state, config, std::move(settings),
-                                              std::move(complaint), log.Services());
-    window->Attach(host, scale);
-    return *window;
-  }
-
-  void Publish(UpdatePhase phase, const std::string& text = "") {
-    SetPhase(state, phase, text);
-    window->SyncFromState();
-  }
-
-  void SetNews(std::vector<NewsItem> items) {
-    std::lock_guard<std::mutex> guard(state.state_lock);
-    state.news = std::move(items);
-  }
-
-  LauncherState state;
-  LauncherConfig config;
-  FakeWindowHost host;
-  ServiceLog log;
-  std::unique_ptr<LauncherWindow> window;
-};
+using LauncherWindowTest = testing::WindowFixture;
 
 TEST_F(LauncherWindowTest, AttachSettlesFolderAndBringsRendererIntoRange) {
   ASSERT_GE(config.renderers.size(), 2u);

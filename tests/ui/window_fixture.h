@@ -27,9 +27,10 @@ class WindowFixture : public ::testing::Test {
     config = DefaultConfig();
   }
 
-  LauncherWindow& Open(float scale = 1.0f, UserSettings settings = {}) {
-    window =
-        std::make_unique<LauncherWindow>(state, config, std::move(settings), "", log.Services());
+  // Builds and attaches the window the way the platform host does.
+  LauncherWindow& Open(float scale = 1.0f, UserSettings settings = {}, std::string complaint = "") {
+    window = std::make_unique<LauncherWindow>(state, config, std::move(settings),
+                                              std::move(complaint), log.Services());
     window->Attach(host, scale);
     return *window;
   }
