@@ -14,9 +14,9 @@
 #include "launch/install_dir.h"
 #include "launch/launch_client.h"
 #include "news/news_job.h"
-#include "ui/launcher_state.h"
+#include "shared_state/launcher_state.h"
 #include "ui/launcher_window.h"
-#include "ui/window_host_sdl.h"
+#include "ui/linux/window_host_sdl.h"
 #include "update/update_check.h"
 #include "update/update_job.h"
 

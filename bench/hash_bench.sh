@@ -16,7 +16,7 @@ if [ ! -f "$build_dir/build.ninja" ]; then
   cmake -S "$root" --preset linux-release -B "$build_dir" >/dev/null
 fi
 cmake --build "$build_dir" --target update_bench >/dev/null
-driver="$build_dir/tests/update/update_bench"
+driver="$build_dir/tests/client_files/update_bench"
 
 data="$(mktemp -d "${TMPDIR:-/tmp}/brisal-hash-bench.XXXXXX")"
 cleanup() { [ "${KEEP_DATA:-0}" = 1 ] || rm -rf "$data"; }

@@ -13,9 +13,9 @@
 
 #include "core/files.h"
 #include "core/paths.h"
-#include "update/file_state_cache.h"
-#include "update/manifest.h"
-#include "update/sha256.h"
+#include "client_files/file_state_cache.h"
+#include "client_files/manifest.h"
+#include "client_files/sha256.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include "core/paths.h"
 #include "core/text.h"
 #include "launch/install_dir.h"
-#include "ui/launcher_state.h"
-#include "ui/status_text.h"
+#include "shared_state/launcher_state.h"
+#include "shared_state/status_text.h"
 #include "update/update_check.h"
 
 namespace brisal::cli {

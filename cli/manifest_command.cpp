@@ -11,7 +11,7 @@
 
 #include "cli/commands.h"
 #include "core/paths.h"
-#include "update/sha256.h"
+#include "client_files/sha256.h"
 
 namespace brisal::cli {
 

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "ui/launcher_state.h"
+#include "shared_state/launcher_state.h"
 
 namespace brisal {
 

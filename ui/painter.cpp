@@ -8,7 +8,7 @@
 #include "core/text.h"
 #include "resources/artwork.h"
 #include "ui/layout.h"
-#include "ui/status_text.h"
+#include "shared_state/status_text.h"
 #include "ui/theme.h"
 
 namespace brisal {

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "ui/canvas.h"
-#include "ui/launcher_state.h"
+#include "shared_state/launcher_state.h"
 #include "ui/launcher_window.h"
 #include "ui/window_host.h"
 

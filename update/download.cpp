@@ -7,8 +7,8 @@
 #include "core/files.h"
 #include "core/paths.h"
 #include "net/http_client.h"
-#include "ui/launcher_state.h"
-#include "update/sha256.h"
+#include "shared_state/launcher_state.h"
+#include "client_files/sha256.h"
 
 namespace brisal {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "update/manifest.h"
+#include "client_files/manifest.h"
 
 namespace brisal {
 

@@ -11,9 +11,9 @@
 #include "core/log.h"
 #include "core/paths.h"
 #include "net/http_client.h"
-#include "ui/launcher_state.h"
-#include "update/manifest.h"
-#include "update/sha256.h"
+#include "shared_state/launcher_state.h"
+#include "client_files/manifest.h"
+#include "client_files/sha256.h"
 #include "update/update_job.h"
 
 namespace brisal {

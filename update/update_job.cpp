@@ -9,7 +9,7 @@
 #include "core/log.h"
 #include "core/paths.h"
 #include "net/http_client.h"
-#include "ui/launcher_state.h"
+#include "shared_state/launcher_state.h"
 #include "update/download.h"
 #include "update/update_check.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "update/manifest.h"
+#include "client_files/manifest.h"
 
 namespace brisal {
 

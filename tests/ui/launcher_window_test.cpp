@@ -8,7 +8,7 @@
 #include "config/launcher_config.h"
 #include "tests/ui/fake_window_host.h"
 #include "tests/ui/window_fixture.h"
-#include "ui/launcher_state.h"
+#include "shared_state/launcher_state.h"
 
 namespace brisal {
 namespace {

@@ -15,7 +15,7 @@
 #include "core/paths.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/fake_window_host.h"
-#include "ui/launcher_state.h"
+#include "shared_state/launcher_state.h"
 #include "ui/launcher_window.h"
 
 namespace brisal::testing {

@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "net/http_client.h"
-#include "update/sha256.h"
+#include "client_files/sha256.h"
 #include "update/update_check.h"
 #include "update/update_job.h"
 

@@ -11,8 +11,8 @@
 #include "core/paths.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/temp_dir.h"
-#include "ui/launcher_state.h"
-#include "update/manifest.h"
+#include "shared_state/launcher_state.h"
+#include "client_files/manifest.h"
 
 namespace brisal::testing {
 

@@ -1,8 +1,8 @@
-#include "ui/status_text.h"
+#include "shared_state/status_text.h"
 
 #include <gtest/gtest.h>
 
-#include "ui/launcher_state.h"
+#include "shared_state/launcher_state.h"
 
 namespace brisal {
 namespace {

@@ -1,4 +1,4 @@
-#include "update/manifest.h"
+#include "client_files/manifest.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ui/window_host_sdl.h"
+#include "ui/linux/window_host_sdl.h"
 
 #include <SDL.h>
 #include <SDL_syswm.h>
@@ -16,10 +16,10 @@
 #include "core/paths.h"
 #include "resources/artwork.h"
 #include "ui/actions.h"
-#include "ui/canvas_cairo.h"
-#include "ui/folder_picker_gio.h"
+#include "ui/linux/canvas_cairo.h"
+#include "ui/linux/folder_picker_gio.h"
 #include "ui/painter.h"
-#include "ui/xft_dpi.h"
+#include "ui/linux/xft_dpi.h"
 
 namespace brisal {
 namespace {

@@ -1,4 +1,4 @@
-#include "update/sha256.h"
+#include "client_files/sha256.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "update/file_state_cache.h"
+#include "client_files/file_state_cache.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 #include <iterator>
 #include <memory>
 
-#include "update/sha256.h"
-#include "update/sha256_hex.h"
+#include "client_files/sha256.h"
+#include "client_files/sha256_hex.h"
 
 namespace brisal {
 

@@ -1,11 +1,11 @@
-#include "update/manifest.h"
+#include "client_files/manifest.h"
 
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "core/paths.h"
-#include "update/json_stream.h"
+#include "client_files/json_stream.h"
 
 namespace brisal {
 

@@ -1,7 +1,7 @@
-#include "ui/status_text.h"
+#include "shared_state/status_text.h"
 
 #include "core/text.h"
-#include "ui/launcher_state.h"
+#include "shared_state/launcher_state.h"
 
 namespace brisal {
 

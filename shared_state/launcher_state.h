@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "config/launcher_config.h"
-#include "news/news_item.h"
-#include "update/file_state_cache.h"
-#include "update/manifest.h"
+#include "shared_state/news_item.h"
+#include "client_files/file_state_cache.h"
+#include "client_files/manifest.h"
 
 namespace brisal {
 

@@ -1,4 +1,4 @@
-#include "update/file_state_cache.h"
+#include "client_files/file_state_cache.h"
 
 #include <algorithm>
 #include <charconv>
@@ -12,7 +12,7 @@
 
 #include "core/files.h"
 #include "core/paths.h"
-#include "update/json_stream.h"
+#include "client_files/json_stream.h"
 
 namespace brisal {
 

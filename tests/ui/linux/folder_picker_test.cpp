@@ -1,7 +1,7 @@
 // The Linux folder picker's fallbacks: zenity and kdialog, replaced by scripts on PATH
 // that record their arguments and answer as the real tools do. No portal is reachable
 // (the session bus address points nowhere), so the fallbacks are what runs.
-#include "ui/folder_picker_gio.h"
+#include "ui/linux/folder_picker_gio.h"
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "ui/launcher_state.h"
+#include "shared_state/launcher_state.h"
 
 #include <algorithm>
 #include <exception>

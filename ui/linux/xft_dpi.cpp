@@ -1,4 +1,4 @@
-#include "ui/xft_dpi.h"
+#include "ui/linux/xft_dpi.h"
 
 #include <charconv>
 

@@ -10,8 +10,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "update/sha256.h"
-#include "update/sha256_hex.h"
+#include "client_files/sha256.h"
+#include "client_files/sha256_hex.h"
 
 namespace brisal {
 

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "core/files.h"
-#include "update/sha256.h"
+#include "client_files/sha256.h"
 
 namespace brisal {
 

@@ -1,4 +1,4 @@
-#include "ui/folder_picker_gio.h"
+#include "ui/linux/folder_picker_gio.h"
 
 #include <gio/gio.h>
 

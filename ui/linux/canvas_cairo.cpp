@@ -1,4 +1,4 @@
-#include "ui/canvas_cairo.h"
+#include "ui/linux/canvas_cairo.h"
 
 #include <fontconfig/fontconfig.h>
 #include <pango/pangocairo.h>
