@@ -92,7 +92,7 @@ void LauncherWindow::PrimaryAction() {
       return;
     case UpdatePhase::kUpToDate:
     case UpdatePhase::kOffline:
-      services_.launch_client(config, settings.renderer, install_folder, scale, *host_, notice);
+      PlayClient();
       return;
     case UpdatePhase::kFailed:
       // A retry that finds work goes straight on to the update.
@@ -101,6 +101,21 @@ void LauncherWindow::PrimaryAction() {
     default:
       return;
   }
+}
+
+void LauncherWindow::PlayClient() {
+  std::string error;
+  if (services_.launch_client(config, settings.renderer, install_folder, error)) {
+    if (config.close_on_play) {
+      host_->Close();
+    } else {
+      host_->Minimize();
+    }
+    return;
+  }
+  if (error.empty()) return;
+  notice = error;
+  InvalidateArea(kStatusLineArea);
 }
 
 void LauncherWindow::OpenConfiguredLink(std::string address, const std::string& default_path,

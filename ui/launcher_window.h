@@ -46,10 +46,11 @@ struct WindowServices {
   std::function<std::uint64_t()> now_ms;
   // Starts the update job (INSTALAR / ACTUALIZAR) as an exclusive job.
   std::function<void()> start_update_job;
-  // Starts the client (JUGAR); the signature of LaunchClient in launch/launch_client.h.
-  std::function<void(const LauncherConfig& config, int renderer_index,
-                     const std::string& install_folder, float scale, WindowHost& host,
-                     std::string& notice)>
+  // Starts the client (JUGAR): true when it started, else false with the Spanish
+  // sentence in `error` (empty when there was nothing to start). The signature of
+  // LaunchClient in launch/launch_client.h.
+  std::function<bool(const LauncherConfig& config, int renderer_index,
+                     const std::string& install_folder, std::string& error)>
       launch_client;
   // Writes settings.json; a failed write is silent and the choice holds for this run.
   std::function<void(const UserSettings&)> save_settings;
@@ -101,6 +102,9 @@ class LauncherWindow {
   void OnElementClick(int index);
   // The primary button's action in the current phase; the click and Enter/Space.
   void PrimaryAction();
+  // JUGAR: starts the client, then closes or minimises the window as close_on_play
+  // says, or shows why it could not start.
+  void PlayClient();
   // Opens a link, deriving an empty address from base_url and `default_path`; a link
   // with no usable address shows a notice naming `display_name` instead.
   void OpenConfiguredLink(std::string address, const std::string& default_path,

@@ -53,11 +53,12 @@ void DeleteObsolete(LauncherState& state, const std::string& path) {
   state.cache.Erase(path);
 }
 
-}  // namespace
+// A plain save: it adds no durability of its own. Every file the cache records was
+// flushed before it was moved into place, so what the saved state vouches for is on
+// disk already.
+void SaveFileStateCache(LauncherState& state) { state.cache.Save(state.live.install_dir); }
 
-void SaveCacheDurably(LauncherState& state) {
-  state.cache.Save(state.live.install_dir);
-}
+}  // namespace
 
 bool DownloadWithRetries(LauncherState& state, HttpClient& client, const ManifestEntry& entry,
                          WorkerSlot& slot, std::string& error) {
@@ -104,7 +105,7 @@ void DownloadWorker(int index, UpdateJobData& job) {
     error.clear();
     if (DownloadWithRetries(state, client, job.work[k], slot, error)) {
       const std::uint32_t finished = state.files_done.fetch_add(1) + 1;
-      if (finished % kSaveEvery == 0) SaveCacheDurably(state);
+      if (finished % kSaveEvery == 0) SaveFileStateCache(state);
       if (job.failed.load()) return;
     } else {
       if (!state.cancel.load()) RecordFailure(job, error);
@@ -158,7 +159,7 @@ void RunUpdateJob(LauncherState& state) {
   for (std::thread& thread : threads)
     thread.join();
 
-  SaveCacheDurably(state);
+  SaveFileStateCache(state);
 
   if (state.cancel.load()) {
     Log("actualizacion cancelada");
@@ -182,7 +183,7 @@ void RunUpdateJob(LauncherState& state) {
   state.to_delete.clear();
   state.to_download.clear();
   state.cache.SetRevision(state.last_manifest.revision);
-  SaveCacheDurably(state);
+  SaveFileStateCache(state);
   state.update_files.store(0);
   state.update_bytes.store(0);
   Log("actualizacion completada (%zu archivos)", job.work.size());

@@ -39,8 +39,4 @@ void DownloadWorker(int index, UpdateJobData& job);
 bool DownloadWithRetries(LauncherState& state, HttpClient& client, const ManifestEntry& entry,
                          WorkerSlot& slot, std::string& error);
 
-// A save of the file-state cache that first makes sure every file it records is
-// on disk.
-void SaveCacheDurably(LauncherState& state);
-
 }  // namespace brisal

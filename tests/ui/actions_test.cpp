@@ -86,6 +86,32 @@ TEST_F(ActionsTest, PrimaryActionClearsTheNoticeAndRepaintsTheStatusLine) {
   EXPECT_EQ(window->notice, "No se pudo iniciar el cliente (error 13).");
 }
 
+TEST_F(ActionsTest, AStartedClientClosesOrMinimisesTheWindowAFailedOneStaysOpen) {
+  struct Case {
+    bool close_on_play;
+    const char* launch_error;
+    int closed, minimized;
+  };
+  for (const Case& c : {Case{false, "", 0, 1}, Case{true, "", 1, 0},
+                        Case{true, "No se pudo iniciar el cliente (error 13).", 0, 0}}) {
+    config.close_on_play = c.close_on_play;
+    log.launch_notice = c.launch_error;
+    Open(1.25f);
+    Publish(UpdatePhase::kUpToDate);
+    host.invalidated.clear();
+    host.closed = host.minimized = 0;
+    Click(kPrimaryButton);
+    EXPECT_EQ(host.closed, c.closed) << c.close_on_play << c.launch_error;
+    EXPECT_EQ(host.minimized, c.minimized) << c.close_on_play << c.launch_error;
+    EXPECT_EQ(window->notice, c.launch_error);
+    if (*c.launch_error != '\0') {
+      EXPECT_NE(std::find(host.invalidated.begin(), host.invalidated.end(),
+                          PixelRect{50, 650, 815, 688}),
+                host.invalidated.end());
+    }
+  }
+}
+
 TEST_F(ActionsTest, RendererSelectorCyclesAndSavesSettings) {
   config.renderers = {{"OpenGL", "gl/brisal"}, {"DirectX", "dx/brisal"}, {"Vulkan", "vk/brisal"}};
   UserSettings settings;

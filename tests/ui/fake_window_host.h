@@ -92,10 +92,10 @@ struct ServiceLog {
     services.now_ms = [this] { return now_ms; };
     services.start_update_job = [this] { ++update_jobs; };
     services.launch_client = [this](const LauncherConfig&, int renderer_index,
-                                    const std::string& install_folder, float, WindowHost&,
-                                    std::string& notice) {
+                                    const std::string& install_folder, std::string& error) {
       launches.push_back({renderer_index, install_folder});
-      if (!launch_notice.empty()) notice = launch_notice;
+      error = launch_notice;
+      return launch_notice.empty();
     };
     services.save_settings = [this](const UserSettings& settings) {
       ++settings_saves;

@@ -51,6 +51,9 @@ TEST(LayoutTest, ElementsRoundEachEdgeHalfAwayFromZero) {
   EXPECT_EQ(elements[kFirstNewsRow].rect, (PixelRect{62, 285, 1379, 354}));
   EXPECT_EQ(elements[kVerifyButton].rect, (PixelRect{906, 858, 1104, 891}));
   EXPECT_EQ(ScaleRect(kProgressArea, 1.5f), (PixelRect{60, 660, 978, 828}));
+  // Each edge to the nearest pixel: 652 * 1.3 = 847.6 up, 550 * 1.25 = 687.5 up.
+  EXPECT_EQ(ScaleRect(kStatusLineArea, 1.3f), (PixelRect{52, 676, 848, 715}));
+  EXPECT_EQ(ScaleRect(kStatusLineArea, 1.25f), (PixelRect{50, 650, 815, 688}));
 }
 
 TEST(LayoutTest, HitTestSkipsDisabledNewsRowsButNotDisabledButtons) {
