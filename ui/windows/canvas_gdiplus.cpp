@@ -194,7 +194,12 @@ GdiplusCanvas::GdiplusCanvas(const DibSurface& target, const GdiplusFonts& fonts
               (GdiFlush(), target.bits())),
       graphics_(&bitmap_) {
   graphics_.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
-  graphics_.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+  // Pixel (x, y) covers [x, x+1) x [y, y+1), as on cairo. GDI+'s half-pixel offset
+  // mode is that model; the same shift written as a transform gives it also on
+  // renderers that ignore the mode (Wine's rounds every coordinate to whole pixels,
+  // which put each 1-pixel outline one pixel right of and below its edge).
+  graphics_.SetPixelOffsetMode(Gdiplus::PixelOffsetModeNone);
+  graphics_.TranslateTransform(-0.5f, -0.5f);
   graphics_.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
   graphics_.SetTextRenderingHint(Gdiplus::TextRenderingHintClearTypeGridFit);
   graphics_.SetCompositingMode(Gdiplus::CompositingModeSourceOver);

@@ -6,7 +6,7 @@
 // REQUIRES: GDI+ started (GdiplusSession) for as long as any object here exists.
 #pragma once
 
-#include <windows.h>
+#include "ui/windows/windows_api.h"
 // WIN32_LEAN_AND_MEAN leaves out the COM declarations GDI+ builds on.
 #include <objidl.h>
 // GDI+'s headers expect min and max, which NOMINMAX takes away.

@@ -2,7 +2,7 @@
 // REQUIRES: the calling thread is a COM single-threaded apartment (the UI thread).
 #pragma once
 
-#include <windows.h>
+#include "ui/windows/windows_api.h"
 
 #include <string>
 

@@ -2,7 +2,7 @@
 // released by the scope that made it on every way out.
 #pragma once
 
-#include <windows.h>
+#include "ui/windows/windows_api.h"
 
 #include <memory>
 #include <type_traits>

@@ -3,7 +3,7 @@
 // and a back buffer, with jobs' notifications arriving as WM_APP + 1.
 #pragma once
 
-#include <windows.h>
+#include "ui/windows/windows_api.h"
 
 #include "ui/launcher_window.h"
 
