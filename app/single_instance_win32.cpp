@@ -22,6 +22,9 @@ bool RaiseExistingWindow(const wchar_t* window_class) {
   HWND window = FindWindowW(window_class, nullptr);
   if (window == nullptr) return false;
   ShowWindow(window, SW_RESTORE);
+  // Above the other windows even where the system refuses this process the focus
+  // (or, under Wine without a window manager, moves the focus but not the stacking).
+  SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   SetForegroundWindow(window);
   return true;
 }
