@@ -2,8 +2,8 @@
 // thread, the configuration beside the executable over the built-in defaults, the
 // player's settings, and the window. The process ends with ExitProcess, so job
 // threads still running are never waited for.
-#include "ui/windows/windows_api.h"
 #include <objbase.h>
+#include "ui/windows/windows_api.h"
 
 #include <chrono>
 #include <memory>

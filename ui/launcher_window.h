@@ -14,10 +14,10 @@
 
 #include "config/launcher_config.h"
 #include "config/user_settings.h"
+#include "shared_state/launcher_state.h"
 #include "shared_state/news_item.h"
 #include "ui/canvas.h"
 #include "ui/input.h"
-#include "shared_state/launcher_state.h"
 #include "ui/layout.h"
 #include "ui/window_host.h"
 

@@ -4,6 +4,7 @@
 // Windows program splits them) to %BRISAL_DEMO_STARTED%, else started.txt in the
 // folder it runs in, and exits.
 #include <windows.h>
+// After <windows.h>, whose types it uses.
 #include <shellapi.h>
 
 #include <string>
@@ -46,7 +47,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 1;
   DWORD written = 0;
-  const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  const BOOL ok =
+      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   CloseHandle(file);
   if (!ok || !MoveFileExW(temporary.c_str(), target, MOVEFILE_REPLACE_EXISTING)) return 1;
   return 0;

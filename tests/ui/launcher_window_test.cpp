@@ -7,9 +7,9 @@
 #include <mutex>
 
 #include "config/launcher_config.h"
+#include "shared_state/launcher_state.h"
 #include "tests/ui/fake_window_host.h"
 #include "tests/ui/window_fixture.h"
-#include "shared_state/launcher_state.h"
 
 namespace brisal {
 namespace {

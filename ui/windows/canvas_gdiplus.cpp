@@ -180,8 +180,7 @@ std::unique_ptr<Gdiplus::Bitmap> DecodePngBitmap(std::string_view bytes) {
   const auto width = static_cast<INT>(decoded->GetWidth());
   const auto height = static_cast<INT>(decoded->GetHeight());
   if (width <= 0 || height <= 0) return nullptr;
-  std::unique_ptr<Gdiplus::Bitmap> copy(
-      decoded->Clone(0, 0, width, height, PixelFormat32bppPARGB));
+  std::unique_ptr<Gdiplus::Bitmap> copy(decoded->Clone(0, 0, width, height, PixelFormat32bppPARGB));
   if (!copy || copy->GetLastStatus() != Gdiplus::Ok) return nullptr;
   return copy;
 }
@@ -204,8 +203,8 @@ GdiplusCanvas::GdiplusCanvas(const DibSurface& target, const GdiplusFonts& fonts
   graphics_.SetTextRenderingHint(Gdiplus::TextRenderingHintClearTypeGridFit);
   graphics_.SetCompositingMode(Gdiplus::CompositingModeSourceOver);
   if (clip != nullptr) {
-    graphics_.SetClip(Gdiplus::Rect(clip->left, clip->top, clip->right - clip->left,
-                                    clip->bottom - clip->top));
+    graphics_.SetClip(
+        Gdiplus::Rect(clip->left, clip->top, clip->right - clip->left, clip->bottom - clip->top));
   }
 }
 

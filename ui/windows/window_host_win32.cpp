@@ -116,8 +116,8 @@ class Win32WindowHost final : public WindowHost {
   }
 
   void StartTimer(int id, int milliseconds) override {
-    const UINT period = static_cast<UINT>(
-        std::clamp<int>(milliseconds, USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM));
+    const UINT period =
+        static_cast<UINT>(std::clamp<int>(milliseconds, USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM));
     SetTimer(hwnd_, static_cast<UINT_PTR>(id), period, nullptr);
   }
   void StopTimer(int id) override { KillTimer(hwnd_, static_cast<UINT_PTR>(id)); }

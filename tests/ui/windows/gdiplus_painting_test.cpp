@@ -112,30 +112,18 @@ struct Probe {
 // that the two libraries may shade differently, except the 1-pixel outlines, which
 // lie exactly on whole pixels in both.
 constexpr Probe kProbes[] = {
-    {"frame, left", 0, 300},
-    {"frame, top", 300, 0},
-    {"frame, right", 959, 300},
-    {"frame, bottom", 300, 611},
-    {"background, top", 20, 130},
-    {"background, bottom", 300, 562},
-    {"news panel fill", 600, 380},
-    {"news separator 1", 300, 236},
-    {"news separator 2", 300, 282},
-    {"news pill fill", 62, 208},
-    {"Website outline", 40, 77},
-    {"Website fill", 45, 66},
-    {"Discord outline", 813, 77},
-    {"selector outline", 690, 460},
-    {"selector fill", 700, 449},
-    {"primary fill", 705, 496},
-    {"primary fill, low", 705, 538},
-    {"Cambiar outline", 524, 583},
-    {"Verificar outline", 735, 583},
-    {"file bar, start", 45, 469},
-    {"file bar, middle", 300, 469},
-    {"file bar, end", 600, 469},
-    {"total bar, start", 45, 511},
-    {"total bar, middle", 300, 511},
+    {"frame, left", 0, 300},         {"frame, top", 300, 0},
+    {"frame, right", 959, 300},      {"frame, bottom", 300, 611},
+    {"background, top", 20, 130},    {"background, bottom", 300, 562},
+    {"news panel fill", 600, 380},   {"news separator 1", 300, 236},
+    {"news separator 2", 300, 282},  {"news pill fill", 62, 208},
+    {"Website outline", 40, 77},     {"Website fill", 45, 66},
+    {"Discord outline", 813, 77},    {"selector outline", 690, 460},
+    {"selector fill", 700, 449},     {"primary fill", 705, 496},
+    {"primary fill, low", 705, 538}, {"Cambiar outline", 524, 583},
+    {"Verificar outline", 735, 583}, {"file bar, start", 45, 469},
+    {"file bar, middle", 300, 469},  {"file bar, end", 600, 469},
+    {"total bar, start", 45, 511},   {"total bar, middle", 300, 511},
     {"total bar, end", 600, 511},
 };
 
@@ -254,12 +242,9 @@ TEST_F(GdiplusPaintingTest, EveryPhaseMatchesTheCairoRendering) {
       const char* what;
       int x0, y0, x1, y1, empty_x;
     } texts[] = {
-        {"news heading", 300, 152, 660, 186, 300},
-        {"status line", 40, 526, 600, 548, 640},
-        {"primary label", 700, 500, 910, 532, 696},
-        {"folder row", 88, 572, 500, 594, 515},
-        {"footer", 780, 572, 918, 594, 775},
-        {"selector label", 700, 448, 880, 472, 695},
+        {"news heading", 300, 152, 660, 186, 300},  {"status line", 40, 526, 600, 548, 640},
+        {"primary label", 700, 500, 910, 532, 696}, {"folder row", 88, 572, 500, 594, 515},
+        {"footer", 780, 572, 918, 594, 775},        {"selector label", 700, 448, 880, 472, 695},
     };
     for (const auto& t : texts) {
       const int cairo_ink = Ink(cairo, t.x0, t.y0, t.x1, t.y1, t.empty_x);
