@@ -2,56 +2,34 @@
 // thread, the configuration beside the executable over the built-in defaults, the
 // player's settings, and the window. The process ends with ExitProcess, so job
 // threads still running are never waited for.
-#include <objbase.h>
 #include "ui/windows/windows_api.h"
+// After <windows.h>.
+#include <objbase.h>
 
-#include <chrono>
 #include <memory>
 #include <string>
 #include <utility>
 
 #include "app/single_instance_win32.h"
+#include "app/window_services.h"
 #include "config/launcher_config.h"
 #include "config/user_settings.h"
 #include "core/paths.h"
-#include "launch/install_dir.h"
-#include "launch/launch_client.h"
-#include "news/news_job.h"
 #include "shared_state/launcher_state.h"
 #include "ui/launcher_window.h"
 #include "ui/windows/canvas_gdiplus.h"
 #include "ui/windows/window_host_win32.h"
-#include "update/update_check.h"
-#include "update/update_job.h"
 
 namespace brisal {
 namespace {
-
-WindowServices RealServices(LauncherState& state) {
-  WindowServices services;
-  services.start_check = [&state](const CheckRequest& request) {
-    StartJob(state, true, [&state, request] {
-      RunUpdateCheck(state, request.verify_all, request.quiet, request.auto_update);
-    });
-  };
-  services.start_news = [&state] { StartJob(state, false, [&state] { RunNewsJob(state); }); };
-  services.start_update_job = [&state] {
-    StartJob(state, true, [&state] { RunUpdateJob(state); });
-  };
-  services.launch_client = LaunchClient;
-  services.save_settings = SaveSettings;
-  services.exe_folder = ExeFolder;
-  services.default_install_dir = ResolveInstallDir;
-  services.now_ms = [] { return static_cast<std::uint64_t>(GetTickCount64()); };
-  return services;
-}
 
 // GDI+ lives exactly as long as the window; the window object is gone when this
 // returns.
 int RunUi(HINSTANCE instance, LauncherState& state, const LauncherConfig& config,
           UserSettings settings, const std::string& config_message) {
   GdiplusSession gdiplus;
-  LauncherWindow window(state, config, std::move(settings), config_message, RealServices(state));
+  LauncherWindow window(state, config, std::move(settings), config_message,
+                        LauncherServices(state));
   return RunWindowWin32(instance, window);
 }
 
