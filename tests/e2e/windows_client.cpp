@@ -3,6 +3,9 @@
 // (its renderer from its own file name, its current folder, and its arguments as a
 // Windows program splits them) to %BRISAL_DEMO_STARTED%, else started.txt in the
 // folder it runs in, and exits.
+//
+// With the single argument --close-launcher it instead asks the running launcher's
+// window to close, as the system does (WM_CLOSE), and exits.
 #include <windows.h>
 // After <windows.h>, whose types it uses.
 #include <shellapi.h>
@@ -27,7 +30,11 @@ std::wstring CurrentFolder() {
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR command_line, int) {
+  if (std::wstring(command_line) == L"--close-launcher") {
+    HWND launcher = FindWindowW(L"BrisalLauncherWnd", nullptr);
+    return launcher != nullptr && PostMessageW(launcher, WM_CLOSE, 0, 0) ? 0 : 1;
+  }
   const std::wstring self = ModulePath();
   const wchar_t* renderer = self.find(L"_DX") != std::wstring::npos ? L"DX" : L"GL";
   std::wstring record = L"renderer=" + std::wstring(renderer) + L"\ncwd=" + CurrentFolder() + L"\n";
