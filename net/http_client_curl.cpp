@@ -42,11 +42,6 @@ struct CurlStringCleanup {
 using CurlString = std::unique_ptr<char, CurlStringCleanup>;
 
 constexpr std::size_t kChunk = 65536;
-// WinHTTP's limits: resolve 5 s and connect 8 s. curl times name resolution and
-// connection (with the TLS handshake) as one phase, so it gets both budgets.
-constexpr long kConnectTimeoutMs = 5000 + 8000;
-// WinHTTP's receive time-out: 20 s without a byte from the server.
-constexpr auto kIdleLimit = std::chrono::seconds(20);
 // WinHTTP's cracking buffers: 256 and 2,048 wide characters with the terminator.
 constexpr std::size_t kMaxHostUnits = 255;
 constexpr std::size_t kMaxPathUnits = 2047;
@@ -130,6 +125,7 @@ struct Transfer {
   const ResponseCallback* on_response = nullptr;
   const BodySink* on_data = nullptr;
   const std::atomic<bool>* cancel = nullptr;
+  HttpLimits limits;
   HttpResult result;
 
   ResponseHead head;  // the response whose headers are arriving
@@ -140,6 +136,10 @@ struct Transfer {
   bool timed_out = false;
   Clock::time_point last_activity = Clock::now();
   curl_off_t last_received = 0;
+  // Header and body bytes so far, and where the current low-speed window began.
+  std::uint64_t moved = 0;
+  std::uint64_t window_moved = 0;
+  Clock::time_point window_start = Clock::now();
 
   bool Cancelled() const {
     // Relaxed is enough: the flag carries no data with it, only the request to stop.
@@ -209,6 +209,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   Transfer& transfer = *static_cast<Transfer*>(user);
   const std::size_t length = size * count;
   transfer.last_activity = Clock::now();
+  transfer.moved += length;
   // Trailers of a chunked body are not the response's headers.
   if (transfer.responded) return length;
   const std::string_view line(data, length);
@@ -225,6 +226,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   Transfer& transfer = *static_cast<Transfer*>(user);
   const std::size_t length = size * count;
   transfer.last_activity = Clock::now();
+  transfer.moved += length;
   if (!transfer.responded && !transfer.Respond()) return 0;
   if (!transfer.reading_body) {
     // Bodies of other answers are never read; ending here also spares the bandwidth.
@@ -247,6 +249,19 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   return length;
 }
 
+// Whether the transfer has moved too little in a whole low-speed window; each window
+// that passes starts the next one.
+bool TooSlow(Transfer& transfer, Clock::time_point now) {
+  const HttpLimits& limits = transfer.limits;
+  if (limits.low_speed_bytes == 0 || now - transfer.window_start < limits.low_speed_window) {
+    return false;
+  }
+  if (transfer.moved - transfer.window_moved < limits.low_speed_bytes) return true;
+  transfer.window_start = now;
+  transfer.window_moved = transfer.moved;
+  return false;
+}
+
 // Runs about once a second while the transfer waits, so a cancel is seen even when no
 // data arrives, and the receive time-out is measured from the last byte.
 int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
@@ -261,7 +276,7 @@ int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off
     transfer.stopped = true;
     return 1;
   }
-  if (now - transfer.last_activity > kIdleLimit) {
+  if (now - transfer.last_activity > transfer.limits.receive || TooSlow(transfer, now)) {
     transfer.timed_out = true;
     return 1;
   }
@@ -403,6 +418,7 @@ struct HttpClient::Impl {
   CurlEasy easy;
   std::string origin;     // "scheme://host[:port]"
   std::string base_path;  // ends in "/"
+  HttpLimits limits;
 };
 
 HttpClient::HttpClient() : impl_(std::make_unique<Impl>()) {}
@@ -451,7 +467,6 @@ bool HttpClient::Open(const std::string& base_url) {
   curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
   curl_easy_setopt(e, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_1));
-  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
   // The request target is built exactly; "." and ".." segments go to the server as is.
   curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L);
   // A proxy tunnel's own "200 Connection established" is not the server's answer.
@@ -469,6 +484,10 @@ bool HttpClient::Open(const std::string& base_url) {
   return true;
 }
 
+void HttpClient::SetLimits(const HttpLimits& limits) {
+  impl_->limits = limits;
+}
+
 HttpResult HttpClient::Get(const std::string& path, const std::string& extra_headers,
                            const ResponseCallback& on_response, const BodySink& on_data,
                            const std::atomic<bool>* cancel) {
@@ -484,6 +503,7 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
   transfer.on_response = &on_response;
   transfer.on_data = &on_data;
   transfer.cancel = cancel;
+  transfer.limits = impl.limits;
 
   const std::string url = impl.origin + EscapeForRequestLine(BuildObjectName(impl.base_path, path));
   CurlSlist headers = HeaderList(extra_headers);
@@ -494,6 +514,11 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
   curl_easy_setopt(e, CURLOPT_WRITEDATA, &transfer);
   curl_easy_setopt(e, CURLOPT_XFERINFODATA, &transfer);
   curl_easy_setopt(e, CURLOPT_PREREQDATA, &transfer);
+  // curl times name resolution and connection (with the TLS handshake) as one phase,
+  // so it gets both budgets; the deadline covers every phase.
+  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
+                   static_cast<long>((impl.limits.resolve + impl.limits.connect).count()));
+  curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(impl.limits.deadline.count()));
 
   const CURLcode code = curl_easy_perform(e);
   // Nothing of this request may outlive it inside the reused handle.

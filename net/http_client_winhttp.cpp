@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cwchar>
 #include <vector>
 
@@ -17,6 +19,9 @@ struct InternetHandleCloser {
   void operator()(HINTERNET handle) const { WinHttpCloseHandle(handle); }
 };
 using InternetHandle = std::unique_ptr<void, InternetHandleCloser>;
+
+using Clock = std::chrono::steady_clock;
+using Millis = std::chrono::milliseconds;
 
 constexpr DWORD kReadChunk = 65536;
 constexpr DWORD kHostChars = 256;
@@ -44,6 +49,7 @@ struct HttpClient::Impl {
   bool secure = false;
   std::string base_path;  // UTF-8, ends in "/"
   std::vector<char> buffer;
+  HttpLimits limits;
 
   void Close() {
     connection.reset();
@@ -80,7 +86,6 @@ bool HttpClient::Open(const std::string& base_url) {
   InternetHandle session(WinHttpOpen(L"BrisalLauncher/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                      WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session) return false;
-  WinHttpSetTimeouts(session.get(), 5000, 8000, 15000, 20000);
   DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
   WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
 
@@ -89,6 +94,10 @@ bool HttpClient::Open(const std::string& base_url) {
   impl.session = std::move(session);
   impl.connection = std::move(connection);
   return true;
+}
+
+void HttpClient::SetLimits(const HttpLimits& limits) {
+  impl_->limits = limits;
 }
 
 HttpResult HttpClient::Get(const std::string& path, const std::string& extra_headers,
@@ -108,6 +117,28 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
   if (!request) {
     result.error = GetLastError();
     return result;
+  }
+
+  // Every wait of the request is cut to what is left before the deadline, so the
+  // platform's own time-out ends the request there.
+  const HttpLimits& limits = impl.limits;
+  const Clock::time_point start = Clock::now();
+  auto within = [&](Millis limit) -> int {
+    if (limits.deadline.count() > 0) {
+      const auto left = limits.deadline - std::chrono::duration_cast<Millis>(Clock::now() - start);
+      limit = std::min(limit, std::max(left, Millis(1)));
+    }
+    return static_cast<int>(std::min<Millis::rep>(limit.count(), 0x7FFFFFFF));
+  };
+  WinHttpSetTimeouts(request.get(), within(limits.resolve), within(limits.connect),
+                     within(limits.send), within(limits.receive));
+  // The headers of an answer are small: they must all have come within one low-speed
+  // window, which also ends a server that trickles them.
+  if (limits.low_speed_bytes > 0 || limits.deadline.count() > 0) {
+    DWORD all_headers = static_cast<DWORD>(
+        within(limits.low_speed_bytes > 0 ? limits.low_speed_window : Millis(0x7FFFFFFF)));
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &all_headers,
+                     sizeof all_headers);
   }
 
   std::wstring headers = Utf8ToWide(extra_headers);
@@ -144,11 +175,17 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
   // The buffer outlives the request so that a worker fetching many files allocates once.
   if (impl.buffer.empty()) impl.buffer.resize(kReadChunk);
   std::uint64_t received = 0;
+  std::uint64_t window_received = 0;
+  Clock::time_point window_start = Clock::now();
   for (;;) {
     // Acquire is not needed: the flag carries no data with it, only the request to stop.
     if (cancel && cancel->load(std::memory_order_relaxed)) {
       result.aborted = true;
       break;
+    }
+    if (limits.deadline.count() > 0) {
+      DWORD receive = static_cast<DWORD>(within(limits.receive));
+      WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
     }
     DWORD read = 0;
     if (!WinHttpReadData(request.get(), impl.buffer.data(), kReadChunk, &read)) {
@@ -166,6 +203,21 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
     received += read;
     if (!on_data(impl.buffer.data(), read)) {
       result.aborted = true;
+      break;
+    }
+    // A trickle of a byte now and then passes every receive time-out; it must not
+    // hold a job forever.
+    const Clock::time_point now = Clock::now();
+    if (limits.low_speed_bytes > 0 && now - window_start >= limits.low_speed_window) {
+      if (received - window_received < limits.low_speed_bytes) {
+        result.error = ERROR_WINHTTP_TIMEOUT;
+        break;
+      }
+      window_start = now;
+      window_received = received;
+    }
+    if (limits.deadline.count() > 0 && now - start >= limits.deadline) {
+      result.error = ERROR_WINHTTP_TIMEOUT;
       break;
     }
   }

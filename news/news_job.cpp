@@ -24,6 +24,9 @@ bool StartsWith(const std::string& text, const char* prefix) {
 std::string FetchFeed(const std::string& base_url, const std::string& news_path) {
   HttpClient client;
   if (!client.Open(base_url)) return std::string();
+  HttpLimits limits;
+  limits.deadline = kNewsDeadline;
+  client.SetLimits(limits);
   std::string body;
   const BodySink sink = [&body](const char* data, std::uint32_t length) {
     body.append(data, length);

@@ -535,6 +535,97 @@ TEST(HttpClientFailures, UnknownHostIsNameNotResolved) {
   EXPECT_EQ(result.error, http_error::kNameNotResolved);
 }
 
+// Every limit ends a server that would otherwise hold a request for good, with the
+// time-out's number; a slow server above the floor is left alone. The limits are
+// short and the bound generous: it only tells "ended" from "held".
+TEST(HttpClientLimits, SlowServersEndWithTheTimeOutAndOnlyThey) {
+  using std::chrono::milliseconds;
+  HttpLimits relaxed;
+  relaxed.receive = milliseconds(5000);
+  relaxed.low_speed_bytes = 0;
+  struct Case {
+    const char* name;
+    HttpTestResponse response;
+    HttpLimits limits;
+    std::uint32_t error;
+  };
+  auto body = [](std::size_t size) { return HttpTestResponse::WithStatus(200, Pattern(size)); };
+  auto with = [&](auto change) {
+    HttpLimits limits = relaxed;
+    change(limits);
+    return limits;
+  };
+  std::vector<Case> cases;
+  {
+    HttpTestResponse silent = body(1000);
+    silent.stall_before_headers = true;
+    silent.stall_for = std::chrono::seconds(6);  // so that a missed limit fails, not hangs
+    cases.push_back({"silent before the headers", silent,
+                     with([](HttpLimits& l) { l.receive = milliseconds(400); }),
+                     http_error::kTimeout});
+    HttpTestResponse stalled = body(100000);
+    stalled.stall_at = 1000;
+    stalled.stall_for = std::chrono::seconds(6);
+    cases.push_back({"silent inside the body", stalled,
+                     with([](HttpLimits& l) { l.receive = milliseconds(400); }),
+                     http_error::kTimeout});
+    HttpTestResponse trickle = body(3000);
+    trickle.trickle_bytes = 10;
+    trickle.trickle_pause = milliseconds(50);
+    cases.push_back({"trickling below the floor", trickle, with([](HttpLimits& l) {
+                       l.low_speed_bytes = 2000;
+                       l.low_speed_window = milliseconds(500);
+                     }),
+                     http_error::kTimeout});
+    HttpTestResponse steady = body(6000);
+    steady.trickle_bytes = 1000;
+    steady.trickle_pause = milliseconds(100);
+    cases.push_back({"slow but above the floor", steady, with([](HttpLimits& l) {
+                       l.low_speed_bytes = 2000;
+                       l.low_speed_window = milliseconds(300);
+                     }),
+                     0});
+    HttpTestResponse long_one = body(2000000);
+    long_one.trickle_bytes = 4096;
+    long_one.trickle_pause = milliseconds(20);
+    cases.push_back({"past the deadline", long_one,
+                     with([](HttpLimits& l) { l.deadline = milliseconds(600); }),
+                     http_error::kTimeout});
+  }
+  for (const Case& c : cases) {
+    HttpTestServer server;
+    server.SetHandler("/doc", [&](const HttpTestRequest&) { return c.response; });
+    HttpClient client;
+    ASSERT_TRUE(client.Open(server.Url("/")));
+    client.SetLimits(c.limits);
+    Recorder recorder;
+    const auto start = std::chrono::steady_clock::now();
+    HttpResult result = recorder.Get(client, "doc");
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(result.error, c.error) << c.name;
+    EXPECT_FALSE(result.aborted) << c.name;
+    EXPECT_LT(took, std::chrono::seconds(4)) << c.name;
+    if (c.error == 0) {
+      EXPECT_EQ(recorder.body.size(), c.response.body.size()) << c.name;
+    }
+  }
+}
+
+TEST(HttpClientLimits, ConnectionNeverAnsweredEndsWithTheTimeOut) {
+  testing::UnansweredPort port;
+  HttpClient client;
+  ASSERT_TRUE(client.Open(port.Url("/")));
+  HttpLimits limits;
+  limits.resolve = std::chrono::milliseconds(300);
+  limits.connect = std::chrono::milliseconds(300);
+  client.SetLimits(limits);
+  const auto start = std::chrono::steady_clock::now();
+  HttpResult result = client.Get("manifest.json", "", nullptr, nullptr, nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  EXPECT_EQ(result.status, 0u);
+  EXPECT_EQ(result.error, http_error::kTimeout);
+}
+
 TEST(HttpErrorText, EveryRowOfTheTable) {
   EXPECT_EQ(HttpErrorText(0), "Error desconocido");
   EXPECT_EQ(HttpErrorText(12002), "El servidor tard\xC3\xB3 demasiado en responder");
