@@ -40,6 +40,11 @@ bool QueryTextHeader(HINTERNET request, DWORD query, std::wstring& value) {
   return true;
 }
 
+// Wine's WinHTTP reports a read that timed out with the socket's own number.
+DWORD TransferError(DWORD error) {
+  return error == WSAETIMEDOUT ? ERROR_WINHTTP_TIMEOUT : error;
+}
+
 }  // namespace
 
 struct HttpClient::Impl {
@@ -132,14 +137,11 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
   };
   WinHttpSetTimeouts(request.get(), within(limits.resolve), within(limits.connect),
                      within(limits.send), within(limits.receive));
-  // The headers of an answer are small: they must all have come within one low-speed
-  // window, which also ends a server that trickles them.
-  if (limits.low_speed_bytes > 0 || limits.deadline.count() > 0) {
-    DWORD all_headers = static_cast<DWORD>(
-        within(limits.low_speed_bytes > 0 ? limits.low_speed_window : Millis(0x7FFFFFFF)));
-    WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &all_headers,
-                     sizeof all_headers);
-  }
+  // The headers of an answer are small: they must all have come within the receive
+  // limit, which also ends a server that trickles them.
+  DWORD all_headers = static_cast<DWORD>(within(limits.receive));
+  WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &all_headers,
+                   sizeof all_headers);
 
   std::wstring headers = Utf8ToWide(extra_headers);
   BOOL sent = headers.empty()
@@ -148,7 +150,7 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
                   : WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(-1),
                                        WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
   if (!sent || !WinHttpReceiveResponse(request.get(), nullptr)) {
-    result.error = GetLastError();
+    result.error = TransferError(GetLastError());
     return result;
   }
 
@@ -187,9 +189,14 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
       DWORD receive = static_cast<DWORD>(within(limits.receive));
       WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
     }
+    // Only what has arrived is read: a read for more can wait for the buffer to fill
+    // (Wine's does) while a trickle keeps it alive, out of reach of the checks below.
+    DWORD available = 0;
     DWORD read = 0;
-    if (!WinHttpReadData(request.get(), impl.buffer.data(), kReadChunk, &read)) {
-      result.error = GetLastError();
+    if (!WinHttpQueryDataAvailable(request.get(), &available) ||
+        (available > 0 && !WinHttpReadData(request.get(), impl.buffer.data(),
+                                           std::min(available, kReadChunk), &read))) {
+      result.error = TransferError(GetLastError());
       break;
     }
     if (read == 0) {
