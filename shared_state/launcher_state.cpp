@@ -78,11 +78,15 @@ void RunJobWrapped(LauncherState& state, bool exclusive, const std::function<voi
 }
 
 void StartJob(LauncherState& state, bool exclusive, std::function<void()> job) {
+  // Counted before the thread exists, so the window never sees a started job as absent.
+  if (exclusive) state.exclusive_jobs.fetch_add(1);
   try {
     std::thread([&state, exclusive, job = std::move(job)] {
       RunJobWrapped(state, exclusive, job);
+      if (exclusive) state.exclusive_jobs.fetch_sub(1);
     }).detach();
   } catch (const std::system_error& e) {
+    if (exclusive) state.exclusive_jobs.fetch_sub(1);
     // No thread could be made (resources exhausted). The player must not be left
     // looking at a busy phase that nothing will ever end.
     Log("no se pudo iniciar un hilo: %s", e.what());

@@ -117,6 +117,8 @@ void DownloadWorker(int index, UpdateJobData& job) {
 void RunUpdateJob(LauncherState& state) {
   const auto phase = static_cast<UpdatePhase>(state.phase.load());
   if (phase != UpdatePhase::kNotInstalled && phase != UpdatePhase::kUpdateAvailable) return;
+  // A job queued before the player cancelled the download must not start it again.
+  if (state.downloads_held.load()) return;
 
   UpdateJobData job(state, state.to_download);
   std::stable_sort(job.work.begin(), job.work.end(),
@@ -163,6 +165,7 @@ void RunUpdateJob(LauncherState& state) {
 
   if (state.cancel.load()) {
     Log("actualizacion cancelada");
+    state.downloads_held.store(true);
     state.cancel.store(false);
     RunUpdateCheck(state, false, false, false);
     return;
