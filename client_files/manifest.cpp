@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/paths.h"
+#include "core/text.h"
 #include "client_files/json_stream.h"
 
 namespace brisal {
@@ -140,8 +141,9 @@ class ManifestReader : public JsonStreamReader<ManifestReader> {
     bool hash_ok = NormaliseHash(entry.sha256);
     // The path is judged first: a path that escapes the install folder is the graver
     // fault, and it is what the operator must see.
-    if (!IsSafeRelativePath(entry.path)) return Reject(kUnsafePath + entry.path);
-    if (!hash_ok) return Reject(kBadHash + entry.path);
+    // The sentence is shown and logged: the path in it is made safe and short.
+    if (!IsSafeRelativePath(entry.path)) return Reject(kUnsafePath + SafeText(entry.path));
+    if (!hash_ok) return Reject(kBadHash + SafeText(entry.path));
     entries_.push_back(std::move(entry));
   }
 

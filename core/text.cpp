@@ -1,6 +1,7 @@
 #include "core/text.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cwchar>
 #include <vector>
 
@@ -68,6 +69,74 @@ std::string FormatSize(std::uint64_t n) {
     FormatNarrow(buffer, sizeof buffer, "%.2f GB", static_cast<double>(n) / 1073741824.0);
   }
   return buffer;
+}
+
+namespace {
+
+// The code point of the UTF-8 sequence at `at`, or -1 when the bytes there are not
+// one (overlong forms, surrogates and values beyond U+10FFFF included); `length` is
+// the number of bytes taken, 1 for an invalid start.
+long DecodeUtf8(std::string_view text, std::size_t at, std::size_t& length) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  length = 1;
+  if (lead < 0x80) return lead;
+  std::size_t extra;
+  long value;
+  long minimum;
+  if ((lead & 0xE0) == 0xC0) {
+    extra = 1, value = lead & 0x1F, minimum = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    extra = 2, value = lead & 0x0F, minimum = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    extra = 3, value = lead & 0x07, minimum = 0x10000;
+  } else {
+    return -1;
+  }
+  if (at + extra >= text.size()) return -1;
+  for (std::size_t i = 1; i <= extra; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return -1;
+    value = (value << 6) | (byte(at + i) & 0x3F);
+  }
+  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return -1;
+  length = extra + 1;
+  return value;
+}
+
+bool IsUnsafeCodePoint(long c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
+         (c >= 0x2066 && c <= 0x2069) || c == 0x2028 || c == 0x2029;
+}
+
+}  // namespace
+
+std::string SafeText(std::string_view text, std::size_t max_chars) {
+  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+  static constexpr std::string_view kEllipsis = "\xE2\x80\xA6";     // "…"
+  std::string out;
+  out.reserve(std::min(text.size(), max_chars * 3));
+  std::size_t kept_before_last = 0;  // the output's size before the last character
+  std::size_t chars = 0;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    if (chars == max_chars) {
+      // One character too many: the last one kept gives way to the ellipsis.
+      out.resize(kept_before_last);
+      out.append(kEllipsis);
+      return out;
+    }
+    std::size_t length;
+    const long c = DecodeUtf8(text, at, length);
+    kept_before_last = out.size();
+    if (IsUnsafeCodePoint(c)) {
+      out.append(kReplacement);
+    } else {
+      out.append(text.substr(at, length));
+    }
+    at += length;
+    ++chars;
+  }
+  return out;
 }
 
 }  // namespace brisal

@@ -12,6 +12,7 @@
 #include "core/files.h"
 #include "core/log.h"
 #include "core/paths.h"
+#include "core/text.h"
 #include "net/http_client.h"
 #include "shared_state/launcher_state.h"
 #include "update/update_job.h"
@@ -163,7 +164,7 @@ void RunUpdateCheck(LauncherState& state, bool verify_all, bool quiet, bool auto
       message = HttpErrorText(result.error);
     } else {
       message = "El servidor respondió HTTP " + std::to_string(result.status) + " al pedir " +
-                state.live.manifest;
+                SafeText(state.live.manifest);
     }
     Log("manifiesto: %s", message.c_str());
     if (installed_before) {

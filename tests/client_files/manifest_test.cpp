@@ -136,15 +136,24 @@ TEST(ParseManifest, MissingOrMistypedMembersAreMalformed) {
   }
 }
 
-TEST(ParseManifest, PathsThatLeaveTheInstallFolderAreRefusedVerbatim) {
+TEST(ParseManifest, PathsThatLeaveTheInstallFolderAreRefusedAndShownSafely) {
   const std::vector<std::string> paths = {
       "/data/a.bin",  "data//a.bin", "data/",    "../a.bin",    "data/../../x",
       "data/./a.bin", ".",           "C:/a.bin", "data\\a.bin", "\\\\server/share",
       "a.bin.",       "a.bin ",      "a?b",      "a*b",         "a|b",
-      "a<b>",         "a\"b",        "a\x01",    "a\tb",        ""};
+      "a<b>",         "a\"b",        ""};
   for (const auto& path : paths) {
     EXPECT_EQ(FailureOf(Doc({Entry(path, "1", kHashA)})), kUnsafe + path) << path;
   }
+  // The sentence reaches the status line and the log: no control character, and no
+  // path of megabytes.
+  const std::string r = "\xEF\xBF\xBD";
+  EXPECT_EQ(FailureOf(Doc({Entry("a\x01", "1", kHashA)})), kUnsafe + "a" + r);
+  EXPECT_EQ(FailureOf(Doc({Entry("a\tb", "1", kHashA)})), kUnsafe + "a" + r + "b");
+  EXPECT_EQ(FailureOf(Doc({Entry("ok\xC2\x9B", "1", "bad")})), kBadHash + "ok" + r);
+  const std::string huge = "\x1B[2J" + std::string(4 << 20, 'x') + "\r\n";
+  const std::string sentence = FailureOf(Doc({Entry(huge, "1", kHashA)}));
+  EXPECT_EQ(sentence, kUnsafe + r + "[2J" + std::string(195, 'x') + "\xE2\x80\xA6");
 }
 
 TEST(ParseManifest, PathLengthLimitIs240Bytes) {
@@ -153,7 +162,8 @@ TEST(ParseManifest, PathLengthLimitIs240Bytes) {
   Manifest manifest;
   std::string error;
   EXPECT_TRUE(ParseManifest(Doc({Entry(at_limit, "1", kHashA)}), manifest, error)) << error;
-  EXPECT_EQ(FailureOf(Doc({Entry(over, "1", kHashA)})), kUnsafe + over);
+  // Shown cut to 200 characters, the last of them an ellipsis.
+  EXPECT_EQ(FailureOf(Doc({Entry(over, "1", kHashA)})), kUnsafe + over.substr(0, 199) + "…");
 
   // Bytes, not characters: 120 two-byte letters fit, one more does not.
   std::string wide;
