@@ -1,5 +1,6 @@
 #include "client_files/manifest.h"
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -193,6 +194,13 @@ bool ParseManifest(const std::string& body, Manifest& manifest, std::string& err
   // unusable as any other malformed document.
   if (reader.RevisionIsBad()) return Fail(error, kInvalidDocument);
   if (!reader.entry_error().empty()) return Fail(error, reader.entry_error());
+  // Every total of the check and the update is a sum of these sizes; one that wraps
+  // would show and count nonsense ("2 archivos (0 B)").
+  std::uint64_t total = 0;
+  for (const ManifestEntry& entry : reader.entries()) {
+    if (entry.size > UINT64_MAX - total) return Fail(error, kInvalidDocument);
+    total += entry.size;
+  }
   if (reader.entries().empty()) return Fail(error, kNoFiles);
   manifest.revision = std::move(reader.revision());
   manifest.files = std::move(reader.entries());

@@ -89,6 +89,15 @@ TEST(ParseManifest, UnusableDocumentsAreInvalid) {
         R"({"files":{}})", R"({"files":null})", R"({"files":"a.bin"})", R"({"FILES":[]})"}) {
     EXPECT_EQ(FailureOf(body), kInvalid) << body;
   }
+  // Sizes whose sum 64 bits cannot hold would wrap every total shown and counted.
+  const std::string half = "9223372036854775808";  // 2^63
+  EXPECT_EQ(FailureOf(Doc({Entry("a", half, kHashA), Entry("b", half, kHashA)})), kInvalid);
+  Manifest manifest;
+  std::string error;
+  EXPECT_TRUE(ParseManifest(
+      Doc({Entry("a", half, kHashA), Entry("b", "9223372036854775807", kHashA)}), manifest,
+      error))
+      << error;
 }
 
 // The original behaviour let a non-string revision escape as an exception out of the
