@@ -42,10 +42,11 @@ std::string FailureOf(const std::string& body) {
 }
 
 TEST(ParseManifest, KeepsEntriesInDocumentOrderWithDuplicatesAndIgnoresExtraKeys) {
+  // The sizes add up to 2^64 - 1, the most a manifest may hold in all.
   const std::string body = R"({"revision":"2024-05-01","extra":{"x":1},"files":[)" +
                            Entry("data/b.bin", "7", kHashA) + "," + R"({"note":"x","sha256":")" +
                            kHashB + R"(","size":0,"path":"a.txt"},)" +
-                           Entry("data/b.bin", "18446744073709551615", kHashB) + "]}";
+                           Entry("data/b.bin", "18446744073709551608", kHashB) + "]}";
   Manifest manifest;
   manifest.revision = "stale";
   manifest.files.push_back({"stale", 1, kHashA});
@@ -60,7 +61,7 @@ TEST(ParseManifest, KeepsEntriesInDocumentOrderWithDuplicatesAndIgnoresExtraKeys
   EXPECT_EQ(manifest.files[1].size, 0u);
   EXPECT_EQ(manifest.files[1].sha256, kHashB);
   EXPECT_EQ(manifest.files[2].path, "data/b.bin");
-  EXPECT_EQ(manifest.files[2].size, 18446744073709551615ull);
+  EXPECT_EQ(manifest.files[2].size, 18446744073709551608ull);
 }
 
 TEST(ParseManifest, MissingRevisionIsEmptyAndUtf8PathsPass) {
