@@ -116,7 +116,8 @@ int RunEngineCommand(const EngineOptions& options) {
   // LauncherState lives for the whole process, as in the window: a job thread must
   // never outlive it.
   static LauncherState state;
-  std::atomic<bool> interrupted{false};
+  // The signal watcher outlives this function: the flag it raises must too.
+  static std::atomic<bool> interrupted{false};
   InterceptInterrupt(state.cancel, interrupted);
 
   LauncherConfig config;
@@ -146,7 +147,11 @@ int RunEngineCommand(const EngineOptions& options) {
   const bool verify = options.command == EngineCommand::kVerify;
   const bool chain = options.command == EngineCommand::kUpdate;
   std::thread job([&] {
-    RunJobWrapped(state, true, [&] { RunUpdateCheck(state, verify, false, chain); });
+    RunJobWrapped(state, true, [&] {
+      // The job began by clearing `cancel`; an interrupt that came before must stand.
+      if (interrupted.load()) state.cancel.store(true);
+      RunUpdateCheck(state, verify, false, chain);
+    });
     std::lock_guard<std::mutex> guard(wake_mutex);
     finished = true;
     wake.notify_one();

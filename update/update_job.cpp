@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <exception>
+#include <string>
 #include <system_error>
 #include <thread>
 
@@ -89,7 +91,9 @@ bool DownloadWithRetries(LauncherState& state, HttpClient& client, const Manifes
   return false;
 }
 
-void DownloadWorker(int index, UpdateJobData& job) {
+namespace {
+
+void DownloadFiles(int index, UpdateJobData& job) {
   LauncherState& state = job.state;
   HttpClient client;
   if (!client.Open(state.live.base_url)) {
@@ -111,6 +115,20 @@ void DownloadWorker(int index, UpdateJobData& job) {
       if (!state.cancel.load()) RecordFailure(job, error);
       return;
     }
+  }
+}
+
+}  // namespace
+
+void DownloadWorker(int index, UpdateJobData& job) {
+  // Nothing catches above a worker's own thread: what escapes would end the process.
+  // It ends the job as a failure instead, as the job wrapper does for a job.
+  try {
+    DownloadFiles(index, job);
+  } catch (const std::exception& e) {
+    RecordFailure(job, std::string("Error interno: ") + e.what());
+  } catch (...) {
+    RecordFailure(job, "Error interno inesperado");
   }
 }
 
