@@ -271,7 +271,8 @@ int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off
     transfer.last_received = received;
     transfer.last_activity = now;
   }
-  if (transfer.reading_body && transfer.Cancelled()) {
+  // At any moment: resolving, connecting, in the TLS handshake, waiting for headers.
+  if (transfer.Cancelled()) {
     transfer.result.aborted = true;
     transfer.stopped = true;
     return 1;
@@ -286,7 +287,13 @@ int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off
 // Called once a connection is ready, before each request is sent (redirects too): the
 // time spent resolving and connecting has its own limit.
 int OnConnected(void* user, char*, char*, int, int) {
-  static_cast<Transfer*>(user)->last_activity = Clock::now();
+  Transfer& transfer = *static_cast<Transfer*>(user);
+  transfer.last_activity = Clock::now();
+  if (transfer.Cancelled()) {
+    transfer.result.aborted = true;
+    transfer.stopped = true;
+    return CURL_PREREQFUNC_ABORT;
+  }
   return CURL_PREREQFUNC_OK;
 }
 
@@ -495,6 +502,11 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
   if (!impl.easy) {
     HttpResult result;
     result.error = http_error::kIncorrectHandleState;
+    return result;
+  }
+  if (cancel && cancel->load(std::memory_order_relaxed)) {
+    HttpResult result;
+    result.aborted = true;
     return result;
   }
   CURL* e = impl.easy.get();

@@ -115,6 +115,13 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
     return result;
   }
 
+  // Acquire is not needed: the flag carries no data with it, only the request to stop.
+  auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
+  if (cancelled()) {
+    result.aborted = true;
+    return result;
+  }
+
   std::wstring object = Utf8ToWide(BuildObjectName(impl.base_path, path));
   InternetHandle request(WinHttpOpenRequest(impl.connection.get(), L"GET", object.c_str(), nullptr,
                                             WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
@@ -153,6 +160,11 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
     result.error = TransferError(GetLastError());
     return result;
   }
+  // A cancel that came while the request waited ends it before anything is delivered.
+  if (cancelled()) {
+    result.aborted = true;
+    return result;
+  }
 
   DWORD status = 0;
   DWORD status_size = sizeof status;
@@ -180,8 +192,7 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
   std::uint64_t window_received = 0;
   Clock::time_point window_start = Clock::now();
   for (;;) {
-    // Acquire is not needed: the flag carries no data with it, only the request to stop.
-    if (cancel && cancel->load(std::memory_order_relaxed)) {
+    if (cancelled()) {
       result.aborted = true;
       break;
     }

@@ -10,6 +10,7 @@
 #include <future>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/http_test_server.h"
@@ -318,18 +319,57 @@ TEST_F(HttpClientTest, CallbacksCanStopTheTransfer) {
   EXPECT_EQ(whole.body.size(), 400000u);
 }
 
-TEST_F(HttpClientTest, CancelAlreadySetStillGetsTheHeadersButNoBody) {
+TEST_F(HttpClientTest, CancelAlreadySetSendsNothing) {
   server.AddFile("/brisal/big", Pattern(100000), "\"c\"");
   std::atomic<bool> cancel{true};
   Recorder recorder;
   HttpResult result = recorder.Get(client, "big", "", &cancel);
-  EXPECT_EQ(result.status, 200u);
-  EXPECT_EQ(result.etag, "\"c\"");
+  EXPECT_EQ(result.status, 0u);
   EXPECT_TRUE(result.aborted);
   EXPECT_EQ(result.error, 0u);
-  EXPECT_EQ(recorder.responses, 1);
+  EXPECT_EQ(recorder.responses, 0);
   EXPECT_TRUE(recorder.chunks.empty());
-  EXPECT_EQ(server.Requests().size(), 1u);
+  EXPECT_TRUE(server.Requests().empty());
+}
+
+// A cancel must not wait for the server: not while the connection is made, not in a
+// TLS handshake the server never answers, not while it keeps the headers back.
+TEST(HttpClientCancel, ReachesTheRequestBeforeAnyAnswer) {
+#ifdef _WIN32
+  GTEST_SKIP() << "synchronous WinHTTP looks at the flag only between its calls";
+#endif
+  HttpTestServer server;
+  server.SetHandler("/silent", [](const HttpTestRequest&) {
+    HttpTestResponse response = HttpTestResponse::WithStatus(200, "x");
+    response.stall_before_headers = true;
+    return response;
+  });
+  testing::UnansweredPort unanswered;
+  const struct {
+    const char* name;
+    std::string base;
+  } cases[] = {
+      {"connecting", unanswered.Url("/")},
+      {"TLS handshake never answered",
+       "https://127.0.0.1:" + std::to_string(server.port()) + "/"},
+      {"headers held back", server.Url("/")},
+  };
+  for (const auto& c : cases) {
+    HttpClient client;
+    ASSERT_TRUE(client.Open(c.base)) << c.name;
+    std::atomic<bool> cancel{false};
+    auto request = std::async(std::launch::async, [&] {
+      return client.Get("silent", "", nullptr, nullptr, &cancel);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    cancel = true;
+    ASSERT_EQ(request.wait_for(std::chrono::seconds(3)), std::future_status::ready) << c.name;
+    const HttpResult result = request.get();
+    EXPECT_TRUE(result.aborted) << c.name;
+    EXPECT_EQ(result.error, 0u) << c.name;
+    EXPECT_EQ(result.status, 0u) << c.name;
+  }
+  server.ReleaseStalls();
 }
 
 TEST_F(HttpClientTest, CancelWhileTheServerStallsEndsTheTransfer) {
