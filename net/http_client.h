@@ -75,6 +75,9 @@ class HttpClient {
 
   // Applies to every later request of this client.
   void SetLimits(const HttpLimits& limits);
+  // Trusts the certificates of this PEM file instead of the system's, from the next
+  // Open on (tests of TLS bring their own CA). The WinHTTP backend keeps the system's.
+  void SetTrustedCaFile(const std::string& pem_path);
 
   // `path` is relative to the base URL's path (no leading "/"), may carry "?query".
   // `extra_headers`: complete lines, each ending in "\r\n". `cancel` may be null.

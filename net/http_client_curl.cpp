@@ -118,6 +118,7 @@ struct ResponseHead {
   std::uint64_t content_length = 0;
   std::string etag;
   bool has_location = false;
+  bool location_is_http = false;  // names a plain "http:" address
 };
 
 // State of one Get, shared with curl's callbacks.
@@ -125,6 +126,7 @@ struct Transfer {
   const ResponseCallback* on_response = nullptr;
   const BodySink* on_data = nullptr;
   const std::atomic<bool>* cancel = nullptr;
+  CURL* easy = nullptr;
   HttpLimits limits;
   HttpResult result;
 
@@ -134,6 +136,7 @@ struct Transfer {
   bool reading_body = false;  // 200/206 with a sink that the callback let through
   bool stopped = false;       // we ended the transfer on purpose: not a failure
   bool timed_out = false;
+  bool downgrade_refused = false;
   Clock::time_point last_activity = Clock::now();
   curl_off_t last_received = 0;
   // Header and body bytes so far, and where the current low-speed window began.
@@ -170,6 +173,13 @@ struct Transfer {
     return !(head.status >= 300 && head.status < 400 && head.has_location);
   }
 
+  // Whether the request under way went out over HTTPS (redirects included).
+  bool OnHttps() const {
+    char* url = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &url);
+    return url && std::strncmp(url, "https:", 6) == 0;
+  }
+
   bool FollowingRedirect() const {
     return head_complete && head.status >= 300 && head.status < 400 && head.has_location;
   }
@@ -201,6 +211,7 @@ struct Transfer {
       if (value.size() <= kMaxHeaderValue) head.etag = std::string(value);
     } else if (EqualsIgnoreCase(name, "Location")) {
       head.has_location = !value.empty();  // curl does not follow an empty one
+      head.location_is_http = value.size() >= 5 && EqualsIgnoreCase(value.substr(0, 5), "http:");
     }
   }
 };
@@ -215,6 +226,12 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   const std::string_view line(data, length);
   if (Trim(line).empty()) {
     transfer.head_complete = true;
+    if (transfer.FollowingRedirect() && transfer.head.location_is_http && transfer.OnHttps()) {
+      // WinHTTP's policy, hop by hop: an address reached over HTTPS never sends the
+      // launcher on over plain HTTP, whatever scheme the base URL had.
+      transfer.downgrade_refused = true;
+      return 0;
+    }
     if (transfer.HeadIsFinal() && !transfer.Respond()) return 0;
     return length;
   }
@@ -426,6 +443,7 @@ struct HttpClient::Impl {
   std::string origin;     // "scheme://host[:port]"
   std::string base_path;  // ends in "/"
   HttpLimits limits;
+  std::string ca_file;  // empty: the system's trusted certificates
 };
 
 HttpClient::HttpClient() : impl_(std::make_unique<Impl>()) {}
@@ -474,6 +492,10 @@ bool HttpClient::Open(const std::string& base_url) {
   curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
   curl_easy_setopt(e, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_1));
+  if (!impl.ca_file.empty()) {
+    curl_easy_setopt(e, CURLOPT_CAINFO, impl.ca_file.c_str());
+    curl_easy_setopt(e, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+  }
   // The request target is built exactly; "." and ".." segments go to the server as is.
   curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L);
   // A proxy tunnel's own "200 Connection established" is not the server's answer.
@@ -493,6 +515,10 @@ bool HttpClient::Open(const std::string& base_url) {
 
 void HttpClient::SetLimits(const HttpLimits& limits) {
   impl_->limits = limits;
+}
+
+void HttpClient::SetTrustedCaFile(const std::string& pem_path) {
+  impl_->ca_file = pem_path;
 }
 
 HttpResult HttpClient::Get(const std::string& path, const std::string& extra_headers,
@@ -515,6 +541,7 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
   transfer.on_response = &on_response;
   transfer.on_data = &on_data;
   transfer.cancel = cancel;
+  transfer.easy = e;
   transfer.limits = impl.limits;
 
   const std::string url = impl.origin + EscapeForRequestLine(BuildObjectName(impl.base_path, path));
@@ -544,6 +571,8 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
     if (transfer.reading_body && !result.aborted && transfer.Cancelled()) result.aborted = true;
   } else if (transfer.timed_out) {
     result.error = http_error::kTimeout;
+  } else if (transfer.downgrade_refused) {
+    result.error = http_error::kRedirectFailed;
   } else if (!transfer.stopped) {
     result.error = WinHttpError(code, e);
     // curl says "unsupported protocol" both for a redirect to another scheme and for

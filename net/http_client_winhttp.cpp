@@ -91,8 +91,16 @@ bool HttpClient::Open(const std::string& base_url) {
   InternetHandle session(WinHttpOpen(L"BrisalLauncher/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                      WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session) return false;
-  DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-  WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+  // TLS 1.1 to 1.3, as the curl backend offers; a system without 1.3 refuses the whole
+  // set, so it then gets 1.1 and 1.2.
+  DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 |
+                    WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+  if (!WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
+                        sizeof protocols)) {
+    protocols &= ~static_cast<DWORD>(WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3);
+    WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
+                     sizeof protocols);
+  }
 
   InternetHandle connection(WinHttpConnect(session.get(), host, parts.nPort, 0));
   if (!connection) return false;
@@ -104,6 +112,8 @@ bool HttpClient::Open(const std::string& base_url) {
 void HttpClient::SetLimits(const HttpLimits& limits) {
   impl_->limits = limits;
 }
+
+void HttpClient::SetTrustedCaFile(const std::string&) {}
 
 HttpResult HttpClient::Get(const std::string& path, const std::string& extra_headers,
                            const ResponseCallback& on_response, const BodySink& on_data,

@@ -14,6 +14,9 @@
 #include <vector>
 
 #include "tests/support/http_test_server.h"
+#ifndef _WIN32
+#include "tests/support/tls_relay.h"
+#endif
 
 namespace brisal {
 namespace {
@@ -665,6 +668,54 @@ TEST(HttpClientLimits, ConnectionNeverAnsweredEndsWithTheTimeOut) {
   EXPECT_EQ(result.status, 0u);
   EXPECT_EQ(result.error, http_error::kTimeout);
 }
+
+#ifndef _WIN32
+// HTTPS as a player meets it: a certificate nobody trusts is refused with the
+// certificate sentence, a trusted one works, and an address reached over HTTPS never
+// sends the launcher on over plain HTTP, whether the base URL was http or https.
+TEST(HttpClientTls, CertificatesAndRedirectsToPlainHttp) {
+  HttpTestServer server;
+  testing::TlsRelay relay(server.port());
+  ASSERT_TRUE(relay.ok()) << "the openssl tool could not make the test certificates";
+  server.AddFile("/doc", "secreto");
+  server.SetHandler("/down", [&](const HttpTestRequest&) {
+    return HttpTestResponse::Redirect(302, server.Url("/doc"));
+  });
+  server.SetHandler("/up", [&](const HttpTestRequest&) {
+    return HttpTestResponse::Redirect(302, relay.Url("/down"));
+  });
+  server.SetHandler("/secure", [&](const HttpTestRequest&) {
+    return HttpTestResponse::Redirect(302, relay.Url("/doc"));
+  });
+  const struct {
+    const char* name;
+    std::string base;
+    bool trust;
+    std::string path;
+    std::uint32_t status;
+    std::uint32_t error;
+  } cases[] = {
+      {"untrusted certificate", relay.Url("/"), false, "doc", 0, http_error::kSecureInvalidCa},
+      {"trusted certificate", relay.Url("/"), true, "doc", 200, 0},
+      {"https base, redirect to http", relay.Url("/"), true, "down", 0,
+       http_error::kRedirectFailed},
+      {"http base, on to https, then to http", server.Url("/"), true, "up", 0,
+       http_error::kRedirectFailed},
+      {"http base, on to https", server.Url("/"), true, "secure", 200, 0},
+  };
+  for (const auto& c : cases) {
+    HttpClient client;
+    if (c.trust) client.SetTrustedCaFile(relay.CaFile());
+    ASSERT_TRUE(client.Open(c.base)) << c.name;
+    Recorder recorder;
+    HttpResult result = recorder.Get(client, c.path);
+    EXPECT_EQ(result.status, c.status) << c.name;
+    EXPECT_EQ(result.error, c.error) << c.name;
+    EXPECT_EQ(recorder.body, c.status == 200 ? "secreto" : "") << c.name;
+  }
+  EXPECT_EQ(HttpErrorText(http_error::kSecureInvalidCa), "Error de certificado HTTPS");
+}
+#endif
 
 TEST(HttpErrorText, EveryRowOfTheTable) {
   EXPECT_EQ(HttpErrorText(0), "Error desconocido");
