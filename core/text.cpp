@@ -73,42 +73,53 @@ std::string FormatSize(std::uint64_t n) {
 
 namespace {
 
-// The code point of the UTF-8 sequence at `at`, or -1 when the bytes there are not
-// one (overlong forms, surrogates and values beyond U+10FFFF included); `length` is
-// the number of bytes taken, 1 for an invalid start.
-long DecodeUtf8(std::string_view text, std::size_t at, std::size_t& length) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  length = 1;
-  if (lead < 0x80) return lead;
-  std::size_t extra;
-  long value;
-  long minimum;
-  if ((lead & 0xE0) == 0xC0) {
-    extra = 1, value = lead & 0x1F, minimum = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    extra = 2, value = lead & 0x0F, minimum = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    extra = 3, value = lead & 0x07, minimum = 0x10000;
-  } else {
-    return -1;
-  }
-  if (at + extra >= text.size()) return -1;
-  for (std::size_t i = 1; i <= extra; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) return -1;
-    value = (value << 6) | (byte(at + i) & 0x3F);
-  }
-  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return -1;
-  length = extra + 1;
-  return value;
-}
-
-bool IsUnsafeCodePoint(long c) {
+bool IsUnsafeCodePoint(char32_t c) {
   return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
          (c >= 0x2066 && c <= 0x2069) || c == 0x2028 || c == 0x2029;
 }
 
 }  // namespace
+
+char32_t DecodeUtf8(std::string_view s, std::size_t& i) {
+  constexpr char32_t kReplacement = 0xFFFD;
+  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  unsigned char lead = byte(i);
+  if (lead < 0x80) {
+    ++i;
+    return lead;
+  }
+  int length = 0;
+  char32_t cp = 0;
+  char32_t minimum = 0;
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2, cp = lead & 0x1F, minimum = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, cp = lead & 0x0F, minimum = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, cp = lead & 0x07, minimum = 0x10000;
+  } else {
+    ++i;
+    return kReplacement;
+  }
+  if (i + length > s.size()) {
+    ++i;
+    return kReplacement;
+  }
+  for (int k = 1; k < length; ++k) {
+    unsigned char next = byte(i + k);
+    if ((next & 0xC0) != 0x80) {
+      ++i;
+      return kReplacement;
+    }
+    cp = (cp << 6) | (next & 0x3F);
+  }
+  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    ++i;
+    return kReplacement;
+  }
+  i += length;
+  return cp;
+}
 
 std::string SafeText(std::string_view text, std::size_t max_chars) {
   static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
@@ -125,15 +136,15 @@ std::string SafeText(std::string_view text, std::size_t max_chars) {
       out.append(kEllipsis);
       return out;
     }
-    std::size_t length;
-    const long c = DecodeUtf8(text, at, length);
+    const std::size_t from = at;
+    const char32_t c = DecodeUtf8(text, at);
     kept_before_last = out.size();
-    if (IsUnsafeCodePoint(c)) {
+    // U+FFFD also stands for bytes that were not UTF-8: those are never copied.
+    if (c == 0xFFFD || IsUnsafeCodePoint(c)) {
       out.append(kReplacement);
     } else {
-      out.append(text.substr(at, length));
+      out.append(text.substr(from, at - from));
     }
-    at += length;
     ++chars;
   }
   return out;

@@ -29,6 +29,11 @@ int FormatWide(wchar_t* buffer, std::size_t size, const wchar_t* format, ...);
 // "%llu B", "%.0f KB", "%.1f MB" or "%.2f GB" with 1 KB = 1024 bytes.
 std::string FormatSize(std::uint64_t bytes);
 
+// The code point of the UTF-8 sequence at `i`, moving `i` past it. A malformed
+// sequence (overlong, a surrogate, beyond U+10FFFF, cut short) gives U+FFFD and
+// moves one byte on.
+char32_t DecodeUtf8(std::string_view text, std::size_t& i);
+
 // Text from outside (a server, a local file) made fit to show and to log. Control
 // characters (below 0x20, 0x7F, U+0080 to U+009F), bidirectional embeddings,
 // overrides and isolates, line and paragraph separators and bytes that are not

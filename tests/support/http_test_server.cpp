@@ -69,6 +69,24 @@ sockaddr_in Loopback(int port) {
   return address;
 }
 
+// A socket listening on 127.0.0.1 at a port of the system's choice; kNoSocket (and a
+// test failure) when there is none.
+Socket ListenOnLoopback(int backlog, int& port) {
+  const Socket listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = Loopback(0);
+  socklen_t size = sizeof address;
+  if (listener == kNoSocket ||
+      bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listener, backlog) != 0 ||
+      getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    ADD_FAILURE() << "cannot listen on 127.0.0.1";
+    if (listener != kNoSocket) CloseSocket(listener);
+    return kNoSocket;
+  }
+  port = ntohs(address.sin_port);
+  return listener;
+}
+
 bool SendAll(Socket socket, const char* data, std::size_t length) {
   while (length > 0) {
     const int chunk = static_cast<int>(std::min<std::size_t>(length, 1 << 20));
@@ -393,17 +411,8 @@ struct HttpTestServer::State {
 
 HttpTestServer::HttpTestServer() : state_(std::make_unique<State>()) {
   State& s = *state_;
-  s.listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address = Loopback(0);
-  socklen_t size = sizeof address;
-  if (s.listener == kNoSocket ||
-      bind(s.listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(s.listener, 16) != 0 ||
-      getsockname(s.listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    ADD_FAILURE() << "test HTTP server cannot listen on 127.0.0.1";
-    return;
-  }
-  s.port = ntohs(address.sin_port);
+  s.listener = ListenOnLoopback(16, s.port);
+  if (s.listener == kNoSocket) return;
   s.acceptor = std::thread([&s] { s.Accept(); });
 }
 
@@ -490,17 +499,9 @@ struct UnansweredPort::State {
 
 UnansweredPort::UnansweredPort() : state_(std::make_unique<State>()) {
   State& s = *state_;
-  s.listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address = Loopback(0);
-  socklen_t size = sizeof address;
-  if (s.listener == kNoSocket ||
-      bind(s.listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(s.listener, 0) != 0 ||
-      getsockname(s.listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    ADD_FAILURE() << "cannot listen on 127.0.0.1";
-    return;
-  }
-  s.port = ntohs(address.sin_port);
+  s.listener = ListenOnLoopback(0, s.port);
+  if (s.listener == kNoSocket) return;
+  sockaddr_in address = Loopback(s.port);
   // Connections that nobody accepts fill the queue; they are started without waiting,
   // since the ones beyond the queue never complete.
   for (int i = 0; i < 4; ++i) {
