@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -116,6 +117,9 @@ struct TlsRelay::State {
 TlsRelay::TlsRelay(int target_port) : state_(std::make_unique<State>()) {
   State& s = *state_;
   s.target_port = target_port;
+  // OpenSSL writes to the client's socket without MSG_NOSIGNAL: a client that hangs up
+  // first (a refused redirect, say) must not end the test program.
+  std::signal(SIGPIPE, SIG_IGN);
   if (!MakeCertificates(s.dir)) return;
   s.ctx.reset(SSL_CTX_new(TLS_server_method()));
   if (!s.ctx ||
