@@ -135,6 +135,11 @@ bool IsSafeRelativePath(const std::string& s) {
   }
 }
 
+std::string ParentManifestPath(const std::string& relative) {
+  const std::size_t slash = relative.rfind('/');
+  return slash == std::string::npos ? std::string() : relative.substr(0, slash);
+}
+
 std::string ManifestPathToNative(const std::string& relative) {
   std::string native = relative;
   const char separator = NativePathSeparator();

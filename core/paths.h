@@ -47,6 +47,9 @@ bool WriteFileAtomic(const std::string& path, const std::string& data);
 // nothing Windows forbids in a file name, 1 to 240 bytes.
 bool IsSafeRelativePath(const std::string& s);
 
+// The folder part of a manifest path ("a/b" for "a/b/c"); empty at the top.
+std::string ParentManifestPath(const std::string& relative);
+
 // A manifest path ("/"-separated) in the platform's own form.
 std::string ManifestPathToNative(const std::string& relative);
 

@@ -59,7 +59,7 @@ bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Compar
     const std::string local = JoinPath(install_dir, ManifestPathToNative(entry.path));
     FileInfo info;
     bool intact = false;
-    if (GetFileInfo(local, info) && !info.is_directory && info.size == entry.size) {
+    if (GetFileInfo(local, info) && info.is_regular && info.size == entry.size) {
       std::lock_guard<std::mutex> guard(cache.lock());
       auto known = cache.LookupLocked(entry.path);
       if (!verify_all && known && known->size == info.size && known->mtime == info.mtime) {

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core/files.h"
+#include "core/install_tree.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "net/http_client.h"
@@ -35,19 +36,15 @@ void RecordFailure(UpdateJobData& job, const std::string& message) {
   }
 }
 
-// Deletes an obsolete file and the folders it leaves empty, never climbing to or
-// above the install folder. The cache record goes whether or not the file could be
-// deleted.
-void DeleteObsolete(LauncherState& state, const std::string& path) {
-  const std::string& install_dir = state.live.install_dir;
+// Deletes an obsolete file and the folders it leaves empty, never the install folder
+// itself, and never through a link. The cache record goes whether or not the file
+// could be deleted.
+void DeleteObsolete(LauncherState& state, const InstallTree& tree, const std::string& path) {
   // Keys come from the state file; a hand-edited one must never reach outside.
-  if (IsSafeRelativePath(path)) {
-    const std::string target = JoinPath(install_dir, ManifestPathToNative(path));
-    ClearReadOnly(target);
-    DeleteFileAt(target);
-    for (std::string folder = ParentPath(target); folder.size() > install_dir.size();
-         folder = ParentPath(folder)) {
-      if (!RemoveEmptyDirectory(folder)) break;
+  if (IsSafeRelativePath(path) && tree.RemoveFile(path) != TreeResult::kLink) {
+    for (std::string folder = ParentManifestPath(path); !folder.empty();
+         folder = ParentManifestPath(folder)) {
+      if (tree.RemoveFolder(folder) != TreeResult::kDone) break;
     }
   }
   state.cache.Erase(path);
@@ -62,14 +59,19 @@ void SaveFileStateCache(LauncherState& state) { state.cache.Save(state.live.inst
 
 bool DownloadWithRetries(LauncherState& state, HttpClient& client, const ManifestEntry& entry,
                          WorkerSlot& slot, std::string& error) {
-  const EntryPaths paths = PathsForEntry(state, entry);
-  EnsureDirectory(ParentPath(paths.target));
+  const EntryPaths paths = PathsForEntry(entry);
   {
     std::lock_guard<std::mutex> guard(slot.lock);
     slot.file_path = entry.path;
   }
   slot.file_size.store(entry.size);
   slot.file_done.store(0);
+  // Missing folders are made here; one that cannot be made shows up as the partial
+  // file that cannot be written. A link on the way is final: no retry goes past it.
+  if (InstallTree(state.live.install_dir).CreateParents(paths.target) == TreeResult::kLink) {
+    error = ThroughLinkMessage(entry.path);
+    return false;
+  }
 
   for (int attempt = 1; attempt <= kAttempts; ++attempt) {
     if (state.cancel.load()) return false;
@@ -178,8 +180,9 @@ void RunUpdateJob(LauncherState& state) {
     return;
   }
 
+  const InstallTree tree(state.live.install_dir);
   for (const std::string& path : state.to_delete)
-    DeleteObsolete(state, path);
+    DeleteObsolete(state, tree, path);
   state.to_delete.clear();
   state.to_download.clear();
   state.cache.SetRevision(state.last_manifest.revision);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/files.h"
+#include "core/install_tree.h"
 #include "net/http_client.h"
 #include "tests/update/engine_fixture.h"
 #include "tests/update/replace_blocker.h"
@@ -21,8 +22,8 @@ class DownloadTest : public EngineTest {
   // bytes the attempt counted.
   bool Attempt(const std::string& path) {
     ManifestEntry entry = EntryFor(path);
-    EntryPaths paths = PathsForEntry(state_, entry);
-    EnsureDirectory(ParentPath(paths.target));
+    EntryPaths paths = PathsForEntry(entry);
+    InstallTree(state_.live.install_dir).CreateParents(paths.target);
     attempt_bytes_ = 0;
     error_.clear();
     return DownloadFile(state_, client_, entry, paths.partial, paths.target, state_.slots[0],
