@@ -200,6 +200,7 @@ void RunUpdateCheck(LauncherState& state, bool verify_all, bool quiet, bool auto
   const std::size_t delete_count = comparison.remove.size();
   state.to_download = std::move(comparison.download);
   state.to_delete = std::move(comparison.remove);
+  state.have_plan = true;
 
   if (comparison.rehashed) state.cache.Save(state.live.install_dir);
 

@@ -119,6 +119,13 @@ void DownloadWorker(int index, UpdateJobData& job) {
 void RunUpdateJob(LauncherState& state) {
   const auto phase = static_cast<UpdatePhase>(state.phase.load());
   if (phase != UpdatePhase::kNotInstalled && phase != UpdatePhase::kUpdateAvailable) return;
+  // The phase may still be another folder's or server's: the folder changed while
+  // this job waited for its turn. Check this one first; the check goes on with the
+  // update when there is work.
+  if (!state.have_plan) {
+    RunUpdateCheck(state, false, false, true);
+    return;
+  }
 
   UpdateJobData job(state, state.to_download);
   std::stable_sort(job.work.begin(), job.work.end(),

@@ -266,5 +266,27 @@ TEST_F(UpdateJobTest, UncreatableInstallFolderFailsWithItsSentence) {
   EXPECT_EQ(Status(), "No se pudo crear la carpeta de instalación. Elige otra carpeta.");
 }
 
+// ACTUALIZAR queued behind a quiet re-check of folder A, then "Cambiar" picks folder B
+// before the job's turn: the job must not carry A's plan out in B.
+TEST_F(UpdateJobTest, APlanMadeForAnotherFolderIsNeverCarriedOut) {
+  Publish({{"keep", "k"}, {"old", "o"}});
+  Check(false, false, true);
+  Publish({{"keep", "k"}}, "r2", "\"m2\"");
+  Check();
+  ASSERT_EQ(Phase(), UpdatePhase::kUpdateAvailable);
+  ASSERT_THAT(state_.to_delete, ElementsAre("old"));
+
+  TempDir other;
+  WriteFile(other.Sub("old"), "the player's own file");
+  settings_.install_dir = other.path();
+  HandOverSettings(state_, settings_);
+  Update();
+
+  EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+  EXPECT_EQ(ReadFile(other.Sub("old")), "the player's own file");
+  EXPECT_EQ(ReadFile(other.Sub("keep")), "k");
+  EXPECT_EQ(Installed("old"), "o");  // folder A was never touched either
+}
+
 }  // namespace
 }  // namespace brisal::testing
