@@ -221,6 +221,28 @@ TEST_F(DownloadTest, TargetThatCannotBeReplacedKeepsTheVerifiedPartial) {
   EXPECT_TRUE(Installed("mapa.pak") == kBig);
 }
 
+// While the game holds the target, something else takes the verified file's name: what
+// the next replace try would move is not what was hashed.
+TEST_F(DownloadTest, OnlyTheVerifiedFileIsEverMovedIntoPlace) {
+  manifest_ = Publish({{"mapa.pak", kBig}});
+  Install("mapa.pak", "in use");
+  ReplaceBlocker blocker(InstallPath("mapa.pak"));
+  if (!blocker.active()) GTEST_SKIP() << "this file system cannot pin a file";
+  std::thread swapper([&] {
+    while (state_.slots[0].file_done.load() < kBig.size())
+      std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // among the replace tries
+    WriteFile(InstallPath("impostor"), std::string(kBig.size(), 'x'));
+    ReplaceFileAt(InstallPath("impostor"), Partial("mapa.pak"));
+    blocker.Release();
+  });
+  EXPECT_FALSE(Attempt("mapa.pak"));
+  swapper.join();
+  EXPECT_EQ(error_, "El archivo mapa.pak cambió en el disco durante la descarga");
+  EXPECT_EQ(Installed("mapa.pak"), "in use");
+  EXPECT_FALSE(state_.cache.Lookup("mapa.pak"));
+}
+
 TEST_F(DownloadTest, CancelDuringTheBodyKeepsWhatArrived) {
   manifest_ = Publish({{"mapa.pak", kBig}});
   server_.SetHandler("/brisal/client/mapa.pak", [this](const HttpTestRequest&) {
