@@ -45,6 +45,10 @@ bool SamePathText(const std::string& a, const std::string& b) {
   return a == b;
 }
 
+std::string FileNameKey(const std::string& name) {
+  return name;
+}
+
 std::size_t ShortestNonRootFolder() {
   return 1;
 }

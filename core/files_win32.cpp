@@ -37,6 +37,10 @@ bool SamePathText(const std::string& a, const std::string& b) {
   return _wcsicmp(Utf8ToWide(a).c_str(), Utf8ToWide(b).c_str()) == 0;
 }
 
+std::string FileNameKey(const std::string& name) {
+  return FoldCase(name);
+}
+
 std::size_t ShortestNonRootFolder() {
   return 4;
 }

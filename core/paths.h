@@ -63,6 +63,10 @@ char NativePathSeparator();
 // exactly on POSIX, without regard to letter case on Windows.
 bool SamePathText(const std::string& a, const std::string& b);
 
+// A key equal for two names this platform's file system takes for one file: the
+// name itself on POSIX, its FoldCase on Windows.
+std::string FileNameKey(const std::string& name);
+
 // The fewest characters a path, trailing separators removed, needs to name a folder
 // rather than a drive or the file-system root: 1 on POSIX (anything but "/"), 4 on
 // Windows ("C:\a"; "C:\" and "C:" are drive roots).

@@ -22,8 +22,6 @@ struct EntryPaths {
   std::string partial;
 };
 
-inline constexpr const char* kPartialSuffix = ".bpart";
-
 EntryPaths PathsForEntry(const ManifestEntry& entry);
 
 // The sentence for a file whose path leads through a link inside the install folder.

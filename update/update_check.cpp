@@ -10,6 +10,7 @@
 #include "core/files.h"
 #include "core/log.h"
 #include "core/paths.h"
+#include "core/text.h"
 #include "net/http_client.h"
 #include "shared_state/launcher_state.h"
 #include "client_files/manifest.h"
@@ -20,13 +21,13 @@ namespace brisal {
 
 namespace {
 
-const char* const kBadBaseUrl = "La dirección del servidor no es válida (base_url en config.json)";
-
 std::string AsciiLower(std::string text) {
   for (char& c : text)
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
 }
+
+const char* const kBadBaseUrl = "La dirección del servidor no es válida (base_url en config.json)";
 
 void ReturnToSettled(LauncherState& state, bool quiet) {
   if (!quiet) SetPhase(state, static_cast<UpdatePhase>(state.settled_phase.load()), "");
@@ -48,6 +49,12 @@ bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Compar
   FileStateCache& cache = state.cache;
   const auto count = static_cast<std::uint32_t>(manifest.files.size());
   state.files_total.store(count);
+  // One file, one entry: a path listed twice (or, where letter case makes no
+  // difference to the file system, in two letter cases) is compared and queued once,
+  // as the manifest lists it first. Two workers on one partial file would cut each
+  // other's bytes.
+  std::unordered_set<std::string> seen;
+  seen.reserve(manifest.files.size());
 
   for (std::uint32_t i = 0; i < count; ++i) {
     const ManifestEntry& entry = manifest.files[i];
@@ -56,6 +63,7 @@ bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Compar
       return false;
     }
     state.files_done.store(i);
+    if (!seen.insert(FileNameKey(entry.path)).second) continue;
     const std::string local = JoinPath(install_dir, ManifestPathToNative(entry.path));
     FileInfo info;
     bool intact = false;

@@ -137,6 +137,7 @@ TEST_F(CliTest, ManifestDescribesAFolderTheLauncherCanInstall) {
   WriteFile(published.Sub("data/vacio"), "");
   WriteFile(published.Sub("data/x.bin.bpart"), "partial");
   WriteFile(published.Sub("data/y.tmp"), "temporary");
+  WriteFile(published.Sub(".brisal_state.json"), "{}");
   CliRun run = Cli("manifest \"" + published.path() + "\" --revision r9 --output \"" +
                    published.Sub("m.json") + "\"");
   ASSERT_EQ(run.status, 0) << run.out;

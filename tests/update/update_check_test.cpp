@@ -6,7 +6,9 @@
 #include <thread>
 
 #include "core/files.h"
+#include "core/paths.h"
 #include "core/text.h"
+#include "net/http_client.h"
 #include "tests/update/engine_fixture.h"
 #include "update/update_check.h"
 
@@ -149,6 +151,34 @@ TEST_F(UpdateCheckTest, OnlyRecordedObsoleteFilesAreDeletedAndNeverAListedOne) {
   EXPECT_EQ(Phase(), UpdatePhase::kUpdateAvailable);
   EXPECT_THAT(state_.to_delete, ElementsAre("viejo.dat"));
   EXPECT_EQ(state_.update_files.load(), 0u);
+}
+
+// Two workers on one partial file cut each other's bytes: one file, one download, and
+// once it is installed the check is satisfied.
+TEST_F(UpdateCheckTest, APathListedTwiceIsQueuedOnce) {
+  const bool case_blind = FileNameKey("A") == FileNameKey("a");
+  struct Case {
+    std::vector<std::string> paths;
+    std::size_t queued;
+  };
+  const std::vector<Case> cases = {
+      {{"dup.pak", "dup.pak"}, 1},
+      {{"data/Ñandú.pak", "DATA/ÑANDÚ.PAK"}, case_blind ? 1u : 2u},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.paths[1]);
+    nlohmann::json doc = {{"revision", "r"}, {"files", nlohmann::json::array()}};
+    for (const std::string& path : c.paths) {
+      doc["files"].push_back({{"path", path}, {"size", 5}, {"sha256", Sha256Of("bytes")}});
+      server_.AddFile(BuildObjectName("/brisal/client/", path), "bytes");
+    }
+    server_.AddFile("/brisal/manifest.json", doc.dump(), "\"" + c.paths[1] + "\"");
+    Check(false, false, /*auto_update=*/true);
+    EXPECT_EQ(state_.files_total.load(), c.queued);  // the update job's work list
+    EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+    Check();
+    EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+  }
 }
 
 TEST_F(UpdateCheckTest, UnsafeKeysInAHandEditedStateFileAreNeverDeletionCandidates) {
