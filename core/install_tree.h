@@ -77,6 +77,7 @@ class FolderLock {
   FolderLock& operator=(const FolderLock&) = delete;
 
   Result Acquire(const std::string& folder);
+  bool held() const { return handle_ != -1; }
 
  private:
   std::intptr_t handle_ = -1;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/files.h"
+#include "core/install_tree.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/text.h"
@@ -122,10 +123,29 @@ bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Compar
 
 }  // namespace
 
+bool LockInstallFolder(LauncherState& state, FolderLock& lock, bool quiet) {
+  if (lock.Acquire(state.live.install_dir) != FolderLock::Result::kBusy) return true;
+  Log("carpeta ocupada por otro proceso del launcher: %s", state.live.install_dir.c_str());
+  if (!quiet) SetPhase(state, UpdatePhase::kFailed, kFolderBusy);
+  return false;
+}
+
 void RunUpdateCheck(LauncherState& state, bool verify_all, bool quiet, bool auto_update) {
+  FolderLock lock;
+  RunUpdateCheck(state, lock, verify_all, quiet, auto_update);
+}
+
+void RunUpdateCheck(LauncherState& state, FolderLock& lock, bool verify_all, bool quiet,
+                    bool auto_update) {
   const auto start_phase = static_cast<UpdatePhase>(state.phase.load());
   if (!quiet) {
     SetPhase(state, verify_all ? UpdatePhase::kVerifying : UpdatePhase::kChecking, "");
+  }
+  // A folder not made yet holds nothing to guard; the update job takes the lock once
+  // it has made it.
+  if (!lock.held() && IsDirectory(state.live.install_dir) &&
+      !LockInstallFolder(state, lock, quiet)) {
+    return;
   }
   state.files_total.store(0);
   state.files_done.store(0);
@@ -232,7 +252,7 @@ void RunUpdateCheck(LauncherState& state, bool verify_all, bool quiet, bool auto
   if (auto_update &&
       (phase == UpdatePhase::kNotInstalled || phase == UpdatePhase::kUpdateAvailable) &&
       !state.cancel.load()) {
-    RunUpdateJob(state);
+    RunUpdateJob(state, lock);
   }
 }
 

@@ -117,13 +117,18 @@ void DownloadWorker(int index, UpdateJobData& job) {
 }
 
 void RunUpdateJob(LauncherState& state) {
+  FolderLock lock;
+  RunUpdateJob(state, lock);
+}
+
+void RunUpdateJob(LauncherState& state, FolderLock& lock) {
   const auto phase = static_cast<UpdatePhase>(state.phase.load());
   if (phase != UpdatePhase::kNotInstalled && phase != UpdatePhase::kUpdateAvailable) return;
   // The phase may still be another folder's or server's: the folder changed while
   // this job waited for its turn. Check this one first; the check goes on with the
   // update when there is work.
   if (!state.have_plan) {
-    RunUpdateCheck(state, false, false, true);
+    RunUpdateCheck(state, lock, false, false, true);
     return;
   }
 
@@ -151,6 +156,7 @@ void RunUpdateJob(LauncherState& state) {
              "No se pudo crear la carpeta de instalación. Elige otra carpeta.");
     return;
   }
+  if (!lock.held() && !LockInstallFolder(state, lock, false)) return;
 
   std::size_t workers = static_cast<std::size_t>(std::max(state.live.connections, 1));
   workers = std::min({workers, static_cast<std::size_t>(kMaxWorkers), job.work.size()});
@@ -173,7 +179,7 @@ void RunUpdateJob(LauncherState& state) {
   if (state.cancel.load()) {
     Log("actualizacion cancelada");
     state.cancel.store(false);
-    RunUpdateCheck(state, false, false, false);
+    RunUpdateCheck(state, lock, false, false, false);
     return;
   }
   if (job.failed.load()) {

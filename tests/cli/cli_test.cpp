@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/files.h"
+#include "core/install_tree.h"
 #include "tests/update/engine_fixture.h"
 
 #ifdef _WIN32
@@ -107,6 +108,18 @@ TEST_F(CliTest, CheckUpdateAndVerifyReportPhasesAndExitStatuses) {
   CliRun verify = Cli(Engine("verify") + " --json");
   EXPECT_EQ(verify.status, 0) << verify.out;
   EXPECT_EQ(nlohmann::json::parse(verify.lines.back())["phase"], 6);
+}
+
+// The window (here: this process) holds the folder; a brisal-cli on it must neither
+// write the state file nor the partial files the window writes.
+TEST_F(CliTest, AFolderInUseByAnotherEngineFailsWithItsReason) {
+  Publish({{"a.bin", "a"}});
+  FolderLock window;
+  ASSERT_EQ(window.Acquire(install_.path()), FolderLock::Result::kHeld);
+  CliRun refused = Cli(Engine("update"));
+  EXPECT_EQ(refused.status, 1) << refused.out;
+  EXPECT_EQ(refused.lines.back(), "Otro proceso del launcher está usando esta carpeta");
+  EXPECT_FALSE(FileExists(InstallPath("a.bin")));
 }
 
 TEST_F(CliTest, OfflineFailedAndUsageStatuses) {

@@ -6,11 +6,13 @@
 #include <thread>
 
 #include "core/files.h"
+#include "core/install_tree.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "net/http_client.h"
 #include "tests/update/engine_fixture.h"
 #include "update/update_check.h"
+#include "update/update_job.h"
 
 namespace brisal::testing {
 namespace {
@@ -151,6 +153,26 @@ TEST_F(UpdateCheckTest, OnlyRecordedObsoleteFilesAreDeletedAndNeverAListedOne) {
   EXPECT_EQ(Phase(), UpdatePhase::kUpdateAvailable);
   EXPECT_THAT(state_.to_delete, ElementsAre("viejo.dat"));
   EXPECT_EQ(state_.update_files.load(), 0u);
+}
+
+// The window and brisal-cli (or two brisal-cli) on one folder would overwrite each
+// other's state file and partial files.
+TEST_F(UpdateCheckTest, OneEnginePerInstallFolder) {
+  Publish(Client());
+  Check();
+  ASSERT_EQ(Phase(), UpdatePhase::kNotInstalled);
+  {
+    FolderLock other;
+    ASSERT_EQ(other.Acquire(install_.path()), FolderLock::Result::kHeld);
+    Check(false, /*quiet=*/true);
+    EXPECT_EQ(Phase(), UpdatePhase::kNotInstalled);
+    Update();
+    EXPECT_EQ(Phase(), UpdatePhase::kFailed);
+    EXPECT_EQ(Status(), kFolderBusy);
+    EXPECT_FALSE(FileExists(InstallPath("vacio.txt")));
+  }
+  Check(false, false, /*auto_update=*/true);  // the other engine is gone
+  EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
 }
 
 // Two workers on one partial file cut each other's bytes: one file, one download, and
