@@ -1,7 +1,6 @@
 #include "update/update_check.h"
 
 #include <algorithm>
-#include <cctype>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -21,12 +20,6 @@
 namespace brisal {
 
 namespace {
-
-std::string AsciiLower(std::string text) {
-  for (char& c : text)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 const char* const kBadBaseUrl = "La dirección del servidor no es válida (base_url en config.json)";
 
@@ -95,9 +88,10 @@ bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Compar
   state.files_done.store(count);
 
   // Only files the launcher itself recorded are ever deleted. A recorded path that
-  // the manifest still lists in another letter case names the same file on
-  // case-insensitive file systems, so it is never put up for deletion. Views into the
-  // manifest avoid copying 100,000 paths; folding is only paid for unlisted keys.
+  // the manifest still lists in another letter case (any letter: Ñandú and ñandú)
+  // names the same file on case-insensitive file systems, so it is never put up for
+  // deletion. Views into the manifest avoid copying 100,000 paths; folding is only
+  // paid for unlisted keys.
   std::unordered_set<std::string_view> listed;
   listed.reserve(manifest.files.size());
   for (const ManifestEntry& entry : manifest.files)
@@ -113,9 +107,9 @@ bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Compar
     std::unordered_set<std::string> listed_folded;
     listed_folded.reserve(manifest.files.size());
     for (const ManifestEntry& entry : manifest.files)
-      listed_folded.insert(AsciiLower(entry.path));
+      listed_folded.insert(FoldCase(entry.path));
     for (std::string& path : unlisted) {
-      if (listed_folded.count(AsciiLower(path)) == 0) out.remove.push_back(std::move(path));
+      if (listed_folded.count(FoldCase(path)) == 0) out.remove.push_back(std::move(path));
     }
   }
   return true;

@@ -137,6 +137,7 @@ TEST_F(UpdateCheckTest, OnlyRecordedObsoleteFilesAreDeletedAndNeverAListedOne) {
   auto client = Client();
   client["viejo.dat"] = "antiguo";
   client["Data/Mayus.bin"] = "m";
+  client["Ñandú/ΣΟΦΊΑ.pak"] = "n";
   Publish(client);
   InstallAll();
   Install("del_jugador.cfg", "mio");  // never recorded by the launcher
@@ -148,6 +149,9 @@ TEST_F(UpdateCheckTest, OnlyRecordedObsoleteFilesAreDeletedAndNeverAListedOne) {
   client.erase("Data/Mayus.bin");
   client["data/mayus.bin"] = "m";
   Install("data/mayus.bin", "m");
+  client.erase("Ñandú/ΣΟΦΊΑ.pak");
+  client["ñandú/σοφία.pak"] = "n";
+  Install("ñandú/σοφία.pak", "n");
   Publish(client, "r2", "\"m2\"");
   Check();
   EXPECT_EQ(Phase(), UpdatePhase::kUpdateAvailable);
