@@ -4,6 +4,7 @@
 #include <chrono>
 #include <system_error>
 #include <thread>
+#include <unordered_set>
 
 #include "core/files.h"
 #include "core/install_tree.h"
@@ -50,6 +51,32 @@ void DeleteObsolete(LauncherState& state, const InstallTree& tree, const std::st
   state.cache.Erase(path);
 }
 
+// A file that becomes a folder, or a folder that becomes a file: what stands in the
+// way of a download is removed first when it is an obsolete recorded file, or a
+// folder holding only such files. Nothing the launcher did not record is removed; a
+// download blocked by it fails with its sentence.
+void ClearTheWay(LauncherState& state, const InstallTree& tree,
+                 const std::vector<ManifestEntry>& work) {
+  if (state.to_delete.empty()) return;
+  const std::unordered_set<std::string> obsolete(state.to_delete.begin(), state.to_delete.end());
+  TreeEntry found;
+  for (const ManifestEntry& entry : work) {
+    for (std::string folder = ParentManifestPath(entry.path); !folder.empty();
+         folder = ParentManifestPath(folder)) {
+      if (obsolete.count(folder) != 0 && tree.Stat(folder, found) == TreeResult::kDone &&
+          found.is_regular) {
+        DeleteObsolete(state, tree, folder);
+      }
+    }
+    if (tree.Stat(entry.path, found) == TreeResult::kDone && found.is_directory) {
+      const std::string inside = entry.path + "/";
+      for (const std::string& path : state.to_delete) {
+        if (path.compare(0, inside.size(), inside) == 0) DeleteObsolete(state, tree, path);
+      }
+    }
+  }
+}
+
 // A plain save: it adds no durability of its own. Every file the cache records was
 // flushed before it was moved into place, so what the saved state vouches for is on
 // disk already.
@@ -68,8 +95,16 @@ bool DownloadWithRetries(LauncherState& state, HttpClient& client, const Manifes
   slot.file_done.store(0);
   // Missing folders are made here; one that cannot be made shows up as the partial
   // file that cannot be written. A link on the way is final: no retry goes past it.
-  if (InstallTree(state.live.install_dir).CreateParents(paths.target) == TreeResult::kLink) {
+  const InstallTree tree(state.live.install_dir);
+  if (tree.CreateParents(paths.target) == TreeResult::kLink) {
     error = ThroughLinkMessage(entry.path);
+    return false;
+  }
+  // What the job could not clear out of the way is the player's: no attempt can pass.
+  TreeEntry standing;
+  if (tree.Stat(paths.target, standing) == TreeResult::kDone && standing.is_directory) {
+    error = "No se instaló " + entry.path +
+            ": en su lugar hay una carpeta con archivos que el launcher no instaló";
     return false;
   }
 
@@ -158,6 +193,9 @@ void RunUpdateJob(LauncherState& state, FolderLock& lock) {
   }
   if (!lock.held() && !LockInstallFolder(state, lock, false)) return;
 
+  const InstallTree tree(state.live.install_dir);
+  ClearTheWay(state, tree, job.work);
+
   std::size_t workers = static_cast<std::size_t>(std::max(state.live.connections, 1));
   workers = std::min({workers, static_cast<std::size_t>(kMaxWorkers), job.work.size()});
   std::vector<std::thread> threads;
@@ -193,7 +231,6 @@ void RunUpdateJob(LauncherState& state, FolderLock& lock) {
     return;
   }
 
-  const InstallTree tree(state.live.install_dir);
   for (const std::string& path : state.to_delete)
     DeleteObsolete(state, tree, path);
   state.to_delete.clear();

@@ -266,6 +266,50 @@ TEST_F(UpdateJobTest, UncreatableInstallFolderFailsWithItsSentence) {
   EXPECT_EQ(Status(), "No se pudo crear la carpeta de instalación. Elige otra carpeta.");
 }
 
+// A recorded file that becomes a folder (or the reverse) used to fail every run
+// forever; only what the launcher recorded may be cleared out of the way.
+TEST_F(UpdateJobTest, AFileThatBecomesAFolderAndBackConverges) {
+  struct Case {
+    const char* name;
+    std::map<std::string, std::string> before, after;
+    const char* players_file;  // planted inside before the update, never removed
+  };
+  const std::vector<Case> cases = {
+      {"file to folder", {{"data", "f"}, {"k", "k"}}, {{"data/x.bin", "x"}, {"k", "k"}}, nullptr},
+      {"folder to file",
+       {{"data/x.bin", "x"}, {"data/y/z.bin", "z"}, {"k", "k"}},
+       {{"data", "f"}, {"k", "k"}},
+       nullptr},
+      {"folder holding the player's file",
+       {{"data/x.bin", "x"}, {"k", "k"}},
+       {{"data", "f"}, {"k", "k"}},
+       "data/mine.cfg"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir folder;
+    settings_.install_dir = folder.path();
+    HandOverSettings(state_, settings_);
+    Publish(c.before, "r1", std::string("\"1") + c.name + "\"");
+    Check(false, false, true);
+    ASSERT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+    if (c.players_file != nullptr) WriteFile(folder.Sub(c.players_file), "mine");
+    Publish(c.after, "r2", std::string("\"2") + c.name + "\"");
+    Check(false, false, true);
+    if (c.players_file != nullptr) {
+      EXPECT_EQ(Phase(), UpdatePhase::kFailed);
+      EXPECT_EQ(Status(),
+                "No se instaló data: en su lugar hay una carpeta con archivos que el launcher no "
+                "instaló");
+      EXPECT_EQ(ReadFile(folder.Sub(c.players_file)), "mine");
+      continue;
+    }
+    EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+    for (const auto& [path, content] : c.after)
+      EXPECT_EQ(ReadFile(folder.Sub(path)), content) << path;
+  }
+}
+
 // ACTUALIZAR queued behind a quiet re-check of folder A, then "Cambiar" picks folder B
 // before the job's turn: the job must not carry A's plan out in B.
 TEST_F(UpdateJobTest, APlanMadeForAnotherFolderIsNeverCarriedOut) {
