@@ -193,6 +193,10 @@ bool File::Identity(FileId& id) const {
 
 namespace platform {
 
+bool ReservesDeviceNames() {
+  return false;
+}
+
 std::string ExecutablePath() {
   std::vector<char> buffer(PATH_MAX + 1);
   ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);

@@ -200,6 +200,10 @@ bool File::Identity(FileId& id) const {
 
 namespace platform {
 
+bool ReservesDeviceNames() {
+  return true;
+}
+
 std::string ExecutablePath() {
   wchar_t buffer[520];
   DWORD n = GetModuleFileNameW(nullptr, buffer, 520);

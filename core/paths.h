@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace brisal {
 
@@ -44,11 +45,17 @@ bool WriteFileAtomic(const std::string& path, const std::string& data);
 
 // Whether a "/"-separated path from outside (manifest, config.json) may be used below
 // the install folder: no absolute paths, no "." or ".." segments, no empty segments,
-// nothing Windows forbids in a file name, 1 to 240 bytes.
+// nothing Windows forbids in a file name, 1 to 240 bytes; where the platform has
+// device names, none of them in any segment.
 bool IsSafeRelativePath(const std::string& s);
 
 // The folder part of a manifest path ("a/b" for "a/b/c"); empty at the top.
 std::string ParentManifestPath(const std::string& relative);
+
+// Whether a file name is a Windows device (CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9,
+// CONIN$, CONOUT$, and COM/LPT with a superscript digit) in any letter case, with or
+// without an extension: opening "COM1.pak" there talks to a serial port.
+bool IsWindowsDeviceName(std::string_view name);
 
 // A manifest path ("/"-separated) in the platform's own form.
 std::string ManifestPathToNative(const std::string& relative);
