@@ -10,6 +10,7 @@
 #include "core/install_tree.h"
 #include "core/log.h"
 #include "core/paths.h"
+#include "core/text.h"
 #include "net/http_client.h"
 #include "shared_state/launcher_state.h"
 #include "update/download.h"
@@ -49,6 +50,28 @@ void DeleteObsolete(LauncherState& state, const InstallTree& tree, const std::st
     }
   }
   state.cache.Erase(path);
+}
+
+// The bytes still to fetch (what partial files hold already is not fetched again)
+// against the free space of the install folder's volume. False, with the sentence,
+// when they do not fit; an unknown free space lets the downloads find out.
+bool EnoughSpace(const InstallTree& tree, const std::vector<ManifestEntry>& work,
+                 std::string& message) {
+  std::uint64_t needed = 0;
+  TreeEntry partial;
+  for (const ManifestEntry& entry : work) {
+    std::uint64_t have = 0;
+    if (tree.Stat(entry.path + kPartialSuffix, partial) == TreeResult::kDone &&
+        partial.is_regular && partial.size <= entry.size) {
+      have = partial.size;
+    }
+    needed += entry.size - have;
+  }
+  std::uint64_t free_bytes = 0;
+  if (!tree.FreeSpace(free_bytes) || needed <= free_bytes) return true;
+  message = "Espacio insuficiente: se necesitan " + FormatSize(needed) + " y hay " +
+            FormatSize(free_bytes) + " libres";
+  return false;
 }
 
 // A file that becomes a folder, or a folder that becomes a file: what stands in the
@@ -194,6 +217,12 @@ void RunUpdateJob(LauncherState& state, FolderLock& lock) {
   if (!lock.held() && !LockInstallFolder(state, lock, false)) return;
 
   const InstallTree tree(state.live.install_dir);
+  std::string no_space;
+  if (!EnoughSpace(tree, job.work, no_space)) {
+    Log("actualizacion fallida: %s", no_space.c_str());
+    SetPhase(state, UpdatePhase::kFailed, no_space);
+    return;
+  }
   ClearTheWay(state, tree, job.work);
 
   std::size_t workers = static_cast<std::size_t>(std::max(state.live.connections, 1));

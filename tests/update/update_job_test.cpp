@@ -3,10 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <thread>
 
 #include "core/files.h"
+#include "core/install_tree.h"
 #include "core/text.h"
 #include "net/http_client.h"
 #include "tests/update/engine_fixture.h"
@@ -16,7 +18,9 @@ namespace {
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 class UpdateJobTest : public EngineTest {
  protected:
@@ -264,6 +268,50 @@ TEST_F(UpdateJobTest, UncreatableInstallFolderFailsWithItsSentence) {
   Update();
   EXPECT_EQ(Phase(), UpdatePhase::kFailed);
   EXPECT_EQ(Status(), "No se pudo crear la carpeta de instalación. Elige otra carpeta.");
+}
+
+// No volume has a pebibyte free; the check runs before anything is fetched or deleted.
+// A partial file's bytes are not needed twice: a sparse one larger than the free
+// space lets an entry that much larger than the free space start.
+TEST_F(UpdateJobTest, NoSpaceNoStart) {
+  Publish({{"viejo.bin", "v"}});
+  Check(false, false, true);
+  std::uint64_t free_bytes = 0;
+  ASSERT_TRUE(InstallTree(install_.path()).FreeSpace(free_bytes));
+  const std::uint64_t margin = 128ull << 20;
+  struct Case {
+    std::uint64_t size;
+    std::uint64_t partial;  // a sparse partial file of this size, none when 0
+    bool fits;
+  };
+  for (const Case& c : {Case{1ull << 50, 0, false}, Case{free_bytes + margin, 2 * margin, true}}) {
+    SCOPED_TRACE(c.size);
+    nlohmann::json doc = {{"revision", "r2"},
+                          {"files", {{{"path", "huge.pak"}, {"size", c.size},
+                                      {"sha256", std::string(64, 'a')}}}}};
+    server_.AddFile("/brisal/manifest.json", doc.dump(), "\"" + std::to_string(c.size) + "\"");
+    int requests = 0;
+    server_.SetHandler("/brisal/client/huge.pak", [&](const HttpTestRequest&) {
+      ++requests;
+      state_.cancel.store(true);  // enough to know the downloads started
+      return HttpTestResponse::WithStatus(404);
+    });
+    if (c.partial != 0) {
+      WriteFile(InstallPath("huge.pak.bpart"), "");
+      std::filesystem::resize_file(InstallPath("huge.pak.bpart"), c.partial);
+    }
+    Check();
+    ASSERT_EQ(state_.to_delete.size(), 1u);
+    Update();
+    EXPECT_EQ(requests, c.fits ? 1 : 0);
+    if (!c.fits) {
+      EXPECT_EQ(Phase(), UpdatePhase::kFailed);
+      EXPECT_THAT(Status(), StartsWith("Espacio insuficiente: se necesitan " +
+                                        FormatSize(c.size) + " y hay "));
+      EXPECT_THAT(Status(), EndsWith(" libres"));
+      EXPECT_EQ(Installed("viejo.bin"), "v");  // nothing deleted
+    }
+  }
 }
 
 // A recorded file that becomes a folder (or the reverse) used to fail every run
