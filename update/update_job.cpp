@@ -100,6 +100,24 @@ void ClearTheWay(LauncherState& state, const InstallTree& tree,
   }
 }
 
+// Partial files of entries the manifest no longer lists would otherwise stay forever:
+// nothing would ever resume or delete them.
+void RemoveOrphanPartials(const Manifest& manifest, const InstallTree& tree) {
+  std::unordered_set<std::string> listed;
+  listed.reserve(manifest.files.size());
+  for (const ManifestEntry& entry : manifest.files)
+    listed.insert(FileNameKey(entry.path));
+  const std::string suffix = FileNameKey(kPartialSuffix);
+  tree.ForEachFile([&](const std::string& path) {
+    const std::string key = FileNameKey(path);
+    if (key.size() > suffix.size() &&
+        key.compare(key.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+        listed.count(key.substr(0, key.size() - suffix.size())) == 0) {
+      tree.RemoveFile(path);
+    }
+  });
+}
+
 // A plain save: it adds no durability of its own. Every file the cache records was
 // flushed before it was moved into place, so what the saved state vouches for is on
 // disk already.
@@ -262,6 +280,7 @@ void RunUpdateJob(LauncherState& state, FolderLock& lock) {
 
   for (const std::string& path : state.to_delete)
     DeleteObsolete(state, tree, path);
+  RemoveOrphanPartials(state.last_manifest, tree);
   state.to_delete.clear();
   state.to_download.clear();
   state.cache.SetRevision(state.last_manifest.revision);

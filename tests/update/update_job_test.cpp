@@ -314,6 +314,19 @@ TEST_F(UpdateJobTest, NoSpaceNoStart) {
   }
 }
 
+TEST_F(UpdateJobTest, PartialFilesOfEntriesNoLongerListedGoAfterAnUpdate) {
+  Publish({{"a.pak", "a"}, {"b.pak", "b"}});
+  Install("a.pak", "a");
+  Install("a.pak.bpart", "a");            // its entry is still listed
+  Install("gone.pak.bpart", "g");         // left by an earlier revision
+  Install("data/viejo.ogg.bpart", "v");
+  Check(false, false, true);
+  ASSERT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+  EXPECT_FALSE(FileExists(InstallPath("gone.pak.bpart")));
+  EXPECT_FALSE(FileExists(InstallPath("data/viejo.ogg.bpart")));
+  EXPECT_EQ(Installed("a.pak.bpart"), "a");
+}
+
 // A recorded file that becomes a folder (or the reverse) used to fail every run
 // forever; only what the launcher recorded may be cleared out of the way.
 TEST_F(UpdateJobTest, AFileThatBecomesAFolderAndBackConverges) {
