@@ -289,7 +289,8 @@ TEST_F(UpdateJobTest, NoSpaceNoStart) {
     nlohmann::json doc = {{"revision", "r2"},
                           {"files", {{{"path", "huge.pak"}, {"size", c.size},
                                       {"sha256", std::string(64, 'a')}}}}};
-    server_.AddFile("/brisal/manifest.json", doc.dump(), "\"" + std::to_string(c.size) + "\"");
+    server_.AddFile("/brisal/manifest.json", doc.dump(), StringPrintf("\"%llu\"",
+                    static_cast<unsigned long long>(c.size)));
     int requests = 0;
     server_.SetHandler("/brisal/client/huge.pak", [&](const HttpTestRequest&) {
       ++requests;
