@@ -4,6 +4,7 @@
 
 #include "config.h"
 #include "core/paths.h"
+#include "tests/support/signing_vectors.h"
 #include "tests/support/temp_dir.h"
 
 namespace brisal {
@@ -167,6 +168,36 @@ TEST(LoadConfig, StringKeysOfOtherTypesKeepDefaults) {
   EXPECT_EQ(loaded.config.base_url, BRISAL_BASE_URL);
   EXPECT_EQ(loaded.config.install_dir, "");
   EXPECT_EQ(loaded.config.client_args, "");
+}
+
+// A key that is not one must never mean "unsigned": it is a complaint, and the text
+// stays so that no manifest verifies. The other keys still load.
+TEST(LoadConfig, ManifestKeyIsTakenOrRefusedNeverDropped) {
+  const std::string key = testing::kVectorPublicKey;
+  const struct {
+    std::string value;  // JSON text of the member
+    bool accepted;
+    std::string stored;
+  } cases[] = {
+      {"\"" + key + "\"", true, key},
+      {"\" " + key + "\\n\"", true, " " + key + "\n"},
+      {"\"\"", true, ""},
+      {"\"" + key.substr(0, 84) + "\"", false, key.substr(0, 84)},  // 62 bytes
+      {"\"C" + key.substr(1) + "\"", false, "C" + key.substr(1)},   // not 0x04
+      {"\"" + key + "x\"", false, key + "x"},
+      {"\"-----BEGIN PUBLIC KEY-----\"", false, "-----BEGIN PUBLIC KEY-----"},
+      {"42", false, "42"},
+      {"null", false, "null"},
+  };
+  for (const auto& c : cases) {
+    Loaded loaded = LoadText("{\"manifest_key\": " + c.value + ", \"connections\": 5}");
+    EXPECT_EQ(loaded.ok, c.accepted) << c.value;
+    EXPECT_EQ(loaded.message, c.accepted ? "" : kManifestKeyError) << c.value;
+    EXPECT_EQ(loaded.config.manifest_key, c.stored) << c.value;
+    EXPECT_EQ(loaded.config.connections, 5) << c.value;
+  }
+  EXPECT_EQ(LoadText("{}").config.manifest_key, BRISAL_MANIFEST_KEY);
+  EXPECT_EQ(ConfigNotice(kManifestKeyError), std::string(kManifestKeyError) + ".");
 }
 
 }  // namespace
