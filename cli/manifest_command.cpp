@@ -3,7 +3,6 @@
 // its signature beside it. brisal-cli keygen makes the key pair that signs.
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -18,6 +17,7 @@
 #include "client_files/signature.h"
 #include "core/paths.h"
 #include "core/text.h"
+#include "update/manifest_trust.h"
 
 namespace brisal::cli {
 
@@ -107,12 +107,6 @@ std::string Quote(const std::string& text) {
   return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-std::int64_t UnixNow() {
-  return std::chrono::duration_cast<std::chrono::seconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
 // The signature of `text` as the launcher fetches it: base64 of r‖s and a newline.
 bool SignText(const std::string& key_path, const std::string& text, std::string& sig_text) {
   std::string pem;
@@ -153,7 +147,7 @@ int RunManifestCommand(const ManifestOptions& options) {
   if (options.has_revision) text += "  \"revision\": " + Quote(options.revision) + ",\n";
   if (options.has_serial) text += "  \"serial\": " + std::to_string(options.serial) + ",\n";
   if (options.has_expires) {
-    const std::int64_t expires = UnixNow() + std::int64_t{86400} * options.expires_days;
+    const std::int64_t expires = UnixTimeNow() + std::int64_t{86400} * options.expires_days;
     text += "  \"expires\": \"" + FormatUtcTime(expires) + "\",\n";
   }
   text += "  \"files\": [";
