@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "config.h"
 #include "core/paths.h"
 #include "tests/support/signing_vectors.h"
@@ -174,27 +176,30 @@ TEST(LoadConfig, StringKeysOfOtherTypesKeepDefaults) {
 // stays so that no manifest verifies. The other keys still load.
 TEST(LoadConfig, ManifestKeyIsTakenOrRefusedNeverDropped) {
   const std::string key = testing::kVectorPublicKey;
+  std::string not_a_point = key;
+  not_a_point[0] = 'C';  // decodes, but does not start with 0x04
   const struct {
-    std::string value;  // JSON text of the member
+    std::string text;  // the member's value: a JSON string of this text, or raw JSON
+    bool is_string;
     bool accepted;
-    std::string stored;
   } cases[] = {
-      {"\"" + key + "\"", true, key},
-      {"\" " + key + "\\n\"", true, " " + key + "\n"},
-      {"\"\"", true, ""},
-      {"\"" + key.substr(0, 84) + "\"", false, key.substr(0, 84)},  // 62 bytes
-      {"\"C" + key.substr(1) + "\"", false, "C" + key.substr(1)},   // not 0x04
-      {"\"" + key + "x\"", false, key + "x"},
-      {"\"-----BEGIN PUBLIC KEY-----\"", false, "-----BEGIN PUBLIC KEY-----"},
-      {"42", false, "42"},
-      {"null", false, "null"},
+      {key, true, true},
+      {" " + key + "\n", true, true},
+      {"", true, true},
+      {key.substr(0, 84), true, false},  // 62 bytes
+      {not_a_point, true, false},
+      {key + "x", true, false},
+      {"-----BEGIN PUBLIC KEY-----", true, false},
+      {"42", false, false},
+      {"null", false, false},
   };
   for (const auto& c : cases) {
-    Loaded loaded = LoadText("{\"manifest_key\": " + c.value + ", \"connections\": 5}");
-    EXPECT_EQ(loaded.ok, c.accepted) << c.value;
-    EXPECT_EQ(loaded.message, c.accepted ? "" : kManifestKeyError) << c.value;
-    EXPECT_EQ(loaded.config.manifest_key, c.stored) << c.value;
-    EXPECT_EQ(loaded.config.connections, 5) << c.value;
+    const std::string value = c.is_string ? nlohmann::json(c.text).dump() : c.text;
+    Loaded loaded = LoadText("{\"manifest_key\": " + value + ", \"connections\": 5}");
+    EXPECT_EQ(loaded.ok, c.accepted) << value;
+    EXPECT_EQ(loaded.message, c.accepted ? "" : kManifestKeyError) << value;
+    EXPECT_EQ(loaded.config.manifest_key, c.text) << value;
+    EXPECT_EQ(loaded.config.connections, 5) << value;
   }
   EXPECT_EQ(LoadText("{}").config.manifest_key, BRISAL_MANIFEST_KEY);
   EXPECT_EQ(ConfigNotice(kManifestKeyError), std::string(kManifestKeyError) + ".");
