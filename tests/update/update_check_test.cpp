@@ -332,6 +332,21 @@ TEST_F(SignedCheckTest, VerifiedManifestKeepsItsSerialAndA304KeepsItsSignature) 
   FileStateCache reloaded;
   reloaded.Load(install_.path());
   EXPECT_EQ(reloaded.Serial(), 9u);
+
+  // A kept manifest that expires meanwhile is refused on a 304 too, and forgotten.
+  const std::int64_t soon = UnixTimeNow() + 3;
+  Serve(Body(9, FormatUtcTime(soon)), Sign(Body(9, FormatUtcTime(soon))), "\"s9e\"");
+  Check();
+  ASSERT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+  while (UnixTimeNow() <= soon)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const int signatures = RequestsFor("manifest.json.sig");
+  Check();
+  EXPECT_EQ(server_.Requests().back().Header("If-None-Match"), "\"s9e\"");
+  EXPECT_EQ(RequestsFor("manifest.json.sig"), signatures);
+  EXPECT_EQ(Phase(), UpdatePhase::kFailed);
+  EXPECT_EQ(Status(), kManifestExpired);
+  EXPECT_FALSE(state_.have_manifest);
 }
 
 TEST_F(SignedCheckTest, EveryForgeryIsRefusedAndTheInstalledClientStays) {
