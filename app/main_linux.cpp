@@ -1,6 +1,5 @@
 // brisal-launcher on Linux: one instance per session, the configuration beside the
 // executable over the built-in defaults, the player's settings, and the window.
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -8,48 +7,22 @@
 #include <utility>
 
 #include "app/single_instance_posix.h"
+#include "app/window_services.h"
 #include "config/launcher_config.h"
 #include "config/user_settings.h"
 #include "core/paths.h"
-#include "launch/install_dir.h"
-#include "launch/launch_client.h"
-#include "news/news_job.h"
 #include "shared_state/launcher_state.h"
 #include "ui/launcher_window.h"
 #include "ui/linux/window_host_sdl.h"
-#include "update/update_check.h"
-#include "update/update_job.h"
 
 namespace brisal {
 namespace {
 
-WindowServices RealServices(LauncherState& state) {
-  WindowServices services;
-  services.start_check = [&state](const CheckRequest& request) {
-    StartJob(state, true, [&state, request] {
-      RunUpdateCheck(state, request.verify_all, request.quiet, request.auto_update);
-    });
-  };
-  services.start_news = [&state] { StartJob(state, false, [&state] { RunNewsJob(state); }); };
-  services.start_update_job = [&state] {
-    StartJob(state, true, [&state] { RunUpdateJob(state); });
-  };
-  services.launch_client = LaunchClient;
-  services.save_settings = SaveSettings;
-  services.exe_folder = ExeFolder;
-  services.default_install_dir = ResolveInstallDir;
-  services.now_ms = [] {
-    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now().time_since_epoch())
-                                          .count());
-  };
-  return services;
-}
-
 // Runs the window; the window object is gone when this returns.
 int RunUi(LauncherState& state, const LauncherConfig& config, UserSettings settings,
           const std::string& config_message, SingleInstance& instance) {
-  LauncherWindow window(state, config, std::move(settings), config_message, RealServices(state));
+  LauncherWindow window(state, config, std::move(settings), config_message,
+                        LauncherServices(state));
   return RunWindowSdl(window, [&instance] { instance.Listen(RequestRaiseSdl); });
 }
 

@@ -1,7 +1,8 @@
 # Warnings are errors on the project's own code only; third-party code (GoogleTest)
 # is built with its own flags.
 function(brisal_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  # Not for the resource compiler, which shares a target with the C++ sources.
+  target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:-Wall -Wextra -Werror>)
 endfunction()
 
 # A library of the program: its sources, the backend sources for this target, and

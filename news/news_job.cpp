@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/paths.h"
+#include "core/text.h"
 #include "net/http_client.h"
 
 namespace brisal {
@@ -24,6 +25,9 @@ bool StartsWith(const std::string& text, const char* prefix) {
 std::string FetchFeed(const std::string& base_url, const std::string& news_path) {
   HttpClient client;
   if (!client.Open(base_url)) return std::string();
+  HttpLimits limits;
+  limits.deadline = kNewsDeadline;
+  client.SetLimits(limits);
   std::string body;
   const BodySink sink = [&body](const char* data, std::uint32_t length) {
     body.append(data, length);
@@ -58,9 +62,10 @@ std::optional<std::vector<NewsItem>> ParseFeed(const std::string& text) {
     if (items.size() >= kMaxNewsItems) break;
     if (!element.is_object()) continue;
     NewsItem item;
-    item.tag = element.value("tag", std::string());
-    item.title = element.value("title", std::string());
-    item.date = element.value("date", std::string());
+    // Shown as they come: made safe here, once for the window and the cache alike.
+    item.tag = SafeText(element.value("tag", std::string()));
+    item.title = SafeText(element.value("title", std::string()));
+    item.date = SafeText(element.value("date", std::string()));
     item.url = element.value("url", std::string());
     if (item.title.empty()) continue;
     // The window hands the url to the desktop's browser: nothing but web links.

@@ -1,5 +1,6 @@
 #include "ui/launcher_window.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -22,6 +23,11 @@ bool IsSettledPhase(std::uint32_t phase) {
 }
 
 }  // namespace
+
+int RecheckPeriodMs(std::int32_t recheck_seconds) {
+  const std::int64_t period = static_cast<std::int64_t>(recheck_seconds) * 1000;
+  return static_cast<int>(std::clamp<std::int64_t>(period, 1, kMaxTimerMs));
+}
 
 LauncherWindow::LauncherWindow(LauncherState& shared_state, const LauncherConfig& launcher_config,
                                UserSettings user_settings, std::string complaint,
@@ -55,7 +61,9 @@ void LauncherWindow::Start() {
   ApplyJobSettings(false);
   services_.start_check({false, false, config.auto_update});
   services_.start_news();
-  if (config.recheck_seconds > 0) host_->StartTimer(kRecheckTimerId, config.recheck_seconds * 1000);
+  if (config.recheck_seconds > 0) {
+    host_->StartTimer(kRecheckTimerId, RecheckPeriodMs(config.recheck_seconds));
+  }
 }
 
 void LauncherWindow::ApplyJobSettings(bool restart) {
@@ -104,7 +112,9 @@ void LauncherWindow::OnTimer(int timer_id) {
     if (phase == UpdatePhase::kDownloading) TakeSpeedSample();
     InvalidateArea(kProgressArea);
   } else if (timer_id == kRecheckTimerId) {
-    if (IsSettledPhase(static_cast<std::uint32_t>(phase))) {
+    // A tick while any exclusive job runs or waits would only queue another thread
+    // behind it; the next tick after it comes soon enough.
+    if (IsSettledPhase(static_cast<std::uint32_t>(phase)) && state->exclusive_jobs.load() == 0) {
       services_.start_check({false, true, config.auto_update});
     }
   }

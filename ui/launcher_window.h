@@ -14,10 +14,10 @@
 
 #include "config/launcher_config.h"
 #include "config/user_settings.h"
+#include "shared_state/launcher_state.h"
 #include "shared_state/news_item.h"
 #include "ui/canvas.h"
 #include "ui/input.h"
-#include "shared_state/launcher_state.h"
 #include "ui/layout.h"
 #include "ui/window_host.h"
 
@@ -26,6 +26,14 @@ namespace brisal {
 inline constexpr int kProgressTimerId = 1;
 inline constexpr int kRecheckTimerId = 2;
 inline constexpr int kProgressTimerMs = 100;
+// The longest period either platform's timer takes: Win32's USER_TIMER_MAXIMUM
+// (about 24.8 days); SDL's 32-bit unsigned period holds it too.
+inline constexpr int kMaxTimerMs = 0x7FFFFFFF;
+
+// The re-check timer's period for `recheck_seconds` (> 0): the product in 64 bits,
+// capped at kMaxTimerMs. In 32 bits a large setting wraps to a tiny or negative
+// period, and a check would start at every tick.
+int RecheckPeriodMs(std::int32_t recheck_seconds);
 
 struct CheckRequest {
   bool verify_all = false;

@@ -49,7 +49,7 @@ bool VerifyManifestSignature(HttpClient& client, const std::string& manifest_pat
   }
   if (result.status != 200) {
     error = "Falta la firma del manifiesto: el servidor respondió HTTP " +
-            std::to_string(result.status) + " al pedir " + path;
+            std::to_string(result.status) + " al pedir " + SafeText(path);
     return false;
   }
   std::string signature;

@@ -5,10 +5,12 @@
 # that the player's real settings, log and running launcher are never touched.
 #
 # Source it from bash, then:
-#   demo_make_site SITE CLI          client in SITE/client, SITE/manifest.json, SITE/news.json
+#   demo_make_site SITE CLI [EXE]    client in SITE/client, SITE/manifest.json, SITE/news.json;
+#                                    EXE: a Windows client program to publish instead
 #   demo_serve SITE WORK [RATE]      nginx on SITE, each connection limited to RATE (e.g. 2m)
 #   demo_write_config EXE_DIR [CLOSE_ON_PLAY]   config.json beside the launcher
 #   demo_isolate WORK                XDG_DATA_HOME and XDG_RUNTIME_DIR of the demo's own
+#   demo_isolate_wine                the data folder inside the Wine prefix, emptied
 #   demo_stop                        stops nginx
 
 _demo_lib_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -46,16 +48,22 @@ exit 0
 SCRIPT
 }
 
-# demo_make_site SITE CLI: a client of about 30 MB in a few dozen files and folders,
-# published with `brisal-cli manifest`, and a news feed in Spanish.
+# demo_make_site SITE CLI [EXE]: a client of about 30 MB in a few dozen files and
+# folders, published with `brisal-cli manifest`, and a news feed in Spanish. The renderers' programs are shell scripts, or
+# copies of the Windows program EXE (tests/e2e/windows_client.cpp) when given.
 demo_make_site() {
-  local site="$1" cli="$2"
+  local site="$1" cli="$2" windows_client="${3:-}"
   local client="$site/client"
   rm -rf "$site"
   mkdir -p "$client"/{data,maps,sounds/music,sounds/effects,textures,config,docs}
 
-  _demo_client_program GL >"$client/Brisal Client_GL.exe"
-  _demo_client_program DX >"$client/Brisal Client_DX.exe"
+  if [ -n "$windows_client" ]; then
+    cp "$windows_client" "$client/Brisal Client_GL.exe"
+    cp "$windows_client" "$client/Brisal Client_DX.exe"
+  else
+    _demo_client_program GL >"$client/Brisal Client_GL.exe"
+    _demo_client_program DX >"$client/Brisal Client_DX.exe"
+  fi
   # As a web server would hand them out: the launcher must make the client runnable.
   chmod 0644 "$client"/*.exe
 
@@ -148,6 +156,18 @@ demo_isolate() {
   chmod 0700 "$XDG_RUNTIME_DIR"
   export XDG_RUNTIME_DIR
   DEMO_DATA="$XDG_DATA_HOME/BrisalAscent"
+  DEMO_INSTALL="$DEMO_DATA/client"
+  DEMO_LOG="$DEMO_DATA/launcher.log"
+}
+
+# demo_isolate_wine: the Windows launcher under Wine keeps its settings, log, news
+# cache and the installed client in the Wine prefix's local application data; that
+# folder starts empty. The single instance is the prefix's own (a named mutex).
+demo_isolate_wine() {
+  local local_appdata
+  local_appdata="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local"
+  DEMO_DATA="$local_appdata/BrisalAscent"
+  rm -rf "$DEMO_DATA"
   DEMO_INSTALL="$DEMO_DATA/client"
   DEMO_LOG="$DEMO_DATA/launcher.log"
 }

@@ -7,6 +7,7 @@
 # screen these scripts create).
 UI_PRIMARY=(805 516)   # INSTALAR / ACTUALIZAR / CANCELAR / JUGAR
 UI_VERIFY=(670 583)    # "Verificar archivos"
+UI_CHANGE=(556 583)    # "Cambiar"
 UI_CLOSE=(937 16)
 
 # x_start WORK: a private X server; sets DISPLAY and X_PID.

@@ -2,13 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 #include <mutex>
 
 #include "config/launcher_config.h"
+#include "shared_state/launcher_state.h"
 #include "tests/ui/fake_window_host.h"
 #include "tests/ui/window_fixture.h"
-#include "shared_state/launcher_state.h"
 
 namespace brisal {
 namespace {
@@ -61,11 +62,30 @@ TEST_F(LauncherWindowTest, StartHandsOverSettingsAndStartsFirstJobsAndRecheckTim
   EXPECT_TRUE(window->notice.empty());
 }
 
-TEST_F(LauncherWindowTest, NoRecheckTimerWhenDisabled) {
-  config.recheck_seconds = 0;
-  Open();
-  window->Start();
-  EXPECT_TRUE(host.timers.empty());
+// A period that does not fit 32 bits is capped, never wrapped into a tiny one that
+// would start a check at every tick; 0 means no re-check at all.
+TEST_F(LauncherWindowTest, RecheckTimerPeriodIsCappedAndZeroDisablesIt) {
+  const struct {
+    std::int32_t seconds;
+    int expected_ms;  // 0: no timer
+  } cases[] = {{0, 0},
+               {1, 1000},
+               {2147483, 2147483000},
+               {2147484, kMaxTimerMs},
+               {3000000, kMaxTimerMs},
+               {std::numeric_limits<std::int32_t>::max(), kMaxTimerMs}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.seconds);
+    config.recheck_seconds = c.seconds;
+    host.timers.clear();
+    Open();
+    window->Start();
+    if (c.expected_ms == 0) {
+      EXPECT_FALSE(host.TimerRunning(kRecheckTimerId));
+    } else {
+      EXPECT_EQ(host.timers.at(kRecheckTimerId), c.expected_ms);
+    }
+  }
 }
 
 TEST_F(LauncherWindowTest, ApplyJobSettingsWithRestartStartsPlainCheck) {
@@ -188,6 +208,13 @@ TEST_F(LauncherWindowTest, RecheckTickStartsQuietCheckOnlyInSettledPhases) {
       EXPECT_FALSE(log.checks[0].verify_all);
     }
   }
+  // Any exclusive job running or waiting: the tick queues nothing behind it.
+  state.phase = static_cast<std::uint32_t>(UpdatePhase::kUpToDate);
+  log.checks.clear();
+  state.exclusive_jobs = 1;
+  window->OnTimer(kRecheckTimerId);
+  EXPECT_TRUE(log.checks.empty());
+  state.exclusive_jobs = 0;
 }
 
 TEST_F(LauncherWindowTest, NoticeIsClearedOnlyWhenThePhaseChanges) {

@@ -19,11 +19,12 @@
 #include "config/launcher_config.h"
 #include "core/paths.h"
 #include "resources/artwork.h"
+#include "shared_state/launcher_state.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/fake_window_host.h"
-#include "ui/linux/canvas_cairo.h"
-#include "shared_state/launcher_state.h"
+#include "tests/ui/painted_states.h"
 #include "ui/launcher_window.h"
+#include "ui/linux/canvas_cairo.h"
 #include "ui/painter.h"
 #include "ui/theme.h"
 
@@ -186,54 +187,22 @@ Frame Paint(const LauncherWindow& window, std::optional<PixelRect> dirty = std::
   return frame;
 }
 
-constexpr const char* kOfflineText = "No se pudo conectar con el servidor";
-constexpr const char* kFailedText = "El manifiesto no es válido";
+using testing::kFailedText;
+using testing::kOfflineText;
 
 class PaintingTest : public ::testing::Test {
  protected:
   PaintingTest() { config = DefaultConfig(); }
 
   LauncherWindow& Open(float scale) {
-    UserSettings settings;
-    settings.install_dir = "/home/jugador/Brisal Ascent";
-    settings.renderer = 1;
-    window = std::make_unique<LauncherWindow>(state, config, settings, "", log.Services());
+    window = std::make_unique<LauncherWindow>(state, config, testing::PaintedSettings(), "",
+                                              log.Services());
     window->Attach(host, scale);
     return *window;
   }
 
-  void SetNews(int count) {
-    std::vector<NewsItem> items;
-    for (int i = 0; i < count; ++i) {
-      items.push_back({i == 1 ? "" : "Evento", "Noticia número " + std::to_string(i + 1),
-                       std::to_string(i + 1) + " jun 2025",
-                       "https://brisal.example/n/" + std::to_string(i)});
-    }
-    std::lock_guard<std::mutex> guard(state.state_lock);
-    state.news = std::move(items);
-  }
-
-  // The phase with figures a real job would have published for it.
-  void Enter(UpdatePhase phase) {
-    state.update_files = 12;
-    state.update_bytes = 3 * 1048576;
-    state.files_total = 40;
-    state.files_done = 10;
-    state.bytes_total = 10 * 1048576;
-    state.bytes_done = 5 * 1048576;
-    state.slots[0].file_size = 1000;
-    state.slots[0].file_done = 250;
-    {
-      std::lock_guard<std::mutex> guard(state.slots[0].lock);
-      state.slots[0].file_path = "data/mapa.pak";
-    }
-    std::string text;
-    if (phase == UpdatePhase::kOffline) text = kOfflineText;
-    if (phase == UpdatePhase::kFailed) text = kFailedText;
-    SetPhase(state, phase, text);
-    window->SyncFromState();
-    if (phase == UpdatePhase::kDownloading) window->speed = 2.5 * 1048576;
-  }
+  void SetNews(int count) { testing::SetPaintedNews(state, count); }
+  void Enter(UpdatePhase phase) { testing::EnterPaintedPhase(state, *window, phase); }
 
   LauncherState state;
   LauncherConfig config;

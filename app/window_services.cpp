@@ -1,0 +1,40 @@
+#include "app/window_services.h"
+
+#include <chrono>
+#include <cstdint>
+
+#include "config/user_settings.h"
+#include "core/paths.h"
+#include "launch/install_dir.h"
+#include "launch/launch_client.h"
+#include "news/news_job.h"
+#include "update/update_check.h"
+#include "update/update_job.h"
+
+namespace brisal {
+
+WindowServices LauncherServices(LauncherState& state) {
+  WindowServices services;
+  services.start_check = [&state](const CheckRequest& request) {
+    StartJob(state, true, [&state, request] {
+      RunUpdateCheck(state, request.verify_all, request.quiet, request.auto_update);
+    });
+  };
+  services.start_news = [&state] { StartJob(state, false, [&state] { RunNewsJob(state); }); };
+  services.start_update_job = [&state] {
+    StartJob(state, true, [&state] { RunUpdateJob(state); });
+  };
+  services.launch_client = LaunchClient;
+  services.save_settings = SaveSettings;
+  services.exe_folder = ExeFolder;
+  services.default_install_dir = ResolveInstallDir;
+  // Milliseconds of a clock that never goes backwards.
+  services.now_ms = [] {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+  };
+  return services;
+}
+
+}  // namespace brisal
