@@ -34,11 +34,6 @@ std::string Utf8(const fs::path& path) {
   return std::string(text.begin(), text.end());
 }
 
-bool EndsWith(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 struct Item {
   std::string relative;  // "/"-separated
   std::string absolute;
@@ -65,8 +60,9 @@ bool CollectFiles(const std::string& root, std::vector<Item>& items) {
     }
     if (!it->is_regular_file(error)) continue;
     const std::string relative = Utf8(fs::relative(it->path(), FsPath(root), error));
-    // Leftovers of an interrupted download or write are never part of a client.
-    if (EndsWith(relative, ".bpart") || EndsWith(relative, ".tmp")) continue;
+    // The launcher's own files (its state, its lock, leftovers of an interrupted
+    // download or write) are never part of a client.
+    if (IsLauncherOwnPath(relative)) continue;
     if (!IsSafeRelativePath(relative)) {
       std::fprintf(stderr, "Ruta no permitida en el manifiesto: %s\n", relative.c_str());
       return false;
