@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,9 +29,18 @@ struct ManifestOptions {
   std::string folder;
   std::string revision;
   bool has_revision = false;
-  std::string output;  // empty: standard output
+  std::string output;    // empty: standard output
+  std::string sign_key;  // PEM private key; empty: no signature
+  std::uint64_t serial = 0;
+  bool has_serial = false;
+  std::uint32_t expires_days = 0;
+  bool has_expires = false;
 };
 
 int RunManifestCommand(const ManifestOptions& options);
+
+// Writes a new private key to `private_key_path` and prints its public half as the
+// "manifest_key" line of config.json.
+int RunKeygenCommand(const std::string& private_key_path);
 
 }  // namespace brisal::cli

@@ -125,7 +125,7 @@ int RunEngineCommand(const EngineOptions& options) {
   const std::string config_path =
       options.config_path.empty() ? JoinPath(ExeFolder(), "config.json") : options.config_path;
   if (!LoadConfig(config_path, config, config_message)) {
-    std::fprintf(stderr, "%s. Se usan valores por defecto.\n", SafeText(config_message).c_str());
+    std::fprintf(stderr, "%s\n", SafeText(ConfigNotice(config_message)).c_str());
   }
 
   std::string install_dir = options.install_dir;

@@ -1,6 +1,8 @@
 // brisal-cli: the launcher's engine for operators, automation and benchmarks. It runs
 // the same check, verification and update code as the window, against the same
 // configuration, data folder, log and state file.
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -20,7 +22,9 @@ void PrintUsage() {
       "  brisal-cli check    [--config FILE] [--install-dir DIR] [--json]\n"
       "  brisal-cli verify   [--config FILE] [--install-dir DIR] [--json]\n"
       "  brisal-cli update   [--config FILE] [--install-dir DIR] [--json]\n"
-      "  brisal-cli manifest DIR [--revision TEXT] [--output FILE]\n",
+      "  brisal-cli manifest DIR [--revision TEXT] [--output FILE]\n"
+      "                      [--sign PRIVATE.pem [--serial N] [--expires DAYS]]\n"
+      "  brisal-cli keygen   PRIVATE.pem\n",
       stderr);
 }
 
@@ -54,15 +58,39 @@ int ParseEngine(EngineCommand command, const Args& argv) {
   return brisal::cli::RunEngineCommand(options);
 }
 
+// A whole decimal number up to `max`; false (with the reason printed) otherwise.
+bool TakeNumber(const Args& argv, std::size_t& i, std::uint64_t max, std::uint64_t& number) {
+  std::string text;
+  if (!TakeValue(argv, i, text)) return false;
+  const char* end = text.data() + text.size();
+  auto [stop, error] = std::from_chars(text.data(), end, number);
+  if (text.empty() || error != std::errc() || stop != end || number > max) {
+    std::fprintf(stderr, "valor no válido para %s: %s\n", argv[i - 1].c_str(), text.c_str());
+    return false;
+  }
+  return true;
+}
+
 int ParseManifest(const Args& argv) {
   brisal::cli::ManifestOptions options;
   for (std::size_t i = 2; i < argv.size(); ++i) {
     const std::string arg = argv[i];
+    std::uint64_t number = 0;
     if (arg == "--revision") {
       if (!TakeValue(argv, i, options.revision)) return brisal::cli::kExitUsage;
       options.has_revision = true;
     } else if (arg == "--output") {
       if (!TakeValue(argv, i, options.output)) return brisal::cli::kExitUsage;
+    } else if (arg == "--sign") {
+      if (!TakeValue(argv, i, options.sign_key)) return brisal::cli::kExitUsage;
+    } else if (arg == "--serial") {
+      if (!TakeNumber(argv, i, UINT64_MAX, options.serial)) return brisal::cli::kExitUsage;
+      options.has_serial = true;
+    } else if (arg == "--expires") {
+      // Ten years at most: further than that is no expiry at all.
+      if (!TakeNumber(argv, i, 3660, number) || number == 0) return brisal::cli::kExitUsage;
+      options.expires_days = static_cast<std::uint32_t>(number);
+      options.has_expires = true;
     } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
       std::fprintf(stderr, "opción desconocida: %s\n", arg.c_str());
       PrintUsage();
@@ -76,6 +104,16 @@ int ParseManifest(const Args& argv) {
   }
   if (options.folder.empty()) {
     PrintUsage();
+    return brisal::cli::kExitUsage;
+  }
+  // The signature goes beside the manifest file; standard output has no "beside".
+  if (!options.sign_key.empty() && options.output.empty()) {
+    std::fputs("--sign necesita --output\n", stderr);
+    return brisal::cli::kExitUsage;
+  }
+  // Unsigned, the launcher ignores both fields: asking for them is asking for a signature.
+  if ((options.has_serial || options.has_expires) && options.sign_key.empty()) {
+    std::fputs("--serial y --expires necesitan --sign\n", stderr);
     return brisal::cli::kExitUsage;
   }
   return brisal::cli::RunManifestCommand(options);
@@ -95,6 +133,9 @@ int main(int argc, char** argv) {
   if (command == "verify") return ParseEngine(EngineCommand::kVerify, args);
   if (command == "update") return ParseEngine(EngineCommand::kUpdate, args);
   if (command == "manifest") return ParseManifest(args);
+  if (command == "keygen" && args.size() == 3 && args[2].rfind("--", 0) != 0) {
+    return brisal::cli::RunKeygenCommand(args[2]);
+  }
   PrintUsage();
   return brisal::cli::kExitUsage;
 }

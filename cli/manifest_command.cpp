@@ -1,5 +1,6 @@
 // brisal-cli manifest: publishes a client folder. Walks it, hashes every file on all
-// cores and writes the manifest the launcher reads, sorted by path.
+// cores and writes the manifest the launcher reads, sorted by path, and with --sign
+// its signature beside it. brisal-cli keygen makes the key pair that signs.
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -10,9 +11,13 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/private_file.h"
 #include "client_files/manifest.h"
 #include "client_files/sha256.h"
+#include "client_files/signature.h"
 #include "core/paths.h"
+#include "core/text.h"
+#include "update/manifest_trust.h"
 
 namespace brisal::cli {
 
@@ -98,6 +103,26 @@ std::string Quote(const std::string& text) {
   return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// The signature of `text` as the launcher fetches it: base64 of r‖s and a newline.
+bool SignText(const std::string& key_path, const std::string& text, std::string& sig_text) {
+  std::string pem;
+  if (!ReadWholeFile(key_path, pem)) {
+    std::fprintf(stderr, "No se pudo leer la clave privada %s\n", key_path.c_str());
+    return false;
+  }
+  std::string signature;
+  std::string public_key;
+  std::string error;
+  if (!SignMessage(pem, text, signature, public_key, error)) {
+    std::fprintf(stderr, "%s: %s\n", key_path.c_str(), error.c_str());
+    return false;
+  }
+  sig_text = EncodeBase64(signature) + "\n";
+  // Which key signed, so an operator sees a mismatch with config.json before players do.
+  std::fprintf(stderr, "Firmado con la clave pública %s\n", EncodeBase64(public_key).c_str());
+  return true;
+}
+
 }  // namespace
 
 int RunManifestCommand(const ManifestOptions& options) {
@@ -116,6 +141,11 @@ int RunManifestCommand(const ManifestOptions& options) {
   // One entry a line: readable in a diff, and far smaller than an indented DOM dump.
   std::string text = "{\n";
   if (options.has_revision) text += "  \"revision\": " + Quote(options.revision) + ",\n";
+  if (options.has_serial) text += "  \"serial\": " + std::to_string(options.serial) + ",\n";
+  if (options.has_expires) {
+    const std::int64_t expires = UnixTimeNow() + std::int64_t{86400} * options.expires_days;
+    text += "  \"expires\": \"" + FormatUtcTime(expires) + "\",\n";
+  }
   text += "  \"files\": [";
   for (std::size_t i = 0; i < items.size(); ++i) {
     const Item& item = items[i];
@@ -125,6 +155,9 @@ int RunManifestCommand(const ManifestOptions& options) {
   }
   text += items.empty() ? "]\n}\n" : "\n  ]\n}\n";
 
+  std::string sig_text;
+  if (!options.sign_key.empty() && !SignText(options.sign_key, text, sig_text)) return kExitFailed;
+
   if (options.output.empty()) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : kExitFailed;
@@ -133,7 +166,32 @@ int RunManifestCommand(const ManifestOptions& options) {
     std::fprintf(stderr, "No se pudo escribir %s\n", options.output.c_str());
     return kExitFailed;
   }
+  if (!sig_text.empty() && !WriteFileAtomic(options.output + ".sig", sig_text)) {
+    std::fprintf(stderr, "No se pudo escribir %s.sig\n", options.output.c_str());
+    return kExitFailed;
+  }
   return 0;
+}
+
+int RunKeygenCommand(const std::string& private_key_path) {
+  std::string pem;
+  std::string public_key;
+  std::string error;
+  if (!GenerateSigningKey(pem, public_key, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return kExitFailed;
+  }
+  if (!WriteNewPrivateFile(private_key_path, pem, error)) {
+    std::fprintf(stderr, "No se pudo escribir la clave privada %s: %s\n", private_key_path.c_str(),
+                 error.c_str());
+    return kExitFailed;
+  }
+  std::fprintf(stderr,
+               "Clave privada escrita en %s: guárdela fuera del servidor y no la comparta.\n"
+               "Línea para config.json:\n",
+               private_key_path.c_str());
+  std::printf("\"manifest_key\": \"%s\"\n", EncodeBase64(public_key).c_str());
+  return std::fflush(stdout) == 0 ? 0 : kExitFailed;
 }
 
 }  // namespace brisal::cli

@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "client_files/json_stream.h"
 #include "core/files.h"
 #include "core/paths.h"
-#include "client_files/json_stream.h"
 
 namespace brisal {
 
@@ -37,6 +37,7 @@ class StateReader : public JsonStreamReader<StateReader> {
   bool RootIsObject() const { return root_is_object_; }
   Entries& entries() { return entries_; }
   std::string& revision() { return revision_; }
+  std::uint64_t serial() const { return serial_; }
 
   // Depth 0 is the document, 1 its members, 2 the members of "files", 3 the elements
   // of their [size, mtime, sha256] arrays.
@@ -59,6 +60,7 @@ class StateReader : public JsonStreamReader<StateReader> {
     if (depth == 1) {
       top_key_ = name == "files"      ? TopKey::kFiles
                  : name == "revision" ? TopKey::kRevision
+                 : name == "serial"   ? TopKey::kSerial
                                       : TopKey::kOther;
     } else if (depth == 2 && in_files_) {
       path_ = name;
@@ -74,10 +76,12 @@ class StateReader : public JsonStreamReader<StateReader> {
   }
 
  private:
-  enum class TopKey { kFiles, kRevision, kOther };
+  enum class TopKey { kFiles, kRevision, kSerial, kOther };
 
   void TopValue(JsonKind kind) {
-    if (top_key_ == TopKey::kRevision) {
+    if (top_key_ == TopKey::kSerial) {
+      serial_ = kind == JsonKind::kUnsigned ? unsigned_value() : 0;
+    } else if (top_key_ == TopKey::kRevision) {
       // A hand-edited or foreign file may hold anything; a revision that is not a
       // string just means none is known.
       if (kind == JsonKind::kString) {
@@ -136,6 +140,7 @@ class StateReader : public JsonStreamReader<StateReader> {
   FileState state_;
   Entries entries_;
   std::string revision_;
+  std::uint64_t serial_ = 0;
 };
 
 // Hands the parser the file block by block, so a state file of 100,000 entries never
@@ -244,6 +249,7 @@ void FileStateCache::Load(const std::string& install_dir) {
   loaded_ = true;
   entries_.clear();
   revision_.clear();
+  serial_ = 0;
 
   // An unset folder has no state file; joining would look the bare name up in the
   // current folder.
@@ -264,6 +270,7 @@ void FileStateCache::Load(const std::string& install_dir) {
   }
   entries_ = std::move(state.entries());
   revision_ = std::move(state.revision());
+  serial_ = state.serial();
 }
 
 void FileStateCache::Save(const std::string& install_dir) {
@@ -309,6 +316,12 @@ void FileStateCache::Save(const std::string& install_dir) {
   }
   out.append("},\"revision\":");
   if (!AppendJsonString(out, revision_)) out.append("\"\"");
+  // Only written once a signed manifest set it, so a launcher without a key writes
+  // the same file as ever.
+  if (serial_ > 0) {
+    out.append(",\"serial\":");
+    AppendUnsigned(out, serial_);
+  }
   out.push_back('}');
 
   // A failed write leaves the previous file whole; memory stays right and is written
@@ -341,10 +354,23 @@ std::string FileStateCache::Revision() {
   return revision_;
 }
 
+std::uint64_t FileStateCache::Serial() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return serial_;
+}
+
+bool FileStateCache::RaiseSerial(std::uint64_t serial) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (serial <= serial_) return false;
+  serial_ = serial;
+  return true;
+}
+
 void FileStateCache::Reset() {
   std::lock_guard<std::mutex> guard(lock_);
   entries_.clear();
   revision_.clear();
+  serial_ = 0;
   loaded_ = false;
 }
 

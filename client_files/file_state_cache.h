@@ -37,6 +37,11 @@ class FileStateCache {
   void Erase(const std::string& path);
   void SetRevision(const std::string& revision);
   std::string Revision();
+  // The highest manifest serial accepted for this folder (0: none), kept so that a
+  // replayed older signed manifest is refused. Raising never lowers it; true when it
+  // rose, which is worth a Save.
+  std::uint64_t Serial();
+  bool RaiseSerial(std::uint64_t serial);
   void Reset();
   std::size_t Count();
 
@@ -53,6 +58,7 @@ class FileStateCache {
   std::mutex lock_;
   std::unordered_map<std::string, FileState> entries_;
   std::string revision_;
+  std::uint64_t serial_ = 0;
   bool loaded_ = false;
 };
 

@@ -1,6 +1,8 @@
 #include "client_files/manifest.h"
 
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -57,6 +59,9 @@ class ManifestReader : public JsonStreamReader<ManifestReader> {
   bool RootIsObject() const { return root_is_object_; }
   bool FilesIsArray() const { return files_ == Member::kGood; }
   bool RevisionIsBad() const { return revision_ == Member::kBad; }
+  const std::optional<std::uint64_t>& serial() const { return serial_; }
+  const std::optional<std::int64_t>& expires() const { return expires_; }
+  bool GuardsMalformed() const { return guards_malformed_; }
   std::string& revision() { return revision_text_; }
   std::vector<ManifestEntry>& entries() { return entries_; }
   // The first faulty element's sentence; empty when every element was accepted.
@@ -81,6 +86,8 @@ class ManifestReader : public JsonStreamReader<ManifestReader> {
     if (depth == 1) {
       top_key_ = name == "files"      ? TopKey::kFiles
                  : name == "revision" ? TopKey::kRevision
+                 : name == "serial"   ? TopKey::kSerial
+                 : name == "expires"  ? TopKey::kExpires
                                       : TopKey::kOther;
     } else if (depth == 3 && in_element_) {
       element_key_ = name == "path"     ? ElementKey::kPath
@@ -100,7 +107,7 @@ class ManifestReader : public JsonStreamReader<ManifestReader> {
 
  private:
   enum class Member { kAbsent, kGood, kBad };
-  enum class TopKey { kFiles, kRevision, kOther };
+  enum class TopKey { kFiles, kRevision, kSerial, kExpires, kOther };
   enum class ElementKey { kPath, kSize, kSha256, kOther };
 
   struct Element {
@@ -111,7 +118,16 @@ class ManifestReader : public JsonStreamReader<ManifestReader> {
   };
 
   void TopValue(JsonKind kind) {
-    if (top_key_ == TopKey::kRevision) {
+    if (top_key_ == TopKey::kSerial) {
+      serial_.reset();
+      if (kind == JsonKind::kUnsigned) serial_ = unsigned_value();
+      guards_malformed_ = guards_malformed_ || !serial_;
+    } else if (top_key_ == TopKey::kExpires) {
+      std::int64_t seconds = 0;
+      expires_.reset();
+      if (kind == JsonKind::kString && ParseUtcTime(string_value(), seconds)) expires_ = seconds;
+      guards_malformed_ = guards_malformed_ || !expires_;
+    } else if (top_key_ == TopKey::kRevision) {
       revision_ = kind == JsonKind::kString ? Member::kGood : Member::kBad;
       if (kind == JsonKind::kString) revision_text_ = string_value();
     } else if (top_key_ == TopKey::kFiles) {
@@ -175,6 +191,9 @@ class ManifestReader : public JsonStreamReader<ManifestReader> {
   Member files_ = Member::kAbsent;
   Member revision_ = Member::kAbsent;
   std::string revision_text_;
+  std::optional<std::uint64_t> serial_;
+  std::optional<std::int64_t> expires_;
+  bool guards_malformed_ = false;
   Element element_;
   std::vector<ManifestEntry> entries_;
   std::string entry_error_;
@@ -207,8 +226,7 @@ bool IsLauncherOwnPath(const std::string& path) {
 }
 
 bool ParseManifest(const std::string& body, Manifest& manifest, std::string& error) {
-  manifest.revision.clear();
-  manifest.files.clear();
+  manifest = Manifest();
   ManifestReader reader;
   reader.entries().reserve(MaxElements(body));
   if (!nlohmann::json::sax_parse(body, &reader) || !reader.RootIsObject() ||
@@ -229,6 +247,50 @@ bool ParseManifest(const std::string& body, Manifest& manifest, std::string& err
   if (reader.entries().empty()) return Fail(error, kNoFiles);
   manifest.revision = std::move(reader.revision());
   manifest.files = std::move(reader.entries());
+  manifest.serial = reader.serial();
+  manifest.expires = reader.expires();
+  manifest.guards_malformed = reader.GuardsMalformed();
+  return true;
+}
+
+std::string FormatUtcTime(std::int64_t unix_seconds) {
+  using namespace std::chrono;
+  const sys_seconds time{seconds(unix_seconds)};
+  const sys_days day = floor<days>(time);
+  const year_month_day date(day);
+  const hh_mm_ss clock(time - day);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                static_cast<int>(clock.seconds().count()));
+  return text;
+}
+
+bool ParseUtcTime(const std::string& text, std::int64_t& unix_seconds) {
+  // Position of every digit in "YYYY-MM-DDTHH:MM:SSZ"; the rest must be the separators.
+  static constexpr char kShape[] = "dddd-dd-ddTdd:dd:ddZ";
+  if (text.size() != sizeof kShape - 1) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool digit = text[i] >= '0' && text[i] <= '9';
+    if (kShape[i] == 'd' ? !digit : text[i] != kShape[i]) return false;
+  }
+  auto number = [&](std::size_t at, std::size_t length) {
+    int value = 0;
+    for (std::size_t i = at; i < at + length; ++i)
+      value = value * 10 + (text[i] - '0');
+    return value;
+  };
+  using namespace std::chrono;
+  const year_month_day date{year(number(0, 4)), month(static_cast<unsigned>(number(5, 2))),
+                            day(static_cast<unsigned>(number(8, 2)))};
+  const int hour = number(11, 2);
+  const int minute = number(14, 2);
+  const int second = number(17, 2);
+  if (!date.ok() || hour > 23 || minute > 59 || second > 59) return false;
+  unix_seconds = (sys_days(date).time_since_epoch() + hours(hour) + minutes(minute) +
+                  std::chrono::seconds(second)) /
+                 std::chrono::seconds(1);
   return true;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,10 +26,20 @@ struct ManifestEntry {
 struct Manifest {
   std::string revision;              // empty when the document has none
   std::vector<ManifestEntry> files;  // document order; duplicates kept
+  // Read always, held to only when the manifest must be signed: a launcher with a key
+  // refuses a lower serial than it accepted before, and a manifest past its expiry.
+  std::optional<std::uint64_t> serial;  // "serial"
+  std::optional<std::int64_t> expires;  // "expires", seconds since 1970-01-01 UTC
+  bool guards_malformed = false;        // "serial" or "expires" present but unusable
 };
 
 // Parses and validates a manifest body. On failure returns false with one Spanish
 // sentence in `error`; `manifest` is then meaningless.
 bool ParseManifest(const std::string& body, Manifest& manifest, std::string& error);
+
+// The one text form of "expires": "YYYY-MM-DDTHH:MM:SSZ", always UTC. Parsing takes
+// exactly that form, with a real date and time.
+std::string FormatUtcTime(std::int64_t unix_seconds);
+bool ParseUtcTime(const std::string& text, std::int64_t& unix_seconds);
 
 }  // namespace brisal

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <utility>
 
 #include "config.h"
 #include "core/paths.h"
+#include "core/text.h"
 
 namespace brisal {
 
@@ -47,6 +49,18 @@ std::string LinkValue(const Json& links, const char* key, const char* fallback) 
 
 }  // namespace
 
+std::string ConfigNotice(const std::string& complaint) {
+  if (complaint == kConfigFormatError) return complaint + ". Se usan valores por defecto.";
+  return complaint + ".";
+}
+
+bool DecodeManifestKey(const std::string& text, std::string& point) {
+  std::string bytes;
+  if (!DecodeBase64(text, bytes) || bytes.size() != 65 || bytes[0] != 0x04) return false;
+  point = std::move(bytes);
+  return true;
+}
+
 LauncherConfig DefaultConfig() {
   LauncherConfig config;
   config.base_url = BRISAL_BASE_URL;
@@ -54,6 +68,7 @@ LauncherConfig DefaultConfig() {
   config.files_path = "client/";
   config.news = "news.php";
   config.renderers = DefaultRenderers();
+  config.manifest_key = BRISAL_MANIFEST_KEY;
   return config;
 }
 
@@ -123,6 +138,18 @@ bool LoadConfig(const std::string& path, LauncherConfig& config, std::string& co
     config.website = LinkValue(*it, "website", BRISAL_WEBSITE);
     config.register_url = LinkValue(*it, "register", BRISAL_REGISTER);
     config.discord = LinkValue(*it, "discord", BRISAL_DISCORD);
+  }
+
+  // Unlike the other keys, a manifest_key of the wrong type is not passed over: falling
+  // back to the default would quietly take unsigned manifests. Its JSON text is kept
+  // instead, which no manifest verifies against.
+  if (auto it = doc.find("manifest_key"); it != doc.end()) {
+    config.manifest_key = it->is_string() ? it->get<std::string>() : it->dump();
+    std::string point;
+    if (!config.manifest_key.empty() && !DecodeManifestKey(config.manifest_key, point)) {
+      config_message = kManifestKeyError;
+      return false;
+    }
   }
   return true;
 }

@@ -28,17 +28,32 @@ struct LauncherConfig {
   std::string website;
   std::string register_url;  // "register" in config.json
   std::string discord;
+  // The operator's public key, as written in config.json; empty: manifests are taken
+  // unsigned. Any other text that is not a key makes every manifest refused.
+  std::string manifest_key;
 };
 
 // The complaint LoadConfig hands to the window for a malformed file.
 inline constexpr const char* kConfigFormatError =
     "config.json tiene un error de formato (JSON invalido)";
 
+inline constexpr const char* kManifestKeyError =
+    "manifest_key en config.json no es una clave pública válida: no se aceptará ningún "
+    "manifiesto hasta corregirla";
+
+// What the window and brisal-cli show for a complaint of LoadConfig.
+std::string ConfigNotice(const std::string& complaint);
+
+// The public point a manifest_key names (base64 of 65 bytes: 0x04, X, Y); false when the
+// text cannot be one.
+bool DecodeManifestKey(const std::string& text, std::string& point);
+
 LauncherConfig DefaultConfig();
 
 // Overwrites `config` with the defaults and then the file's valid keys. Returns false
-// only when the file exists but is malformed; `config_message` then holds the
-// complaint. A missing or unreadable file is not a complaint.
+// when the file exists but is malformed, or names a manifest_key that is no key;
+// `config_message` then holds the complaint. A missing or unreadable file is not a
+// complaint.
 bool LoadConfig(const std::string& path, LauncherConfig& config, std::string& config_message);
 
 }  // namespace brisal

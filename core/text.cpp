@@ -1,8 +1,10 @@
 #include "core/text.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <algorithm>
 #include <cwchar>
+#include <utility>
 #include <vector>
 
 namespace brisal {
@@ -148,6 +150,77 @@ std::string SafeText(std::string_view text, std::size_t max_chars) {
     ++chars;
   }
   return out;
+}
+
+}  // namespace brisal
+
+namespace brisal {
+
+namespace {
+
+constexpr char kBase64Digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+int Base64Value(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+bool IsAsciiSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+}  // namespace
+
+std::string EncodeBase64(const std::string& bytes) {
+  std::string text;
+  text.reserve((bytes.size() + 2) / 3 * 4);
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::size_t left = bytes.size() - i;
+    std::uint32_t group = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
+    if (left > 1)
+      group |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+    if (left > 2) group |= static_cast<unsigned char>(bytes[i + 2]);
+    text.push_back(kBase64Digits[(group >> 18) & 63]);
+    text.push_back(kBase64Digits[(group >> 12) & 63]);
+    text.push_back(left > 1 ? kBase64Digits[(group >> 6) & 63] : '=');
+    text.push_back(left > 2 ? kBase64Digits[group & 63] : '=');
+  }
+  return text;
+}
+
+bool DecodeBase64(const std::string& text, std::string& bytes) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && IsAsciiSpace(text[begin]))
+    ++begin;
+  while (end > begin && IsAsciiSpace(text[end - 1]))
+    --end;
+  const std::size_t length = end - begin;
+  if (length % 4 != 0) return false;
+  std::string out;
+  out.reserve(length / 4 * 3);
+  for (std::size_t i = begin; i < end; i += 4) {
+    const bool last = i + 4 == end;
+    // Padding only at the very end: "x===" can never be produced, "xx==" and "xxx=" can.
+    const int pad = last ? (text[i + 3] == '=') + (text[i + 2] == '=' && text[i + 3] == '=') : 0;
+    std::uint32_t group = 0;
+    for (int k = 0; k < 4; ++k) {
+      const int value = k >= 4 - pad ? 0 : Base64Value(text[i + k]);
+      if (value < 0) return false;
+      group = group << 6 | static_cast<std::uint32_t>(value);
+    }
+    out.push_back(static_cast<char>(group >> 16));
+    if (pad < 2) out.push_back(static_cast<char>((group >> 8) & 0xff));
+    if (pad < 1) out.push_back(static_cast<char>(group & 0xff));
+    // Bits below the last full byte must be zero, or two texts would give one value.
+    if ((pad == 1 && (group & 0xff) != 0) || (pad == 2 && (group & 0xffff) != 0)) return false;
+  }
+  bytes = std::move(out);
+  return true;
 }
 
 }  // namespace brisal

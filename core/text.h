@@ -51,4 +51,11 @@ std::string SafeText(std::string_view text, std::size_t max_chars = kSafeTextCha
 // printf into a std::string (no length limit), for building messages.
 std::string StringPrintf(const char* format, ...) BRISAL_PRINTF(1, 2);
 
+// Standard base64 (RFC 4648, "+" and "/", "=" padding), how keys and signatures
+// travel as text. Decoding is strict: ASCII whitespace around the text is allowed, any
+// other stray character, missing padding or non-zero padding bits refuse it, so one
+// value has exactly one text.
+std::string EncodeBase64(const std::string& bytes);
+bool DecodeBase64(const std::string& text, std::string& bytes);
+
 }  // namespace brisal

@@ -16,6 +16,7 @@ JobSettings MakeJobSettings(const LauncherConfig& config, const std::string& ins
   settings.news = config.news;
   settings.connections = config.connections;
   settings.install_dir = install_dir;
+  settings.manifest_key = config.manifest_key;
   return settings;
 }
 
@@ -136,8 +137,9 @@ void ApplyPendingSettings(LauncherState& state) {
     state.pending_dirty = false;
   }
   const bool folder_changed = copy.install_dir != state.live.install_dir;
-  const bool server_changed =
-      copy.base_url != state.live.base_url || copy.manifest != state.live.manifest;
+  const bool server_changed = copy.base_url != state.live.base_url ||
+                              copy.manifest != state.live.manifest ||
+                              copy.manifest_key != state.live.manifest_key;
   {
     // The news job reads `live` concurrently under state_lock.
     std::lock_guard<std::mutex> guard(state.state_lock);

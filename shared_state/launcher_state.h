@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "config/launcher_config.h"
-#include "shared_state/news_item.h"
 #include "client_files/file_state_cache.h"
 #include "client_files/manifest.h"
+#include "config/launcher_config.h"
+#include "shared_state/news_item.h"
 
 namespace brisal {
 
@@ -45,7 +45,8 @@ struct JobSettings {
   std::string files_path;
   std::string news;
   std::int32_t connections = 3;
-  std::string install_dir;  // the install folder in use
+  std::string install_dir;   // the install folder in use
+  std::string manifest_key;  // config.json's text; empty: manifests are not signed
 };
 
 // The job settings the configuration and the install folder in use give.

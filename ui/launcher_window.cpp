@@ -52,7 +52,7 @@ void LauncherWindow::Attach(WindowHost& host, float window_scale) {
 
 void LauncherWindow::Start() {
   if (!config_message.empty()) {
-    notice = config_message + ". Se usan valores por defecto.";
+    notice = ConfigNotice(config_message);
     first_check_notice_ = notice;
     // Painted now, not at the next state change: the status line must show it while
     // the first check runs.

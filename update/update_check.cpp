@@ -15,6 +15,7 @@
 #include "core/text.h"
 #include "net/http_client.h"
 #include "shared_state/launcher_state.h"
+#include "update/manifest_trust.h"
 #include "update/update_job.h"
 
 namespace brisal {
@@ -199,25 +200,56 @@ void RunUpdateCheck(LauncherState& state, FolderLock& lock, bool verify_all, boo
     return;
   }
 
+  // A manifest the operator did not sign is refused like a malformed one: nothing is
+  // downloaded or deleted, and the installed client stays playable.
+  const bool signed_only = !state.live.manifest_key.empty();
+  auto refuse = [&](const char* what, const std::string& error) {
+    Log("%s: %s", what, error.c_str());
+    if (!(quiet && start_phase != UpdatePhase::kStarting)) {
+      SetPhase(state, UpdatePhase::kFailed, error);
+    }
+  };
   if (fresh) {
     Manifest parsed;
     std::string error;
-    if (!ParseManifest(body, parsed, error)) {
-      Log("manifiesto invalido: %s", error.c_str());
-      if (!(quiet && start_phase != UpdatePhase::kStarting)) {
-        SetPhase(state, UpdatePhase::kFailed, error);
+    if (signed_only &&
+        !VerifyManifestSignature(client, state.live.manifest, state.live.manifest_key, body,
+                                 state.cancel, error)) {
+      if (error.empty()) {
+        ReturnToSettled(state, quiet);  // cancelled while fetching the signature
+      } else {
+        refuse("manifiesto rechazado", error);
       }
+      return;
+    }
+    if (!ParseManifest(body, parsed, error)) {
+      refuse("manifiesto invalido", error);
+      return;
+    }
+    if (signed_only && !CheckManifestGuards(parsed, state.cache.Serial(), UnixTimeNow(), error)) {
+      refuse("manifiesto rechazado", error);
       return;
     }
     state.last_manifest = std::move(parsed);
     state.manifest_etag = result.etag;
     state.have_manifest = true;
+  } else if (std::string error;
+             signed_only && !CheckManifestGuards(state.last_manifest, state.cache.Serial(),
+                                                 UnixTimeNow(), error)) {
+    // The manifest kept for a 304 has expired since: forgotten, so that the next check
+    // fetches it whole.
+    state.have_manifest = false;
+    state.manifest_etag.clear();
+    refuse("manifiesto rechazado", error);
+    return;
   }
   body.clear();
   body.shrink_to_fit();
 
   Comparison comparison;
   if (!CompareWithFolder(state, verify_all, quiet, comparison)) return;
+  const bool serial_raised =
+      signed_only && state.cache.RaiseSerial(state.last_manifest.serial.value_or(0));
 
   state.update_files.store(static_cast<std::uint32_t>(comparison.download.size()));
   state.update_bytes.store(comparison.bytes);
@@ -227,7 +259,7 @@ void RunUpdateCheck(LauncherState& state, FolderLock& lock, bool verify_all, boo
   state.to_delete = std::move(comparison.remove);
   state.have_plan = true;
 
-  if (comparison.rehashed) state.cache.Save(state.live.install_dir);
+  if (comparison.rehashed || serial_raised) state.cache.Save(state.live.install_dir);
 
   UpdatePhase phase;
   if (comparison.intact == 0) {

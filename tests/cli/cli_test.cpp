@@ -4,11 +4,16 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "config/launcher_config.h"
 #include "core/files.h"
 #include "core/install_tree.h"
+#include "net/http_client.h"
+#include "tests/support/signing_vectors.h"
 #include "tests/update/engine_fixture.h"
+#include "update/manifest_trust.h"
 
 #ifdef _WIN32
 #define popen _popen
@@ -175,6 +180,73 @@ TEST_F(CliTest, ManifestDescribesAFolderTheLauncherCanInstall) {
   EXPECT_EQ(refused.status, 1);
   EXPECT_THAT(refused.out, ::testing::HasSubstr("bad name."));
 #endif
+}
+
+// The operator's whole flow: a key pair, a signed manifest, a launcher configured with
+// the printed key that installs from it, and refuses it under any other key.
+TEST_F(CliTest, KeygenAndSignedManifestAreWhatTheLauncherTakes) {
+  const std::string key_path = config_.Sub("operador.pem");
+  CliRun keygen = Cli("keygen \"" + key_path + "\"");
+  ASSERT_EQ(keygen.status, 0) << keygen.out;
+  std::string key;
+  for (const std::string& line : keygen.lines) {
+    if (line.rfind("\"manifest_key\": ", 0) == 0)
+      key = nlohmann::json::parse("{" + line + "}")["manifest_key"];
+  }
+  ASSERT_FALSE(key.empty()) << keygen.out;
+#ifndef _WIN32
+  EXPECT_EQ(std::filesystem::status(key_path).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+#endif
+  const std::string pem = ReadFile(key_path);
+  EXPECT_EQ(Cli("keygen \"" + key_path + "\"").status, 1);
+  EXPECT_EQ(ReadFile(key_path), pem);  // a key is never replaced
+
+  TempDir published;
+  const std::string client = MakeContent(3000, 1);
+  WriteFile(published.Sub("Brisal Client_GL.exe"), client);
+  const std::string out = published.Sub("m.json");
+  CliRun made = Cli("manifest \"" + published.path() + "\" --sign \"" + key_path +
+                    "\" --serial 5 --expires 30 --output \"" + out + "\"");
+  ASSERT_EQ(made.status, 0) << made.out;
+  const std::string body = ReadFile(out);
+  Manifest manifest;
+  std::string error;
+  ASSERT_TRUE(ParseManifest(body, manifest, error)) << error;
+  EXPECT_EQ(manifest.serial, 5u);
+  ASSERT_TRUE(manifest.expires);
+  EXPECT_NEAR(static_cast<double>(*manifest.expires - UnixTimeNow()), 30 * 86400.0, 600.0);
+  server_.AddFile("/brisal/manifest.json", body);
+  server_.AddFile("/brisal/manifest.json.sig", ReadFile(out + ".sig"));
+  server_.AddFile(BuildObjectName("/brisal/client/", "Brisal Client_GL.exe"), client);
+
+  auto configure = [&](const std::string& manifest_key) {
+    WriteFile(config_.Sub("config.json"), nlohmann::json({{"base_url", server_.Url("/brisal/")},
+                                                          {"manifest", "manifest.json"},
+                                                          {"manifest_key", manifest_key}})
+                                              .dump());
+  };
+  configure(kOtherPublicKey);
+  CliRun other = Cli(Engine("update"));
+  EXPECT_EQ(other.status, 1);
+  EXPECT_EQ(other.lines.back(), kSignatureInvalid);
+  EXPECT_FALSE(FileExists(InstallPath("Brisal Client_GL.exe")));
+
+  configure("no es una clave");
+  CliRun bad = Cli(Engine("update"));
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_THAT(bad.lines, ::testing::Contains(std::string(kManifestKeyError) + "."));
+  EXPECT_EQ(bad.lines.back(), kManifestKeyError);
+
+  configure(key);
+  CliRun update = Cli(Engine("update"));
+  EXPECT_EQ(update.status, 0) << update.out;
+  EXPECT_TRUE(Installed("Brisal Client_GL.exe") == client);
+
+  EXPECT_EQ(Cli("manifest \"" + published.path() + "\" --sign \"" + key_path + "\"").status, 2);
+  EXPECT_EQ(Cli("manifest \"" + published.path() + "\" --serial 3").status, 2);
+  EXPECT_EQ(Cli("manifest \"" + published.path() + "\" --sign k --expires 0 --output x").status, 2);
+  EXPECT_EQ(Cli("keygen").status, 2);
 }
 
 #ifndef _WIN32

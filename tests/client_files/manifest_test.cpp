@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -277,6 +278,47 @@ TEST(ParseManifest, SyntaxErrorAnywhereOutranksEntryFaults) {
   EXPECT_EQ(FailureOf(std::string(R"({"files":[{"path":"a)") + "\xff" + R"(","size":1,"sha256":")" +
                       kHashA + "\"}]}"),
             kInvalid);
+}
+
+// "serial" and "expires" never fail a parse (a launcher without a key ignores them);
+// an unusable one is only flagged, for a launcher with a key to refuse.
+TEST(ParseManifest, SerialAndExpiryAreReadOrFlaggedNeverFatal) {
+  const std::string files = R"("files":[)" + Entry("a", "1", kHashA) + "]";
+  const struct {
+    std::string members;
+    std::optional<std::uint64_t> serial;
+    std::optional<std::int64_t> expires;
+    bool malformed;
+  } cases[] = {
+      {"", std::nullopt, std::nullopt, false},
+      {R"("serial":18446744073709551615,"expires":"2027-03-01T12:30:05Z",)", 18446744073709551615u,
+       1803904205, false},
+      {R"("expires":"1970-01-01T00:00:00Z",)", std::nullopt, 0, false},
+      {R"("serial":-1,)", std::nullopt, std::nullopt, true},
+      {R"("serial":"7",)", std::nullopt, std::nullopt, true},
+      {R"("serial":7.0,)", std::nullopt, std::nullopt, true},
+      {R"("expires":1803904205,)", std::nullopt, std::nullopt, true},
+      {R"("expires":"2027-02-29T00:00:00Z",)", std::nullopt, std::nullopt, true},
+      {R"("expires":"2027-03-01T24:00:00Z",)", std::nullopt, std::nullopt, true},
+      {R"("expires":"2027-03-01 12:30:05Z",)", std::nullopt, std::nullopt, true},
+      {R"("expires":"2027-03-01T12:30:05+01:00",)", std::nullopt, std::nullopt, true},
+      {R"("expires":"2027-03-01T12:30:05",)", std::nullopt, std::nullopt, true},
+      {R"("serial":3,"serial":null,)", std::nullopt, std::nullopt, true},
+  };
+  for (const auto& c : cases) {
+    Manifest manifest;
+    std::string error;
+    ASSERT_TRUE(ParseManifest("{" + c.members + files + "}", manifest, error)) << c.members;
+    EXPECT_EQ(manifest.serial, c.serial) << c.members;
+    EXPECT_EQ(manifest.expires, c.expires) << c.members;
+    EXPECT_EQ(manifest.guards_malformed, c.malformed) << c.members;
+  }
+  for (std::int64_t t : {std::int64_t{0}, std::int64_t{951782400}, std::int64_t{4102444799}}) {
+    std::int64_t back = -1;
+    EXPECT_TRUE(ParseUtcTime(FormatUtcTime(t), back)) << t;
+    EXPECT_EQ(back, t);
+  }
+  EXPECT_EQ(FormatUtcTime(1803904205), "2027-03-01T12:30:05Z");
 }
 
 }  // namespace

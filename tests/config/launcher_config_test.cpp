@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "config.h"
 #include "core/paths.h"
+#include "tests/support/signing_vectors.h"
 #include "tests/support/temp_dir.h"
 
 namespace brisal {
@@ -170,6 +173,39 @@ TEST(LoadConfig, StringKeysOfOtherTypesKeepDefaults) {
   EXPECT_EQ(loaded.config.base_url, BRISAL_BASE_URL);
   EXPECT_EQ(loaded.config.install_dir, "");
   EXPECT_EQ(loaded.config.client_args, "");
+}
+
+// A key that is not one must never mean "unsigned": it is a complaint, and the text
+// stays so that no manifest verifies. The other keys still load.
+TEST(LoadConfig, ManifestKeyIsTakenOrRefusedNeverDropped) {
+  const std::string key = testing::kVectorPublicKey;
+  std::string not_a_point = key;
+  not_a_point[0] = 'C';  // decodes, but does not start with 0x04
+  const struct {
+    std::string text;  // the member's value: a JSON string of this text, or raw JSON
+    bool is_string;
+    bool accepted;
+  } cases[] = {
+      {key, true, true},
+      {" " + key + "\n", true, true},
+      {"", true, true},
+      {key.substr(0, 84), true, false},  // 62 bytes
+      {not_a_point, true, false},
+      {key + "x", true, false},
+      {"-----BEGIN PUBLIC KEY-----", true, false},
+      {"42", false, false},
+      {"null", false, false},
+  };
+  for (const auto& c : cases) {
+    const std::string value = c.is_string ? nlohmann::json(c.text).dump() : c.text;
+    Loaded loaded = LoadText("{\"manifest_key\": " + value + ", \"connections\": 5}");
+    EXPECT_EQ(loaded.ok, c.accepted) << value;
+    EXPECT_EQ(loaded.message, c.accepted ? "" : kManifestKeyError) << value;
+    EXPECT_EQ(loaded.config.manifest_key, c.text) << value;
+    EXPECT_EQ(loaded.config.connections, 5) << value;
+  }
+  EXPECT_EQ(LoadText("{}").config.manifest_key, BRISAL_MANIFEST_KEY);
+  EXPECT_EQ(ConfigNotice(kManifestKeyError), std::string(kManifestKeyError) + ".");
 }
 
 }  // namespace

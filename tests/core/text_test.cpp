@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 namespace brisal {
 namespace {
 
@@ -70,6 +73,29 @@ TEST(Format, StringPrintfHasNoLengthLimit) {
   std::string long_text(5000, 'x');
   EXPECT_EQ(StringPrintf("[%s]", long_text.c_str()), "[" + long_text + "]");
   EXPECT_EQ(StringPrintf("%llu", 18446744073709551615ULL), "18446744073709551615");
+}
+
+// RFC 4648 examples, then what must be refused so that one key or signature has
+// exactly one text.
+TEST(Base64, RoundTripsAndRefusesEveryOtherText) {
+  const std::pair<std::string, std::string> known[] = {
+      {"", ""},        {"f", "Zg=="},          {"fo", "Zm8="},
+      {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"}, {std::string("\xfb\xff\x00", 3), "+/8A"}};
+  for (const auto& [bytes, text] : known) {
+    EXPECT_EQ(EncodeBase64(bytes), text);
+    std::string decoded = "x";
+    EXPECT_TRUE(DecodeBase64(text, decoded)) << text;
+    EXPECT_EQ(decoded, bytes) << text;
+  }
+  std::string decoded;
+  EXPECT_TRUE(DecodeBase64(" Zm9v\r\n", decoded));
+  EXPECT_EQ(decoded, "foo");
+  for (const char* bad : {"Zg", "Zg=", "Zh==", "Zm9=", "Z===", "Zm 9v", "Zm9v=", "Zg==Zg==", "Zm-v",
+                          "Zm_v", "====", "Zm9\xc3"}) {
+    decoded = "kept";
+    EXPECT_FALSE(DecodeBase64(bad, decoded)) << bad;
+    EXPECT_EQ(decoded, "kept") << bad;
+  }
 }
 
 // Whatever a server or a file sends, what is shown or logged can neither drive a

@@ -57,7 +57,7 @@ TEST(SetPhase, OnlyConcludedPhasesSettle) {
 
 TEST(ApplyPendingSettings, ResetsOnlyWhatTheChangeInvalidates) {
   LauncherState state;
-  JobSettings first{"http://a/", "m.json", "client/", "news.json", 3, "/games/a"};
+  JobSettings first{"http://a/", "m.json", "client/", "news.json", 3, "/games/a", ""};
   HandOverSettings(state, first);
   ApplyPendingSettings(state);
   EXPECT_EQ(state.live.install_dir, "/games/a");
@@ -94,6 +94,15 @@ TEST(ApplyPendingSettings, ResetsOnlyWhatTheChangeInvalidates) {
   ApplyPendingSettings(state);
   EXPECT_FALSE(state.have_manifest);
   EXPECT_EQ(state.cache.Count(), 0u);
+
+  // A manifest taken under another key (or none) must be fetched and judged again.
+  prime();
+  JobSettings keyed = folder;
+  keyed.manifest_key = "k";
+  HandOverSettings(state, keyed);
+  ApplyPendingSettings(state);
+  EXPECT_FALSE(state.have_manifest);
+  EXPECT_EQ(state.cache.Count(), 1u);
 
   // Nothing pending: nothing happens.
   prime();

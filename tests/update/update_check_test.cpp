@@ -1,16 +1,22 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <thread>
 
+#include "client_files/signature.h"
+#include "config/launcher_config.h"
 #include "core/files.h"
 #include "core/install_tree.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "net/http_client.h"
+#include "tests/support/signing_vectors.h"
 #include "tests/update/engine_fixture.h"
+#include "update/manifest_trust.h"
 #include "update/update_check.h"
 #include "update/update_job.h"
 
@@ -20,6 +26,7 @@ namespace {
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace fs = std::filesystem;
 
@@ -335,6 +342,163 @@ TEST_F(UpdateCheckTest, CancelDuringAVerificationReturnsToTheSettledPhase) {
   EXPECT_EQ(Status(), "");
   EXPECT_LT(state_.files_done.load(), 40u);
   EXPECT_EQ(LogLines().size(), lines_before);  // no comprobacion line for a cancelled pass
+}
+
+// The operator signs the manifest; a launcher holding the public key takes nothing
+// else. The installed client (serial 7, verified) is what every forgery tries to
+// replace.
+class SignedCheckTest : public UpdateCheckTest {
+ protected:
+  void SetUp() override {
+    settings_.manifest_key = kVectorPublicKey;
+    HandOverSettings(state_, settings_);
+    Publish(Client());
+    InstallAll();
+    Serve(Body(7), Sign(Body(7)), "\"s7\"");
+    Check();
+    ASSERT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+  }
+
+  // The published manifest with the given serial ("" to leave it out) and expiry.
+  std::string Body(std::optional<std::uint64_t> serial, const std::string& expires = "") {
+    nlohmann::json doc = {{"revision", "r1"}, {"files", nlohmann::json::array()}};
+    if (serial) doc["serial"] = *serial;
+    if (!expires.empty()) doc["expires"] = expires;
+    for (const auto& [path, content] : published_) {
+      doc["files"].push_back(
+          {{"path", path}, {"size", content.size()}, {"sha256", Sha256Of(content)}});
+    }
+    return doc.dump(2);
+  }
+  static std::string Sign(const std::string& body, const char* key = kVectorPrivateKey) {
+    std::string signature, public_key, error;
+    EXPECT_TRUE(SignMessage(key, body, signature, public_key, error)) << error;
+    return EncodeBase64(signature) + "\n";
+  }
+  void Serve(const std::string& body, const std::string& sig, const std::string& etag) {
+    server_.AddFile("/brisal/manifest.json", body, etag);
+    if (sig.empty()) {
+      server_.SetHandler("/brisal/manifest.json.sig",
+                         [](const HttpTestRequest&) { return HttpTestResponse::WithStatus(404); });
+    } else {
+      server_.SetHandler("/brisal/manifest.json.sig", [sig](const HttpTestRequest&) {
+        return HttpTestResponse::WithStatus(200, sig);
+      });
+    }
+  }
+};
+
+TEST_F(SignedCheckTest, VerifiedManifestKeepsItsSerialAndA304KeepsItsSignature) {
+  EXPECT_EQ(state_.cache.Serial(), 7u);
+  EXPECT_THAT(Installed(".brisal_state.json"), HasSubstr(",\"serial\":7}"));
+  EXPECT_EQ(RequestsFor("manifest.json.sig"), 1);
+
+  Check();  // the server answers 304 to the stored ETag
+  EXPECT_EQ(server_.Requests().back().Header("If-None-Match"), "\"s7\"");
+  EXPECT_EQ(Phase(), UpdatePhase::kUpToDate);
+  EXPECT_EQ(RequestsFor("manifest.json.sig"), 1);
+
+  // A newer serial is taken and remembered for this folder across restarts.
+  Serve(Body(9), Sign(Body(9)), "\"s9\"");
+  Check();
+  EXPECT_EQ(Phase(), UpdatePhase::kUpToDate);
+  FileStateCache reloaded;
+  reloaded.Load(install_.path());
+  EXPECT_EQ(reloaded.Serial(), 9u);
+
+  // A kept manifest that expires meanwhile is refused on a 304 too, and forgotten.
+  const std::int64_t soon = UnixTimeNow() + 3;
+  Serve(Body(9, FormatUtcTime(soon)), Sign(Body(9, FormatUtcTime(soon))), "\"s9e\"");
+  Check();
+  ASSERT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+  while (UnixTimeNow() <= soon)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const int signatures = RequestsFor("manifest.json.sig");
+  Check();
+  EXPECT_EQ(server_.Requests().back().Header("If-None-Match"), "\"s9e\"");
+  EXPECT_EQ(RequestsFor("manifest.json.sig"), signatures);
+  EXPECT_EQ(Phase(), UpdatePhase::kFailed);
+  EXPECT_EQ(Status(), kManifestExpired);
+  EXPECT_FALSE(state_.have_manifest);
+}
+
+TEST_F(SignedCheckTest, EveryForgeryIsRefusedAndTheInstalledClientStays) {
+  // The operator's next manifest, and the same with the size and hash of a program a
+  // man in the middle would like installed instead.
+  const std::string genuine = Body(8);
+  const std::string genuine_sig = Sign(genuine);
+  published_["Brisal Client_GL.exe"] = MakeContent(2999, 666);
+  const std::string forged = Body(8);
+  std::string flipped = Body(7);
+  flipped[flipped.find("\"sha256\": \"") + 11] = 'x';
+  const std::string past = FormatUtcTime(UnixTimeNow() - 60);
+  const std::string future = FormatUtcTime(UnixTimeNow() + 3600);
+  const struct {
+    const char* name;
+    std::string body, sig, expected;
+    std::string key = kVectorPublicKey;
+  } cases[] = {
+      {"the client's size and hash changed", forged, genuine_sig, kSignatureInvalid},
+      {"a byte added", genuine + " ", genuine_sig, kSignatureInvalid},
+      {"no signature", forged, "",
+       "Falta la firma del manifiesto: el servidor respondió HTTP 404 al pedir "
+       "manifest.json.sig"},
+      {"truncated signature", genuine, genuine_sig.substr(0, 40), kSignatureInvalid},
+      {"garbage signature", forged, "hola\n", kSignatureInvalid},
+      {"valid base64, not a signature", forged, EncodeBase64(std::string(64, '\1')),
+       kSignatureInvalid},
+      {"another key's signature", forged, Sign(forged, kOtherPrivateKey), kSignatureInvalid},
+      {"an older serial", Body(6), Sign(Body(6)), kManifestRollback},
+      {"no serial at all", Body(std::nullopt), Sign(Body(std::nullopt)), kManifestRollback},
+      {"expired", Body(8, past), Sign(Body(8, past)), kManifestExpired},
+      {"unreadable expiry", Body(8, "mañana"), Sign(Body(8, "mañana")),
+       "El manifiesto tiene \"serial\" o \"expires\" con formato incorrecto"},
+      {"a key that is not one", genuine, genuine_sig, kManifestKeyError, "BBBB"},
+      {"a well-signed manifest refused by the parser", flipped, Sign(flipped),
+       "El manifiesto tiene un hash inválido para Brisal Client_GL.exe"},
+  };
+  int etag = 0;
+  for (const auto& c : cases) {
+    settings_.manifest_key = c.key;
+    HandOverSettings(state_, settings_);
+    std::string tag = "\"f";  // a new ETag a case, so nothing is answered with 304
+    tag += std::to_string(++etag);
+    tag += '"';
+    Serve(c.body, c.sig, tag);
+    Check();
+    EXPECT_EQ(Phase(), UpdatePhase::kFailed) << c.name;
+    EXPECT_EQ(Status(), c.expected) << c.name;
+    EXPECT_TRUE(state_.to_download.empty()) << c.name;
+    EXPECT_EQ(state_.cache.Serial(), 7u) << c.name;
+  }
+  EXPECT_EQ(Installed("Brisal Client_GL.exe"), MakeContent(3000, 1));
+
+  // Good again: what the operator signs is taken, with a future expiry.
+  settings_.manifest_key = kVectorPublicKey;
+  HandOverSettings(state_, settings_);
+  Serve(Body(8, future), Sign(Body(8, future)), "\"g\"");
+  Check();
+  EXPECT_EQ(Phase(), UpdatePhase::kUpdateAvailable) << Status();
+  EXPECT_EQ(state_.cache.Serial(), 8u);
+}
+
+TEST_F(UpdateCheckTest, WithoutAKeySerialAndExpiryAreIgnoredAndNoSignatureIsAsked) {
+  Publish(Client());
+  std::string body = R"({"serial": 1, "expires": "2001-01-01T00:00:00Z", "files": [)";
+  bool first = true;
+  for (const auto& [path, content] : published_) {
+    if (!first) body += ',';
+    body +=
+        nlohmann::json({{"path", path}, {"size", content.size()}, {"sha256", Sha256Of(content)}})
+            .dump();
+    first = false;
+  }
+  server_.AddFile("/brisal/manifest.json", body + "]}");
+  InstallAll();
+  Check();
+  EXPECT_EQ(Phase(), UpdatePhase::kUpToDate);
+  EXPECT_EQ(RequestsFor("manifest.json.sig"), 0);
+  EXPECT_THAT(Installed(".brisal_state.json"), Not(HasSubstr("serial")));
 }
 
 }  // namespace

@@ -1,0 +1,47 @@
+#include <windows.h>
+
+#include <memory>
+#include <type_traits>
+
+#include "cli/private_file.h"
+#include "core/text.h"
+
+namespace brisal::cli {
+
+namespace {
+
+struct HandleClose {
+  void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using FileHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleClose>;
+
+std::string ErrorText(DWORD code) {
+  return code == ERROR_FILE_EXISTS ? "ya existe; no se sobrescribe una clave"
+                                   : StringPrintf("error %lu", static_cast<unsigned long>(code));
+}
+
+}  // namespace
+
+bool WriteNewPrivateFile(const std::string& path, const std::string& data, std::string& error) {
+  const std::wstring wide = Utf8ToWide(path);
+  HANDLE raw = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (raw == INVALID_HANDLE_VALUE) {
+    error = ErrorText(GetLastError());
+    return false;
+  }
+  FileHandle file(raw);
+  DWORD written = 0;
+  const bool ok =
+      WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
+      written == data.size() && FlushFileBuffers(file.get());
+  if (!ok) {
+    error = ErrorText(GetLastError());
+    file.reset();
+    DeleteFileW(wide.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace brisal::cli
