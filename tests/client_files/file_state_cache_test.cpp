@@ -56,17 +56,21 @@ TEST(FileStateCache, MissingFileLoadsEmptyAndLoadHappensOncePerFolder) {
   EXPECT_EQ(cache.Revision(), "");
 }
 
-TEST(FileStateCache, UnsetFolderReadsNothingFromTheCurrentFolder) {
+TEST(FileStateCache, UnsetFolderNeitherReadsNorWritesTheCurrentFolder) {
   TempDir dir;
-  testing::WriteFile(StatePath(dir.path()), R"({"files":{"a.bin":[1,2,"h"]},"revision":"r"})");
+  const std::string state = R"({"files":{"a.bin":[1,2,"h"]},"revision":"r"})";
+  testing::WriteFile(StatePath(dir.path()), state);
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(std::filesystem::path(
       std::u8string(reinterpret_cast<const char8_t*>(dir.path().data()), dir.path().size())));
   FileStateCache cache;
   cache.Load("");
+  cache.Store("b.bin", {1, 2, kHashA});
+  cache.Save("");
   std::filesystem::current_path(previous);
-  EXPECT_EQ(cache.Count(), 0u);
+  EXPECT_EQ(cache.Count(), 1u);
   EXPECT_EQ(cache.Revision(), "");
+  EXPECT_EQ(testing::ReadFile(StatePath(dir.path())), state);
 }
 
 TEST(FileStateCache, UnusableFilesLoadEmpty) {
