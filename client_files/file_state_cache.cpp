@@ -275,9 +275,9 @@ void FileStateCache::Load(const std::string& install_dir) {
 
 void FileStateCache::Save(const std::string& install_dir) {
   std::lock_guard<std::mutex> guard(lock_);
-  // A deleted or moved install folder must stay gone, not reappear holding only this
-  // file.
-  if (!IsDirectory(install_dir)) return;
+  // An unset folder would put the file in the current folder. A deleted or moved
+  // install folder stays gone: the whole-file write creates no folder.
+  if (install_dir.empty()) return;
 
   // Written by hand rather than through a DOM: with 100,000 entries the DOM costs
   // several times the serialisation itself. The output is what the JSON library would

@@ -132,7 +132,9 @@ bool IsSafeRelativePath(const std::string& s) {
     std::size_t end = s.find('/', start);
     if (end == std::string::npos) end = s.size();
     std::string_view segment(s.data() + start, end - start);
-    if (segment.empty() || segment == "." || segment == "..") return false;
+    if (segment.empty()) return false;
+    // A name ending in a dot or a space is one Windows stores without it; "." and ".."
+    // end in a dot, so the same rule keeps every path inside the folder.
     if (segment.back() == '.' || segment.back() == ' ') return false;
     if (platform::ReservesDeviceNames() && IsWindowsDeviceName(segment)) return false;
     for (char c : segment) {

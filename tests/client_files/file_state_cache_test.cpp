@@ -56,17 +56,21 @@ TEST(FileStateCache, MissingFileLoadsEmptyAndLoadHappensOncePerFolder) {
   EXPECT_EQ(cache.Revision(), "");
 }
 
-TEST(FileStateCache, UnsetFolderReadsNothingFromTheCurrentFolder) {
+TEST(FileStateCache, UnsetFolderNeitherReadsNorWritesTheCurrentFolder) {
   TempDir dir;
-  testing::WriteFile(StatePath(dir.path()), R"({"files":{"a.bin":[1,2,"h"]},"revision":"r"})");
+  const std::string state = R"({"files":{"a.bin":[1,2,"h"]},"revision":"r"})";
+  testing::WriteFile(StatePath(dir.path()), state);
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(std::filesystem::path(
       std::u8string(reinterpret_cast<const char8_t*>(dir.path().data()), dir.path().size())));
   FileStateCache cache;
   cache.Load("");
+  cache.Store("b.bin", {1, 2, kHashA});
+  cache.Save("");
   std::filesystem::current_path(previous);
-  EXPECT_EQ(cache.Count(), 0u);
+  EXPECT_EQ(cache.Count(), 1u);
   EXPECT_EQ(cache.Revision(), "");
+  EXPECT_EQ(testing::ReadFile(StatePath(dir.path())), state);
 }
 
 TEST(FileStateCache, UnusableFilesLoadEmpty) {
@@ -87,29 +91,33 @@ TEST(FileStateCache, UnusableFilesLoadEmpty) {
   }
 }
 
-TEST(FileStateCache, AFileOverTheWholeFileReadLimitIsNotRead) {
-  // Valid JSON padded with trailing blanks to one byte over the limit.
-  TempDir dir;
+TEST(FileStateCache, AFileIsReadUpToExactlyTheWholeFileReadLimit) {
+  // Valid JSON padded with trailing blanks to the limit, then to one byte over it.
   const std::string text = R"({"files":{"a.bin":[1,2,")" + kHashA + R"("]},"revision":"r"})";
-  {
-    std::ofstream out(std::filesystem::path(std::u8string(
-                          reinterpret_cast<const char8_t*>(StatePath(dir.path()).data()),
-                          StatePath(dir.path()).size())),
-                      std::ios::binary);
-    out << text;
-    const std::string blanks(1 << 20, ' ');
-    std::uint64_t left = kReadWholeFileLimit + 1 - text.size();
-    while (left > 0) {
-      const std::size_t n = left < blanks.size() ? static_cast<std::size_t>(left) : blanks.size();
-      out.write(blanks.data(), static_cast<std::streamsize>(n));
-      left -= n;
+  for (const std::uint64_t size : {kReadWholeFileLimit, kReadWholeFileLimit + 1}) {
+    TempDir dir;
+    {
+      std::ofstream out(std::filesystem::path(std::u8string(
+                            reinterpret_cast<const char8_t*>(StatePath(dir.path()).data()),
+                            StatePath(dir.path()).size())),
+                        std::ios::binary);
+      out << text;
+      const std::string blanks(1 << 20, ' ');
+      std::uint64_t left = size - text.size();
+      while (left > 0) {
+        const std::size_t n =
+            left < blanks.size() ? static_cast<std::size_t>(left) : blanks.size();
+        out.write(blanks.data(), static_cast<std::streamsize>(n));
+        left -= n;
+      }
+      ASSERT_TRUE(out.good());
     }
-    ASSERT_TRUE(out.good());
+    FileStateCache cache;
+    cache.Load(dir.path());
+    const bool within = size <= kReadWholeFileLimit;
+    EXPECT_EQ(cache.Count(), within ? 1u : 0u) << size;
+    EXPECT_EQ(cache.Revision(), within ? "r" : "") << size;
   }
-  FileStateCache cache;
-  cache.Load(dir.path());
-  EXPECT_EQ(cache.Count(), 0u);
-  EXPECT_EQ(cache.Revision(), "");
 }
 
 TEST(FileStateCache, MalformedMembersAreSkippedAndTheOthersLoad) {

@@ -251,6 +251,11 @@ TEST(ParseManifest, OnlyTopLevelAndElementMembersCount) {
   ASSERT_EQ(manifest.files.size(), 1u);
   EXPECT_EQ(manifest.files[0].path, "good.bin");
   EXPECT_EQ(FailureOf(R"({"meta":{"files":[)" + good + "]}}"), kInvalid);
+  // Members after "files" are outside the list too.
+  ASSERT_TRUE(ParseManifest(R"({"files":[)" + good + R"(],"more":[{"path":"../evil"}]})",
+                            manifest, error))
+      << error;
+  ASSERT_EQ(manifest.files.size(), 1u);
 
   const std::string with_extra = R"({"path":"a","size":1,"sha256":")" + kHashA +
                                  R"(","extra":{"path":"../evil","size":-1,"list":[{"sha256":5}]}})";

@@ -110,6 +110,9 @@ TEST(LoadConfig, RecheckSecondsNeverNegative) {
   EXPECT_EQ(recheck("-10"), 0);
   EXPECT_EQ(recheck("30"), 30);
   EXPECT_EQ(recheck("2.5"), 90);
+  // Beyond 32 bits: the largest period there is, never a wrapped small one.
+  EXPECT_EQ(recheck("5000000000"), 2147483647);
+  EXPECT_EQ(recheck("18446744073709551615"), 2147483647);
 }
 
 TEST(LoadConfig, BooleansOnlyFromJsonBooleans) {

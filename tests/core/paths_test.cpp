@@ -65,6 +65,7 @@ TEST(IsSafeRelativePath, RefusesAnythingThatCouldLeaveTheFolder) {
   EXPECT_FALSE(IsSafeRelativePath(std::string(241, 'a')));
   EXPECT_FALSE(IsSafeRelativePath(std::string("a\x01", 2)));
   EXPECT_FALSE(IsSafeRelativePath(std::string("a\tb")));
+  EXPECT_FALSE(IsSafeRelativePath(std::string("a\x1F" "b")));  // the last control byte
 }
 
 // On Windows "COM1" sends the server's bytes to a serial port; elsewhere it is a name.
@@ -113,19 +114,22 @@ TEST(ReadWholeFile, ReadsExactBytesAndLeavesOutputAloneOnFailure) {
   EXPECT_EQ(out, binary);
 }
 
-TEST(ReadWholeFile, RefusesFilesOverTheLimit) {
-  TempDir dir;
-  const std::string path = dir.Sub("big");
-  {
-    File f;
-    ASSERT_TRUE(f.Open(path, File::Mode::kCreateWrite));
-    // Sparse: only the size matters.
-    ASSERT_TRUE(f.Seek(kReadWholeFileLimit));
-    ASSERT_TRUE(f.WriteAll("x", 1));
+TEST(ReadWholeFile, ReadsUpToExactlyTheLimit) {
+  for (const std::uint64_t size : {kReadWholeFileLimit, kReadWholeFileLimit + 1}) {
+    TempDir dir;
+    const std::string path = dir.Sub("big");
+    {
+      File f;
+      ASSERT_TRUE(f.Open(path, File::Mode::kCreateWrite));
+      // Sparse: only the size matters.
+      ASSERT_TRUE(f.Seek(size - 1));
+      ASSERT_TRUE(f.WriteAll("x", 1));
+    }
+    std::string out = "untouched";
+    const bool within = size <= kReadWholeFileLimit;
+    EXPECT_EQ(ReadWholeFile(path, out), within) << size;
+    EXPECT_EQ(out.size(), within ? size : 9u) << size;
   }
-  std::string out = "untouched";
-  EXPECT_FALSE(ReadWholeFile(path, out));
-  EXPECT_EQ(out, "untouched");
 }
 
 TEST(WriteFileAtomic, ReplacesWholeAndLeavesNoTemporaryFile) {

@@ -220,6 +220,16 @@ TEST_F(LaunchClientTest, RelativeInstallFolderIsTakenFromOurCurrentFolder) {
   EXPECT_TRUE(started_);
 }
 
+TEST_F(LaunchClientTest, ARendererIndexOutsideTheListStartsNothing) {
+  const std::string exe = InstallProbe(kGameExe);
+  for (const int index : {-1, 2}) {  // two renderers configured
+    error_ = "stale";
+    Launch(index);
+    EXPECT_FALSE(started_) << index;
+    EXPECT_EQ(error_, "") << index;
+  }
+}
+
 TEST_F(LaunchClientTest, MissingExecutableNamesTheConfiguredPath) {
   config_.renderers[1].exe = "bin/sub/Game.exe";
   InstallProbe("bin/Game.exe");  // present, but not where the renderer points

@@ -60,6 +60,7 @@ TEST(CheckInstallFolder, RefusesTheLaunchersOwnFolderButNotItsSubFolders) {
     const Verdict v = Check(same, exe);
     EXPECT_FALSE(v.accepted) << same;
     EXPECT_EQ(v.folder_or_refusal, kLauncherFolderRefusal) << same;
+    EXPECT_FALSE(Check(same, exe + sep).accepted) << same;  // however the folder is written
   }
   EXPECT_TRUE(Check(exe + sep + "cliente", exe).accepted);
   EXPECT_TRUE(Check(exe + "2", exe).accepted);

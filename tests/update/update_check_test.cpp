@@ -103,6 +103,15 @@ TEST_F(UpdateCheckTest, UnchangedInstallIsTrustedWithoutReadingContent) {
   EXPECT_EQ(Phase(), UpdatePhase::kUpdateAvailable);
   ASSERT_EQ(state_.to_download.size(), 1u);
   EXPECT_EQ(state_.to_download[0].path, "data/mapa.pak");
+
+  // A trusted record is still compared with the manifest: a file that changed on the
+  // server but kept its size must be fetched.
+  std::map<std::string, std::string> client = Client();
+  client["Brisal Client_GL.exe"] = MakeContent(3000, 77);
+  Publish(client, "r2", "\"m2\"");
+  Check();
+  EXPECT_THAT(state_.to_download, Contains(::testing::Field(&ManifestEntry::path,
+                                                            "Brisal Client_GL.exe")));
 }
 
 TEST_F(UpdateCheckTest, NewWriteTimeIsRehashedAndFoundIntact) {
@@ -263,6 +272,13 @@ TEST_F(UpdateCheckTest, RefusedAndInvalidManifestsFailWithTheirSentence) {
   Check();
   EXPECT_EQ(Phase(), UpdatePhase::kFailed);
   EXPECT_EQ(Status(), "El servidor respondió HTTP 404 al pedir manifest.json");
+
+  // "Not modified" means nothing when no manifest is held.
+  server_.SetHandler("/brisal/manifest.json",
+                     [](const HttpTestRequest&) { return HttpTestResponse::WithStatus(304); });
+  Check();
+  EXPECT_EQ(Phase(), UpdatePhase::kFailed);
+  EXPECT_EQ(Status(), "El servidor respondió HTTP 304 al pedir manifest.json");
 
   server_.SetHandler("/brisal/manifest.json", [](const HttpTestRequest&) {
     return HttpTestResponse::WithStatus(200, R"({"revision": 7, "files": []})");

@@ -164,6 +164,30 @@ TEST_F(UpdateJobTest, OnlyTheFirstOfTwoFailuresIsShown) {
   EXPECT_THAT(LogLines(), Contains("actualizacion fallida: " + status));
 }
 
+TEST_F(UpdateJobTest, NoWorkerTakesAnotherFileAfterTheJobFailed) {
+  // Largest first: one worker takes "fallo" (refused, given up after its three
+  // attempts, about 2 s), the other "lento", which is still arriving then.
+  SetConnections(2);
+  Publish({{"fallo", MakeContent(3000, 1)},
+           {"lento", MakeContent(2000, 2)},
+           {"resto1", MakeContent(100, 3)},
+           {"resto2", MakeContent(100, 4)}});
+  server_.SetHandler("/brisal/client/fallo",
+                     [](const HttpTestRequest&) { return HttpTestResponse::WithStatus(404); });
+  const std::string slow = MakeContent(2000, 2);
+  server_.SetHandler("/brisal/client/lento", [slow](const HttpTestRequest&) {
+    HttpTestResponse response = HttpTestResponse::WithStatus(200, slow);
+    response.stall_at = 1000;
+    response.stall_for = std::chrono::milliseconds(3500);
+    return response;
+  });
+  Check();
+  Update();
+  EXPECT_EQ(Phase(), UpdatePhase::kFailed);
+  EXPECT_EQ(Status(), "HTTP 404 al descargar fallo");
+  EXPECT_EQ(RequestsFor("client/resto1") + RequestsFor("client/resto2"), 0);
+}
+
 TEST_F(UpdateJobTest, AFailedAttemptGivesBackExactlyTheBytesItCounted) {
   SetConnections(1);
   const std::string content = MakeContent(300000, 5);
