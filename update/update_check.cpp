@@ -42,10 +42,11 @@ struct Comparison {
 };
 
 // A file whose content must be read before it can be judged, with the attributes it
-// had when it was looked at (those go into the cache with its hash).
+// had when it was looked at (those go into the cache with its hash). Its local path
+// is made again when it is hashed: a verification of 100,000 files would otherwise
+// hold 100,000 of them.
 struct PendingHash {
   std::uint32_t index = 0;
-  std::string local;
   FileInfo info;
 };
 
@@ -87,7 +88,9 @@ bool HashPending(LauncherState& state, std::vector<PendingHash>& pending,
       // want of memory is simply fetched again.
       try {
         std::string hex;
-        if (HashFile(file.local, hex, &state.cancel)) {
+        const std::string local =
+            JoinPath(state.live.install_dir, ManifestPathToNative(entry.path));
+        if (HashFile(local, hex, &state.cancel)) {
           verdict[file.index] = hex == entry.sha256 ? 1 : 0;
           state.cache.Store(entry.path, FileState{file.info.size, file.info.mtime, hex});
           stored.store(true);
@@ -149,9 +152,9 @@ bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Compar
       verdict[i] = 2;
       continue;
     }
-    PendingHash file{i, JoinPath(install_dir, ManifestPathToNative(entry.path)), {}};
-    if (!GetFileInfo(file.local, file.info) || !file.info.is_regular ||
-        file.info.size != entry.size) {
+    PendingHash file{i, {}};
+    if (!GetFileInfo(JoinPath(install_dir, ManifestPathToNative(entry.path)), file.info) ||
+        !file.info.is_regular || file.info.size != entry.size) {
       continue;
     }
     auto known = verify_all ? std::nullopt : cache.Lookup(entry.path);
