@@ -56,7 +56,7 @@ stop_nginx() {
 
 # Bytes nginx sent in response bodies so far.
 nginx_body_bytes() {
-  awk '{ s += $10 } END { print s + 0 }' "$NGINX_WORK/access.log"
+  awk '{ s += $10 } END { printf "%.0f\n", s }' "$NGINX_WORK/access.log"
 }
 
 # seconds_of CMD...: wall time of one run, in seconds with milliseconds.
