@@ -56,7 +56,7 @@ stop_nginx() {
 
 # Bytes nginx sent in response bodies so far.
 nginx_body_bytes() {
-  awk '{ s += $10 } END { print s + 0 }' "$NGINX_WORK/access.log"
+  awk '{ s += $10 } END { printf "%.0f\n", s }' "$NGINX_WORK/access.log"
 }
 
 # seconds_of CMD...: wall time of one run, in seconds with milliseconds.
@@ -68,4 +68,43 @@ seconds_of() {
   end=$(date +%s.%N)
   awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
   return $rc
+}
+
+# measure CMD...: prints "SECONDS PEAK_MIB" of one run (wall time, peak resident set
+# of the process and the largest of its children).
+measure() {
+  local out
+  out="$(mktemp)"
+  /usr/bin/time -f '%e %M' -o "$out" "$@" >/dev/null 2>&1 || { rm -f "$out"; return 1; }
+  awk '{ printf "%.2f %d\n", $1, ($2 + 1023) / 1024 }' "$out"
+  rm -f "$out"
+}
+
+# best_measure N CMD...: the fastest of N runs as "SECONDS PEAK_MIB", and the peak the
+# largest seen over all of them.
+best_measure() {
+  local n="$1" best="" peak=0 t m
+  shift
+  for _ in $(seq "$n"); do
+    read -r t m < <(measure "$@")
+    if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then best="$t"; fi
+    [ "$m" -gt "$peak" ] && peak="$m"
+  done
+  echo "$best $peak"
+}
+
+# ratio A B: A / B with two decimals.
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
+
+# forget_cache DIR: drops the page cache of DIR's files only (the rest of the machine
+# keeps its own), so the next read comes from the disk.
+forget_cache() {
+  python3 - "$1" <<'PY'
+import os, sys
+for folder, _, names in os.walk(sys.argv[1]):
+    for name in names:
+        fd = os.open(os.path.join(folder, name), os.O_RDONLY)
+        os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
+        os.close(fd)
+PY
 }

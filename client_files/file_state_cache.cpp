@@ -274,11 +274,24 @@ void FileStateCache::Load(const std::string& install_dir) {
 }
 
 void FileStateCache::Save(const std::string& install_dir) {
-  std::lock_guard<std::mutex> guard(lock_);
   // An unset folder would put the file in the current folder. A deleted or moved
   // install folder stays gone: the whole-file write creates no folder.
   if (install_dir.empty()) return;
+  // The text is built under the cache lock and written outside it, so a download that
+  // records its file never waits for the disk; save_lock_ keeps the writes in the
+  // order their texts were built.
+  std::lock_guard<std::mutex> writing(save_lock_);
+  std::string out;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    out = SerialiseLocked();
+  }
+  // A failed write leaves the previous file whole; memory stays right and is written
+  // again at the next save.
+  WriteFileAtomic(JoinPath(install_dir, kStateFileName), out);
+}
 
+std::string FileStateCache::SerialiseLocked() const {
   // Written by hand rather than through a DOM: with 100,000 entries the DOM costs
   // several times the serialisation itself. The output is what the JSON library would
   // print for the same document: compact, keys in byte order.
@@ -323,10 +336,7 @@ void FileStateCache::Save(const std::string& install_dir) {
     AppendUnsigned(out, serial_);
   }
   out.push_back('}');
-
-  // A failed write leaves the previous file whole; memory stays right and is written
-  // again at the next save.
-  WriteFileAtomic(JoinPath(install_dir, kStateFileName), out);
+  return out;
 }
 
 std::optional<FileState> FileStateCache::Lookup(const std::string& path) {

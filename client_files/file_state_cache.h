@@ -20,16 +20,16 @@ struct FileState {
 inline constexpr const char* kStateFileName = ".brisal_state.json";
 
 // Every member function takes `lock` itself, except the *Locked ones, which REQUIRE
-// the caller to hold lock() (the check holds it around lookup-hash-store; a download
-// around its store). Lock order: this lock may be held while taking the launcher
-// state's lock, never the reverse.
+// the caller to hold lock(). Nobody holds it across a file read or a hash. Lock order:
+// the save lock, then this lock, then the launcher state's lock; never the reverse.
 class FileStateCache {
  public:
   std::mutex& lock() { return lock_; }
 
   // Reads the install folder's state file once; a no-op until Reset.
   void Load(const std::string& install_dir);
-  // Writes the whole cache; never creates the install folder.
+  // Writes the whole cache; never creates the install folder. lock() is held only
+  // while the text is built, not during the write.
   void Save(const std::string& install_dir);
 
   std::optional<FileState> Lookup(const std::string& path);
@@ -55,6 +55,9 @@ class FileStateCache {
   }
 
  private:
+  std::string SerialiseLocked() const;
+
+  std::mutex save_lock_;  // orders whole saves; taken before lock_
   std::mutex lock_;
   std::unordered_map<std::string, FileState> entries_;
   std::string revision_;

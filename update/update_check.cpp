@@ -1,8 +1,13 @@
 #include "update/update_check.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -37,7 +42,90 @@ struct Comparison {
   bool rehashed = false;
 };
 
+// A file whose content must be read before it can be judged, with the attributes it
+// had when it was looked at (those go into the cache with its hash). Its local path
+// is made again when it is hashed: a verification of 100,000 files would otherwise
+// hold 100,000 of them.
+struct PendingHash {
+  std::uint32_t index = 0;
+  FileInfo info;
+};
+
+// Hashing runs on this many threads at most: past eight, a disk rather than the cores
+// sets the pace, and every thread holds one read block.
+constexpr unsigned kMaxHashThreads = 8;
+
+unsigned HashThreadCount(std::size_t files) {
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  return static_cast<unsigned>(
+      std::min<std::size_t>({cores, kMaxHashThreads, std::max<std::size_t>(files, 1)}));
+}
+
+// Hashes the pending files on several threads, largest first so that no big file is
+// left alone at the end. Verdicts land at each file's manifest index; each lookup was
+// made and each store is made under the cache lock on its own, never across a read,
+// so the lock is held for microseconds. False when a cancel stopped the hashing.
+bool HashPending(LauncherState& state, std::vector<PendingHash>& pending,
+                 std::vector<unsigned char>& verdict, bool& rehashed) {
+  if (pending.empty()) return true;
+  std::stable_sort(pending.begin(), pending.end(), [](const PendingHash& a, const PendingHash& b) {
+    return a.info.size > b.info.size;
+  });
+  const std::vector<ManifestEntry>& files = state.last_manifest.files;
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> cancelled{false};
+  std::atomic<bool> stored{false};
+  auto hash_files = [&] {
+    while (true) {
+      if (state.cancel.load()) {
+        cancelled.store(true);
+        return;
+      }
+      const std::size_t k = next.fetch_add(1);
+      if (k >= pending.size()) return;
+      const PendingHash& file = pending[k];
+      const ManifestEntry& entry = files[file.index];
+      // No handler sits above a hashing thread; a file that could not be judged for
+      // want of memory is simply fetched again.
+      try {
+        std::string hex;
+        const std::string local =
+            JoinPath(state.live.install_dir, ManifestPathToNative(entry.path));
+        if (HashFile(local, hex, &state.cancel)) {
+          verdict[file.index] = hex == entry.sha256 ? 1 : 0;
+          state.cache.Store(entry.path, FileState{file.info.size, file.info.mtime, hex});
+          stored.store(true);
+        } else if (state.cancel.load()) {
+          cancelled.store(true);
+          return;
+        }
+      } catch (const std::exception&) {
+        verdict[file.index] = 0;
+      }
+      state.files_done.fetch_add(1);
+    }
+  };
+
+  const unsigned count = HashThreadCount(pending.size());
+  std::vector<std::thread> helpers;
+  helpers.reserve(count - 1);
+  for (unsigned i = 1; i < count; ++i) {
+    try {
+      helpers.emplace_back(hash_files);
+    } catch (const std::system_error&) {
+      break;  // out of threads: the ones running share the rest
+    }
+  }
+  hash_files();
+  for (std::thread& helper : helpers)
+    helper.join();
+  if (stored.load()) rehashed = true;
+  return !cancelled.load();
+}
+
 // Compares every manifest entry with the install folder. False when cancelled.
+// Attributes are read and the cache consulted in manifest order; the files that need
+// reading are then hashed together (HashPending). "files_done" counts judged files.
 bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Comparison& out) {
   const Manifest& manifest = state.last_manifest;
   const std::string& install_dir = state.live.install_dir;
@@ -50,6 +138,9 @@ bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Compar
   // other's bytes.
   std::unordered_set<std::string> seen;
   seen.reserve(manifest.files.size());
+  // 0 not intact, 1 intact, 2 a repeated path (neither counted nor queued).
+  std::vector<unsigned char> verdict(count, 0);
+  std::vector<PendingHash> pending;
 
   for (std::uint32_t i = 0; i < count; ++i) {
     const ManifestEntry& entry = manifest.files[i];
@@ -57,33 +148,34 @@ bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Compar
       ReturnToSettled(state, quiet);
       return false;
     }
-    state.files_done.store(i);
-    if (!seen.insert(FileNameKey(entry.path)).second) continue;
-    const std::string local = JoinPath(install_dir, ManifestPathToNative(entry.path));
-    FileInfo info;
-    bool intact = false;
-    if (GetFileInfo(local, info) && info.is_regular && info.size == entry.size) {
-      std::lock_guard<std::mutex> guard(cache.lock());
-      auto known = cache.LookupLocked(entry.path);
-      if (!verify_all && known && known->size == info.size && known->mtime == info.mtime) {
-        intact = known->sha256 == entry.sha256;
-      } else {
-        std::string hex;
-        if (HashFile(local, hex, &state.cancel)) {
-          intact = hex == entry.sha256;
-          cache.StoreLocked(entry.path, FileState{info.size, info.mtime, hex});
-          out.rehashed = true;
-        } else if (state.cancel.load()) {
-          ReturnToSettled(state, quiet);  // cache lock, then state lock: the allowed order
-          return false;
-        }
-      }
+    state.files_done.store(i - static_cast<std::uint32_t>(pending.size()));
+    if (!seen.insert(FileNameKey(entry.path)).second) {
+      verdict[i] = 2;
+      continue;
     }
-    if (intact) {
-      ++out.intact;
+    PendingHash file{i, {}};
+    if (!GetFileInfo(JoinPath(install_dir, ManifestPathToNative(entry.path)), file.info) ||
+        !file.info.is_regular || file.info.size != entry.size) {
+      continue;
+    }
+    auto known = verify_all ? std::nullopt : cache.Lookup(entry.path);
+    if (known && known->size == file.info.size && known->mtime == file.info.mtime) {
+      verdict[i] = known->sha256 == entry.sha256 ? 1 : 0;
     } else {
-      out.download.push_back(entry);
-      out.bytes += entry.size;
+      pending.push_back(std::move(file));
+    }
+  }
+  state.files_done.store(count - static_cast<std::uint32_t>(pending.size()));
+  if (!HashPending(state, pending, verdict, out.rehashed)) {
+    ReturnToSettled(state, quiet);
+    return false;
+  }
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (verdict[i] == 1) {
+      ++out.intact;
+    } else if (verdict[i] == 0) {
+      out.download.push_back(manifest.files[i]);
+      out.bytes += manifest.files[i].size;
     }
   }
   state.files_done.store(count);

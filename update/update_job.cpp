@@ -187,7 +187,13 @@ void DownloadFiles(int index, UpdateJobData& job) {
     error.clear();
     if (DownloadWithRetries(state, client, job.work[k], slot, error)) {
       const std::uint32_t finished = state.files_done.fetch_add(1) + 1;
-      if (finished % kSaveEvery == 0) SaveFileStateCache(state);
+      if (finished % kSaveEvery == 0) {
+        {
+          std::lock_guard<std::mutex> guard(job.save_lock);
+          job.save_asked = true;
+        }
+        job.save_wanted.notify_one();
+      }
       if (job.failed.load()) return;
     } else {
       if (!state.cancel.load()) RecordFailure(job, error);
@@ -208,6 +214,11 @@ void DownloadWorker(int index, UpdateJobData& job) {
   } catch (...) {
     RecordFailure(job, "Error interno inesperado");
   }
+  {
+    std::lock_guard<std::mutex> guard(job.save_lock);
+    --job.running;
+  }
+  job.save_wanted.notify_one();
 }
 
 void RunUpdateJob(LauncherState& state) {
@@ -268,14 +279,33 @@ void RunUpdateJob(LauncherState& state, FolderLock& lock) {
   std::vector<std::thread> threads;
   threads.reserve(workers);
   for (std::size_t i = 0; i < workers; ++i) {
+    {
+      std::lock_guard<std::mutex> guard(job.save_lock);
+      ++job.running;
+    }
     try {
       threads.emplace_back(DownloadWorker, static_cast<int>(i), std::ref(job));
     } catch (const std::system_error&) {
+      {
+        std::lock_guard<std::mutex> guard(job.save_lock);
+        --job.running;
+      }
       // Out of threads: the ones already running carry the work on their own.
       if (threads.empty()) RecordFailure(job, "Error interno: no se pudo iniciar la descarga");
       break;
     }
   }
+  // The periodic saves, made here while the workers keep their connections busy.
+  std::unique_lock<std::mutex> saves(job.save_lock);
+  while (true) {
+    job.save_wanted.wait(saves, [&] { return job.save_asked || job.running == 0; });
+    if (!job.save_asked) break;
+    job.save_asked = false;
+    saves.unlock();
+    SaveFileStateCache(state);
+    saves.lock();
+  }
+  saves.unlock();
   for (std::thread& thread : threads)
     thread.join();
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -35,6 +36,12 @@ struct UpdateJobData {
   std::atomic<bool> failed{false};
   std::mutex error_lock;
   std::string first_error;  // REQUIRES error_lock
+  // Every 150th finished file asks for a state-file save; the job thread makes it, so
+  // no connection waits for the disk.
+  std::mutex save_lock;
+  std::condition_variable save_wanted;
+  bool save_asked = false;  // REQUIRES save_lock
+  std::size_t running = 0;  // workers not ended yet; REQUIRES save_lock
 };
 
 void DownloadWorker(int index, UpdateJobData& job);

@@ -317,6 +317,54 @@ TEST_F(UpdateCheckTest, NotModifiedManifestIsReusedOrIgnoredWhenQuiet) {
   EXPECT_FALSE(server_.Requests().back().HasHeader("If-None-Match"));
 }
 
+// Files are hashed largest first on several threads; each verdict must still land on
+// its own file, and the plan keep manifest order.
+TEST_F(UpdateCheckTest, AVerificationJudgesEachFileWhateverOrderItIsHashedIn) {
+  enum Kind { kIntact, kAltered, kMissing };
+  std::map<std::string, std::string> client;
+  std::map<std::string, Kind> kinds;
+  for (int i = 0; i < 24; ++i) {
+    // Sizes rise and fall against the name order, so hashing order is another one.
+    const std::string path = StringPrintf("f%02d", i);
+    client[path] = MakeContent(1000 + static_cast<std::size_t>((i * 7919) % 23) * 9000, i);
+    kinds[path] = i % 5 == 1 ? kAltered : i % 7 == 3 ? kMissing : kIntact;
+  }
+  Publish(client);
+  std::vector<std::string> expected;
+  for (const auto& [path, content] : client) {
+    if (kinds[path] == kMissing) {
+      expected.push_back(path);
+      continue;
+    }
+    std::string bytes = content;
+    if (kinds[path] == kAltered) {
+      bytes[bytes.size() / 2] ^= 0x5a;
+      expected.push_back(path);
+    }
+    Install(path, bytes);
+  }
+
+  for (bool verify_all : {false, true}) {
+    SCOPED_TRACE(verify_all);
+    Check(verify_all);
+    EXPECT_EQ(Phase(), UpdatePhase::kUpdateAvailable) << Status();
+    std::vector<std::string> queued;
+    for (const ManifestEntry& entry : state_.to_download)
+      queued.push_back(entry.path);
+    EXPECT_EQ(queued, expected);
+    EXPECT_EQ(state_.files_done.load(), client.size());
+    for (const auto& [path, content] : client) {
+      auto known = state_.cache.Lookup(path);
+      if (kinds[path] == kMissing) {
+        EXPECT_FALSE(known) << path;
+      } else {
+        ASSERT_TRUE(known) << path;
+        EXPECT_EQ(known->sha256 == Sha256Of(content), kinds[path] == kIntact) << path;
+      }
+    }
+  }
+}
+
 TEST_F(UpdateCheckTest, CancelDuringAVerificationReturnsToTheSettledPhase) {
   std::map<std::string, std::string> client;
   for (int i = 0; i < 40; ++i)

@@ -267,6 +267,9 @@ TEST_F(UpdateJobTest, StateFileIsSavedEvery150FinishedFiles) {
     return HttpTestResponse::WithStatus(200, published_["f149"]);
   });
   server_.SetHandler("/brisal/client/f150", [&](const HttpTestRequest&) {
+    // The job thread makes the save while the worker goes on: give it time to land.
+    for (int i = 0; i < 500 && Installed(".brisal_state.json") == "<missing>"; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     at_150 = Installed(".brisal_state.json");
     return HttpTestResponse::WithStatus(200, published_["f150"]);
   });
