@@ -175,7 +175,8 @@ struct Transfer {
   }
 
   void Header(std::string_view line) {
-    if (line.size() >= 5 && line.substr(0, 5) == "HTTP/") {
+    // curl takes the status line's "HTTP/" in any letter case.
+    if (line.size() >= 5 && EqualsIgnoreCase(line.substr(0, 5), "HTTP/")) {
       head = ResponseHead();
       head_complete = false;
       const std::size_t space = line.find(' ');
@@ -503,6 +504,11 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
   if (code == CURLE_OK) {
     // A body-less answer, or a redirect curl did not follow: its callback is still due.
     if (!transfer.responded && transfer.head_complete) transfer.Respond();
+    // curl ends without complaint when the server closes before its headers end, or
+    // with a status line it read differently; neither is a success with status 0.
+    if (!transfer.responded || result.status == 0) {
+      result.error = http_error::kInvalidServerResponse;
+    }
     // WinHTTP's read loop tests the flag once more before the read that finds the end.
     if (transfer.reading_body && !result.aborted && transfer.Cancelled()) result.aborted = true;
   } else if (transfer.timed_out) {

@@ -432,6 +432,33 @@ TEST_F(HttpClientTest, BodyLongerThanItsContentLengthIsCutToIt) {
 }
 #endif
 
+// Answers the backend may read loosely: whatever it makes of the bytes, the caller sees
+// either a failure or the status and body that were sent, never a success without a
+// status. The first two were found by fuzzing.
+TEST_F(HttpClientTest, OddAnswersAreNeverASuccessWithoutStatus) {
+  const char* const answers[] = {
+      "HTTP/1.1 200`\xb0\xb4\xeb\nConth: 100\r\n\rVshort",  // closed before the head ends
+      "HtTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nhi",        // status line in mixed case
+      "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n",
+      "HTTP/1.1 200 OK\r\n",
+  };
+  for (const char* answer : answers) {
+    server.SetHandler("/brisal/raw", [answer](const HttpTestRequest&) {
+      HttpTestResponse response;
+      response.raw = answer;
+      return response;
+    });
+    Recorder recorder;
+    HttpResult result = recorder.Get(client, "raw");
+    if (result.error == 0) {
+      EXPECT_EQ(result.status, 200u) << answer;
+      EXPECT_EQ(recorder.body, "hi") << answer;
+    } else {
+      EXPECT_TRUE(recorder.body.empty()) << answer;
+    }
+  }
+}
+
 TEST_F(HttpClientTest, RedirectsAreFollowedAndOnlyTheFinalAnswerIsSeen) {
   auto redirect = [](int status, std::string location) {
     return [status, location](const HttpTestRequest&) {

@@ -44,6 +44,8 @@ struct HttpTestResponse {
   std::chrono::milliseconds stall_for{0};
   // Close the connection once the response is sent.
   bool close = false;
+  // Bytes sent exactly as they are in place of everything above, then the close.
+  std::optional<std::string> raw;
 
   static HttpTestResponse WithStatus(int status, std::string body = {});
   static HttpTestResponse Redirect(int status, const std::string& location);
