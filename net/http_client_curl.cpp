@@ -504,11 +504,6 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
   if (code == CURLE_OK) {
     // A body-less answer, or a redirect curl did not follow: its callback is still due.
     if (!transfer.responded && transfer.head_complete) transfer.Respond();
-    // curl ends without complaint when the server closes before its headers end, or
-    // with a status line it read differently; neither is a success with status 0.
-    if (!transfer.responded || result.status == 0) {
-      result.error = http_error::kInvalidServerResponse;
-    }
     // WinHTTP's read loop tests the flag once more before the read that finds the end.
     if (transfer.reading_body && !result.aborted && transfer.Cancelled()) result.aborted = true;
   } else if (transfer.timed_out) {
@@ -520,6 +515,12 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
     if (code == CURLE_UNSUPPORTED_PROTOCOL && !transfer.FollowingRedirect()) {
       result.error = http_error::kInvalidServerResponse;
     }
+  }
+  // curl ends without complaint when the server closes before its headers end, and it
+  // reads some status lines this parser cannot ("HTTP/1.1 2\xff"); neither is a
+  // success with status 0.
+  if (result.error == 0 && !result.aborted && (!transfer.responded || result.status == 0)) {
+    result.error = http_error::kInvalidServerResponse;
   }
   if (code == CURLE_OK && ConnectionHasLeftovers(e)) DropConnections(impl.easy);
   return result;

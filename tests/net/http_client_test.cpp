@@ -434,11 +434,12 @@ TEST_F(HttpClientTest, BodyLongerThanItsContentLengthIsCutToIt) {
 
 // Answers the backend may read loosely: whatever it makes of the bytes, the caller sees
 // either a failure or the status and body that were sent, never a success without a
-// status. The first two were found by fuzzing.
+// status. The first three were found by fuzzing.
 TEST_F(HttpClientTest, OddAnswersAreNeverASuccessWithoutStatus) {
   const char* const answers[] = {
       "HTTP/1.1 200`\xb0\xb4\xeb\nConth: 100\r\n\rVshort",  // closed before the head ends
       "HtTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nhi",        // status line in mixed case
+      "HtTP/1.1 2\xff\xff\xff" "bK\r\nContent-Length: 2\r\n\r\nhi",  // a status curl reads alone
       "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n",
       "HTTP/1.1 200 OK\r\n",
   };
