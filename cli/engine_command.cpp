@@ -65,14 +65,15 @@ class ProgressLine {
                           FormatSize(snapshot.bytes_done).c_str(),
                           FormatSize(snapshot.bytes_total).c_str(), percent,
                           FormatSize(static_cast<std::uint64_t>(speed_)).c_str(),
-                          snapshot.files_done, snapshot.files_total, snapshot.file_path.c_str());
+                          snapshot.files_done, snapshot.files_total,
+                          SafeText(snapshot.file_path).c_str());
     } else {
       const double percent =
           snapshot.files_total == 0 ? 0.0 : 100.0 * snapshot.files_done / snapshot.files_total;
       line = StringPrintf("%u / %u archivos (%.1f %%)", snapshot.files_done, snapshot.files_total,
                           percent);
     }
-    if (line.size() > 110) line = line.substr(0, 107) + "...";
+    line = SafeText(line, 110);
     std::fprintf(stdout, "\r\033[K%s", line.c_str());
     std::fflush(stdout);
     drawn_ = true;
@@ -115,7 +116,8 @@ int RunEngineCommand(const EngineOptions& options) {
   // LauncherState lives for the whole process, as in the window: a job thread must
   // never outlive it.
   static LauncherState state;
-  std::atomic<bool> interrupted{false};
+  // The signal watcher outlives this function: the flag it raises must too.
+  static std::atomic<bool> interrupted{false};
   InterceptInterrupt(state.cancel, interrupted);
 
   LauncherConfig config;
@@ -123,7 +125,7 @@ int RunEngineCommand(const EngineOptions& options) {
   const std::string config_path =
       options.config_path.empty() ? JoinPath(ExeFolder(), "config.json") : options.config_path;
   if (!LoadConfig(config_path, config, config_message)) {
-    std::fprintf(stderr, "%s. Se usan valores por defecto.\n", config_message.c_str());
+    std::fprintf(stderr, "%s. Se usan valores por defecto.\n", SafeText(config_message).c_str());
   }
 
   std::string install_dir = options.install_dir;
@@ -145,7 +147,11 @@ int RunEngineCommand(const EngineOptions& options) {
   const bool verify = options.command == EngineCommand::kVerify;
   const bool chain = options.command == EngineCommand::kUpdate;
   std::thread job([&] {
-    RunJobWrapped(state, true, [&] { RunUpdateCheck(state, verify, false, chain); });
+    RunJobWrapped(state, true, [&] {
+      // The job began by clearing `cancel`; an interrupt that came before must stand.
+      if (interrupted.load()) state.cancel.store(true);
+      RunUpdateCheck(state, verify, false, chain);
+    });
     std::lock_guard<std::mutex> guard(wake_mutex);
     finished = true;
     wake.notify_one();

@@ -1,10 +1,12 @@
 #include "client_files/manifest.h"
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "core/paths.h"
+#include "core/text.h"
 #include "client_files/json_stream.h"
 
 namespace brisal {
@@ -140,8 +142,9 @@ class ManifestReader : public JsonStreamReader<ManifestReader> {
     bool hash_ok = NormaliseHash(entry.sha256);
     // The path is judged first: a path that escapes the install folder is the graver
     // fault, and it is what the operator must see.
-    if (!IsSafeRelativePath(entry.path)) return Reject(kUnsafePath + entry.path);
-    if (!hash_ok) return Reject(kBadHash + entry.path);
+    // The sentence is shown and logged: the path in it is made safe and short.
+    if (!IsSafeRelativePath(entry.path)) return Reject(kUnsafePath + SafeText(entry.path));
+    if (!hash_ok) return Reject(kBadHash + SafeText(entry.path));
     entries_.push_back(std::move(entry));
   }
 
@@ -191,6 +194,13 @@ bool ParseManifest(const std::string& body, Manifest& manifest, std::string& err
   // unusable as any other malformed document.
   if (reader.RevisionIsBad()) return Fail(error, kInvalidDocument);
   if (!reader.entry_error().empty()) return Fail(error, reader.entry_error());
+  // Every total of the check and the update is a sum of these sizes; one that wraps
+  // would show and count nonsense ("2 archivos (0 B)").
+  std::uint64_t total = 0;
+  for (const ManifestEntry& entry : reader.entries()) {
+    if (entry.size > UINT64_MAX - total) return Fail(error, kInvalidDocument);
+    total += entry.size;
+  }
   if (reader.entries().empty()) return Fail(error, kNoFiles);
   manifest.revision = std::move(reader.revision());
   manifest.files = std::move(reader.entries());

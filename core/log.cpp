@@ -23,14 +23,18 @@ void Log(const char* format, ...) {
   if (FormatNarrowV(message, sizeof message, format, args) < 0) message[0] = '\0';
   va_end(args);
 
+  // Messages carry paths and texts from servers and files: a CR LF in one must not
+  // forge a line, nor an escape sequence reach whoever reads the log in a terminal.
+  const std::string safe = SafeText(message, sizeof message);
+
   std::lock_guard<std::mutex> guard(g_log_mutex);
   const std::string path = JoinPath(DataFolder(), "launcher.log");
   platform::LocalTime t = platform::Now();
-  char line[1200];
-  int n = FormatNarrow(line, sizeof line, "%04d-%02d-%02d %02d:%02d:%02d  %s\r\n", t.year, t.month,
-                       t.day, t.hour, t.minute, t.second, message);
-  if (n <= 0) return;
-  platform::AppendOnce(path, std::string(line, static_cast<std::size_t>(n)));
+  char stamp[64];
+  int n = FormatNarrow(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d  ", t.year, t.month,
+                       t.day, t.hour, t.minute, t.second);
+  if (n <= 0 || static_cast<std::size_t>(n) >= sizeof stamp) return;
+  platform::AppendOnce(path, stamp + safe + "\r\n");
 }
 
 }  // namespace brisal

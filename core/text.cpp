@@ -1,6 +1,7 @@
 #include "core/text.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cwchar>
 #include <vector>
 
@@ -68,6 +69,85 @@ std::string FormatSize(std::uint64_t n) {
     FormatNarrow(buffer, sizeof buffer, "%.2f GB", static_cast<double>(n) / 1073741824.0);
   }
   return buffer;
+}
+
+namespace {
+
+bool IsUnsafeCodePoint(char32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
+         (c >= 0x2066 && c <= 0x2069) || c == 0x2028 || c == 0x2029;
+}
+
+}  // namespace
+
+char32_t DecodeUtf8(std::string_view s, std::size_t& i) {
+  constexpr char32_t kReplacement = 0xFFFD;
+  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  unsigned char lead = byte(i);
+  if (lead < 0x80) {
+    ++i;
+    return lead;
+  }
+  int length = 0;
+  char32_t cp = 0;
+  char32_t minimum = 0;
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2, cp = lead & 0x1F, minimum = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, cp = lead & 0x0F, minimum = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, cp = lead & 0x07, minimum = 0x10000;
+  } else {
+    ++i;
+    return kReplacement;
+  }
+  if (i + length > s.size()) {
+    ++i;
+    return kReplacement;
+  }
+  for (int k = 1; k < length; ++k) {
+    unsigned char next = byte(i + k);
+    if ((next & 0xC0) != 0x80) {
+      ++i;
+      return kReplacement;
+    }
+    cp = (cp << 6) | (next & 0x3F);
+  }
+  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    ++i;
+    return kReplacement;
+  }
+  i += length;
+  return cp;
+}
+
+std::string SafeText(std::string_view text, std::size_t max_chars) {
+  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+  static constexpr std::string_view kEllipsis = "\xE2\x80\xA6";     // "…"
+  std::string out;
+  out.reserve(std::min(text.size(), max_chars * 3));
+  std::size_t kept_before_last = 0;  // the output's size before the last character
+  std::size_t chars = 0;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    if (chars == max_chars) {
+      // One character too many: the last one kept gives way to the ellipsis.
+      out.resize(kept_before_last);
+      out.append(kEllipsis);
+      return out;
+    }
+    const std::size_t from = at;
+    const char32_t c = DecodeUtf8(text, at);
+    kept_before_last = out.size();
+    // U+FFFD also stands for bytes that were not UTF-8: those are never copied.
+    if (c == 0xFFFD || IsUnsafeCodePoint(c)) {
+      out.append(kReplacement);
+    } else {
+      out.append(text.substr(from, at - from));
+    }
+    ++chars;
+  }
+  return out;
 }
 
 }  // namespace brisal

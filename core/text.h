@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // printf-style checking with the GNU conversions (%zu, %llu) on both targets: the
 // mingw-w64 build uses its C99-conforming printf family. Clang (the fuzz build) knows
@@ -32,6 +33,20 @@ int FormatWide(wchar_t* buffer, std::size_t size, const wchar_t* format, ...);
 
 // "%llu B", "%.0f KB", "%.1f MB" or "%.2f GB" with 1 KB = 1024 bytes.
 std::string FormatSize(std::uint64_t bytes);
+
+// The code point of the UTF-8 sequence at `i`, moving `i` past it. A malformed
+// sequence (overlong, a surrogate, beyond U+10FFFF, cut short) gives U+FFFD and
+// moves one byte on.
+char32_t DecodeUtf8(std::string_view text, std::size_t& i);
+
+// Text from outside (a server, a local file) made fit to show and to log. Control
+// characters (below 0x20, 0x7F, U+0080 to U+009F), bidirectional embeddings,
+// overrides and isolates, line and paragraph separators and bytes that are not
+// UTF-8 each become U+FFFD, so nothing can drive a terminal, forge a log line or
+// reorder what the player reads. A text of more than `max_chars` characters keeps
+// `max_chars` - 1 of them followed by "…". Reads no further than it needs.
+inline constexpr std::size_t kSafeTextChars = 200;
+std::string SafeText(std::string_view text, std::size_t max_chars = kSafeTextChars);
 
 // printf into a std::string (no length limit), for building messages.
 std::string StringPrintf(const char* format, ...) BRISAL_PRINTF(1, 2);

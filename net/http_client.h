@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -46,6 +47,21 @@ inline constexpr std::uint32_t kSecureInvalidCert = 12169;
 inline constexpr std::uint32_t kSecureFailure = 12175;
 }  // namespace http_error
 
+// How long a request may take. The defaults are the launcher's; tests shorten them.
+struct HttpLimits {
+  std::chrono::milliseconds resolve{5000};
+  std::chrono::milliseconds connect{8000};
+  std::chrono::milliseconds send{15000};
+  std::chrono::milliseconds receive{20000};  // the longest wait for the next byte
+  // A server that trickles a byte now and then never trips `receive`; a transfer that
+  // moves fewer than `low_speed_bytes` in a `low_speed_window` fails with the
+  // time-out (0 bytes: no floor).
+  std::uint64_t low_speed_bytes = 60 * 1024;
+  std::chrono::milliseconds low_speed_window{60000};
+  // The longest a whole request may take, 0 for none: only for small documents.
+  std::chrono::milliseconds deadline{0};
+};
+
 class HttpClient {
  public:
   HttpClient();
@@ -56,6 +72,12 @@ class HttpClient {
   // Prepares a connection to the base URL's host (no request is sent). False for a
   // malformed URL or a scheme other than http/https.
   bool Open(const std::string& base_url);
+
+  // Applies to every later request of this client.
+  void SetLimits(const HttpLimits& limits);
+  // Trusts the certificates of this PEM file instead of the system's, from the next
+  // Open on (tests of TLS bring their own CA). The WinHTTP backend keeps the system's.
+  void SetTrustedCaFile(const std::string& pem_path);
 
   // `path` is relative to the base URL's path (no leading "/"), may carry "?query".
   // `extra_headers`: complete lines, each ending in "\r\n". `cancel` may be null.

@@ -42,11 +42,6 @@ struct CurlStringCleanup {
 using CurlString = std::unique_ptr<char, CurlStringCleanup>;
 
 constexpr std::size_t kChunk = 65536;
-// WinHTTP's limits: resolve 5 s and connect 8 s. curl times name resolution and
-// connection (with the TLS handshake) as one phase, so it gets both budgets.
-constexpr long kConnectTimeoutMs = 5000 + 8000;
-// WinHTTP's receive time-out: 20 s without a byte from the server.
-constexpr auto kIdleLimit = std::chrono::seconds(20);
 // WinHTTP's cracking buffers: 256 and 2,048 wide characters with the terminator.
 constexpr std::size_t kMaxHostUnits = 255;
 constexpr std::size_t kMaxPathUnits = 2047;
@@ -123,6 +118,7 @@ struct ResponseHead {
   std::uint64_t content_length = 0;
   std::string etag;
   bool has_location = false;
+  bool location_is_http = false;  // names a plain "http:" address
 };
 
 // State of one Get, shared with curl's callbacks.
@@ -130,6 +126,8 @@ struct Transfer {
   const ResponseCallback* on_response = nullptr;
   const BodySink* on_data = nullptr;
   const std::atomic<bool>* cancel = nullptr;
+  CURL* easy = nullptr;
+  HttpLimits limits;
   HttpResult result;
 
   ResponseHead head;  // the response whose headers are arriving
@@ -138,8 +136,13 @@ struct Transfer {
   bool reading_body = false;  // 200/206 with a sink that the callback let through
   bool stopped = false;       // we ended the transfer on purpose: not a failure
   bool timed_out = false;
+  bool downgrade_refused = false;
   Clock::time_point last_activity = Clock::now();
   curl_off_t last_received = 0;
+  // Header and body bytes so far, and where the current low-speed window began.
+  std::uint64_t moved = 0;
+  std::uint64_t window_moved = 0;
+  Clock::time_point window_start = Clock::now();
 
   bool Cancelled() const {
     // Relaxed is enough: the flag carries no data with it, only the request to stop.
@@ -168,6 +171,13 @@ struct Transfer {
   bool HeadIsFinal() const {
     if (head.status < 200) return false;
     return !(head.status >= 300 && head.status < 400 && head.has_location);
+  }
+
+  // Whether the request under way went out over HTTPS (redirects included).
+  bool OnHttps() const {
+    char* url = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &url);
+    return url && std::strncmp(url, "https:", 6) == 0;
   }
 
   bool FollowingRedirect() const {
@@ -202,6 +212,7 @@ struct Transfer {
       if (value.size() <= kMaxHeaderValue) head.etag = std::string(value);
     } else if (EqualsIgnoreCase(name, "Location")) {
       head.has_location = !value.empty();  // curl does not follow an empty one
+      head.location_is_http = value.size() >= 5 && EqualsIgnoreCase(value.substr(0, 5), "http:");
     }
   }
 };
@@ -210,11 +221,18 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   Transfer& transfer = *static_cast<Transfer*>(user);
   const std::size_t length = size * count;
   transfer.last_activity = Clock::now();
+  transfer.moved += length;
   // Trailers of a chunked body are not the response's headers.
   if (transfer.responded) return length;
   const std::string_view line(data, length);
   if (Trim(line).empty()) {
     transfer.head_complete = true;
+    if (transfer.FollowingRedirect() && transfer.head.location_is_http && transfer.OnHttps()) {
+      // WinHTTP's policy, hop by hop: an address reached over HTTPS never sends the
+      // launcher on over plain HTTP, whatever scheme the base URL had.
+      transfer.downgrade_refused = true;
+      return 0;
+    }
     if (transfer.HeadIsFinal() && !transfer.Respond()) return 0;
     return length;
   }
@@ -226,6 +244,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   Transfer& transfer = *static_cast<Transfer*>(user);
   const std::size_t length = size * count;
   transfer.last_activity = Clock::now();
+  transfer.moved += length;
   if (!transfer.responded && !transfer.Respond()) return 0;
   if (!transfer.reading_body) {
     // Bodies of other answers are never read; ending here also spares the bandwidth.
@@ -248,6 +267,19 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   return length;
 }
 
+// Whether the transfer has moved too little in a whole low-speed window; each window
+// that passes starts the next one.
+bool TooSlow(Transfer& transfer, Clock::time_point now) {
+  const HttpLimits& limits = transfer.limits;
+  if (limits.low_speed_bytes == 0 || now - transfer.window_start < limits.low_speed_window) {
+    return false;
+  }
+  if (transfer.moved - transfer.window_moved < limits.low_speed_bytes) return true;
+  transfer.window_start = now;
+  transfer.window_moved = transfer.moved;
+  return false;
+}
+
 // Runs about once a second while the transfer waits, so a cancel is seen even when no
 // data arrives, and the receive time-out is measured from the last byte.
 int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
@@ -257,12 +289,13 @@ int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off
     transfer.last_received = received;
     transfer.last_activity = now;
   }
-  if (transfer.reading_body && transfer.Cancelled()) {
+  // At any moment: resolving, connecting, in the TLS handshake, waiting for headers.
+  if (transfer.Cancelled()) {
     transfer.result.aborted = true;
     transfer.stopped = true;
     return 1;
   }
-  if (now - transfer.last_activity > kIdleLimit) {
+  if (now - transfer.last_activity > transfer.limits.receive || TooSlow(transfer, now)) {
     transfer.timed_out = true;
     return 1;
   }
@@ -272,7 +305,13 @@ int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off
 // Called once a connection is ready, before each request is sent (redirects too): the
 // time spent resolving and connecting has its own limit.
 int OnConnected(void* user, char*, char*, int, int) {
-  static_cast<Transfer*>(user)->last_activity = Clock::now();
+  Transfer& transfer = *static_cast<Transfer*>(user);
+  transfer.last_activity = Clock::now();
+  if (transfer.Cancelled()) {
+    transfer.result.aborted = true;
+    transfer.stopped = true;
+    return CURL_PREREQFUNC_ABORT;
+  }
   return CURL_PREREQFUNC_OK;
 }
 
@@ -404,6 +443,8 @@ struct HttpClient::Impl {
   CurlEasy easy;
   std::string origin;     // "scheme://host[:port]"
   std::string base_path;  // ends in "/"
+  HttpLimits limits;
+  std::string ca_file;  // empty: the system's trusted certificates
 };
 
 HttpClient::HttpClient() : impl_(std::make_unique<Impl>()) {}
@@ -452,7 +493,10 @@ bool HttpClient::Open(const std::string& base_url) {
   curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
   curl_easy_setopt(e, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_1));
-  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+  if (!impl.ca_file.empty()) {
+    curl_easy_setopt(e, CURLOPT_CAINFO, impl.ca_file.c_str());
+    curl_easy_setopt(e, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+  }
   // The request target is built exactly; "." and ".." segments go to the server as is.
   curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L);
   // A proxy tunnel's own "200 Connection established" is not the server's answer.
@@ -470,6 +514,14 @@ bool HttpClient::Open(const std::string& base_url) {
   return true;
 }
 
+void HttpClient::SetLimits(const HttpLimits& limits) {
+  impl_->limits = limits;
+}
+
+void HttpClient::SetTrustedCaFile(const std::string& pem_path) {
+  impl_->ca_file = pem_path;
+}
+
 HttpResult HttpClient::Get(const std::string& path, const std::string& extra_headers,
                            const ResponseCallback& on_response, const BodySink& on_data,
                            const std::atomic<bool>* cancel) {
@@ -479,12 +531,19 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
     result.error = http_error::kIncorrectHandleState;
     return result;
   }
+  if (cancel && cancel->load(std::memory_order_relaxed)) {
+    HttpResult result;
+    result.aborted = true;
+    return result;
+  }
   CURL* e = impl.easy.get();
 
   Transfer transfer;
   transfer.on_response = &on_response;
   transfer.on_data = &on_data;
   transfer.cancel = cancel;
+  transfer.easy = e;
+  transfer.limits = impl.limits;
 
   const std::string url = impl.origin + EscapeForRequestLine(BuildObjectName(impl.base_path, path));
   CurlSlist headers = HeaderList(extra_headers);
@@ -495,6 +554,11 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
   curl_easy_setopt(e, CURLOPT_WRITEDATA, &transfer);
   curl_easy_setopt(e, CURLOPT_XFERINFODATA, &transfer);
   curl_easy_setopt(e, CURLOPT_PREREQDATA, &transfer);
+  // curl times name resolution and connection (with the TLS handshake) as one phase,
+  // so it gets both budgets; the deadline covers every phase.
+  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
+                   static_cast<long>((impl.limits.resolve + impl.limits.connect).count()));
+  curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(impl.limits.deadline.count()));
 
   const CURLcode code = curl_easy_perform(e);
   // Nothing of this request may outlive it inside the reused handle.
@@ -508,6 +572,8 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
     if (transfer.reading_body && !result.aborted && transfer.Cancelled()) result.aborted = true;
   } else if (transfer.timed_out) {
     result.error = http_error::kTimeout;
+  } else if (transfer.downgrade_refused) {
+    result.error = http_error::kRedirectFailed;
   } else if (!transfer.stopped) {
     result.error = WinHttpError(code, e);
     // curl says "unsupported protocol" both for a redirect to another scheme and for

@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "core/text.h"
 #include "news/news_job.h"
 
 namespace brisal {
@@ -36,9 +37,10 @@ std::optional<std::vector<NewsItem>> ParseNewsFeed(const std::string& text) {
     if (items.size() >= kMaxNewsItems) break;
     if (!element.is_object()) continue;
     NewsItem item;
-    item.tag = element.value("tag", std::string());
-    item.title = element.value("title", std::string());
-    item.date = element.value("date", std::string());
+    // Shown as they come: made safe here, once for the window and the cache alike.
+    item.tag = SafeText(element.value("tag", std::string()));
+    item.title = SafeText(element.value("title", std::string()));
+    item.date = SafeText(element.value("date", std::string()));
     item.url = element.value("url", std::string());
     if (item.title.empty()) continue;
     // The window hands the url to the desktop's browser: nothing but web links.

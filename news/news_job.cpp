@@ -15,6 +15,9 @@ namespace {
 std::string FetchFeed(const std::string& base_url, const std::string& news_path) {
   HttpClient client;
   if (!client.Open(base_url)) return std::string();
+  HttpLimits limits;
+  limits.deadline = kNewsDeadline;
+  client.SetLimits(limits);
   std::string body;
   const BodySink sink = [&body](const char* data, std::uint32_t length) {
     body.append(data, length);

@@ -3,6 +3,7 @@
 // show when the server cannot be reached.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 
 #include "shared_state/launcher_state.h"
@@ -12,6 +13,8 @@ namespace brisal {
 inline constexpr std::size_t kMaxNewsItems = 8;
 // The body stops being read once it holds this much (plus at most one chunk).
 inline constexpr std::size_t kNewsBodyCap = 1048576;
+// The news are small; their request has no cancel, so this is what ends it.
+inline constexpr std::chrono::seconds kNewsDeadline{60};
 inline constexpr const char* kNewsCacheName = "news.cache.json";
 
 // Fetches the feed at the job settings' base_url + news (the pending hand-over when one

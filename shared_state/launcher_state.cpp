@@ -77,12 +77,42 @@ void RunJobWrapped(LauncherState& state, bool exclusive, const std::function<voi
   }
 }
 
+namespace {
+
+// One count in `exclusive_jobs`, given back once.
+class JobCount {
+ public:
+  explicit JobCount(LauncherState& state) : state_(&state) {}
+  JobCount(const JobCount&) = delete;
+  JobCount& operator=(const JobCount&) = delete;
+  ~JobCount() { Release(); }
+  void Release() {
+    if (state_) state_->exclusive_jobs.fetch_sub(1);
+    state_ = nullptr;
+  }
+
+ private:
+  LauncherState* state_;
+};
+
+}  // namespace
+
 void StartJob(LauncherState& state, bool exclusive, std::function<void()> job) {
+  // Counted before the thread exists, so the window never sees a started job as absent.
+  if (exclusive) state.exclusive_jobs.fetch_add(1);
   try {
     std::thread([&state, exclusive, job = std::move(job)] {
-      RunJobWrapped(state, exclusive, job);
+      if (!exclusive) return RunJobWrapped(state, false, job);
+      JobCount count(state);
+      // Given back while job_lock is still held: a job that has let go of the lock
+      // touches the state no more on its normal way out.
+      RunJobWrapped(state, true, [&] {
+        job();
+        count.Release();
+      });
     }).detach();
   } catch (const std::system_error& e) {
+    if (exclusive) state.exclusive_jobs.fetch_sub(1);
     // No thread could be made (resources exhausted). The player must not be left
     // looking at a busy phase that nothing will ever end.
     Log("no se pudo iniciar un hilo: %s", e.what());

@@ -94,6 +94,14 @@ struct LauncherState {
   std::vector<NewsItem> news;  // REQUIRES state_lock, at most 8
 
   std::mutex job_lock;  // held for the whole run of every exclusive job
+  // Exclusive jobs started through StartJob and not ended yet, waiting or running. The
+  // re-check timer starts nothing while one is pending, so its ticks never queue
+  // threads behind a slow job.
+  std::atomic<int> exclusive_jobs{0};
+  // Set when the player cancels a download: until the window clears it because the
+  // player asked for an update again, neither an update job already queued nor an
+  // auto_update check starts downloading.
+  std::atomic<bool> downloads_held{false};
 
   // Set by the window (close, CANCELAR) and the CLI (Ctrl-C); cleared when an
   // exclusive job starts and after a cancelled update. Relaxed order is enough: it
@@ -128,8 +136,9 @@ void SetPhase(LauncherState& state, UpdatePhase phase, const std::string& text);
 // The status text, copied under state_lock.
 std::string StatusText(LauncherState& state);
 
-// Starts `job` on a new detached thread. An exclusive job takes job_lock, clears
-// `cancel` and takes up pending settings first. An exception escaping the job is
+// Starts `job` on a new detached thread. An exclusive job is counted in
+// `exclusive_jobs` until it ends; it takes job_lock, clears `cancel` and takes up
+// pending settings first. An exception escaping the job is
 // logged and, for an exclusive job, shown as phase 8.
 void StartJob(LauncherState& state, bool exclusive, std::function<void()> job);
 

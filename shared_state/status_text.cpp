@@ -6,7 +6,9 @@
 namespace brisal {
 
 StatusLine ComposeStatusLine(LauncherState& state, const std::string& notice) {
-  if (!notice.empty()) return {notice, true};
+  // Everything here may carry text from a server or a file (paths, error sentences,
+  // the configuration's complaint), and every repaint lays it out.
+  if (!notice.empty()) return {SafeText(notice), true};
   switch (CurrentPhase(state)) {
     case UpdatePhase::kStarting:
     case UpdatePhase::kChecking:
@@ -29,13 +31,13 @@ StatusLine ComposeStatusLine(LauncherState& state, const std::string& notice) {
     case UpdatePhase::kDownloading: {
       ProgressSnapshot snapshot = TakeSnapshot(state);
       if (snapshot.file_path.empty()) return {"Descargando…", false};
-      return {"Descargando " + snapshot.file_path, false};
+      return {"Descargando " + SafeText(snapshot.file_path), false};
     }
     case UpdatePhase::kUpToDate:
       return {"Cliente actualizado. ¡Listo para jugar!", false};
     case UpdatePhase::kOffline:
     case UpdatePhase::kFailed:
-      return {StatusText(state), true};
+      return {SafeText(StatusText(state)), true};
   }
   return {"", false};
 }

@@ -88,6 +88,8 @@ void LauncherWindow::PrimaryAction() {
       return;
     case UpdatePhase::kNotInstalled:
     case UpdatePhase::kUpdateAvailable:
+      // The player asks again: a download cancelled earlier may start.
+      state->downloads_held.store(false);
       services_.start_update_job();
       return;
     case UpdatePhase::kUpToDate:
@@ -96,6 +98,7 @@ void LauncherWindow::PrimaryAction() {
       return;
     case UpdatePhase::kFailed:
       // A retry that finds work goes straight on to the update.
+      state->downloads_held.store(false);
       services_.start_check({false, false, true});
       return;
     default:

@@ -112,7 +112,9 @@ void LauncherWindow::OnTimer(int timer_id) {
     if (phase == UpdatePhase::kDownloading) TakeSpeedSample();
     InvalidateArea(kProgressArea);
   } else if (timer_id == kRecheckTimerId) {
-    if (IsSettledPhase(static_cast<std::uint32_t>(phase))) {
+    // A tick while any exclusive job runs or waits would only queue another thread
+    // behind it; the next tick after it comes soon enough.
+    if (IsSettledPhase(static_cast<std::uint32_t>(phase)) && state->exclusive_jobs.load() == 0) {
       services_.start_check({false, true, config.auto_update});
     }
   }

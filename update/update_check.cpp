@@ -7,13 +7,14 @@
 #include <unordered_set>
 #include <vector>
 
+#include "client_files/manifest.h"
+#include "client_files/sha256.h"
 #include "core/files.h"
 #include "core/log.h"
 #include "core/paths.h"
+#include "core/text.h"
 #include "net/http_client.h"
 #include "shared_state/launcher_state.h"
-#include "client_files/manifest.h"
-#include "client_files/sha256.h"
 #include "update/update_job.h"
 
 namespace brisal {
@@ -127,6 +128,9 @@ void RunUpdateCheck(LauncherState& state, bool verify_all, bool quiet, bool auto
 
   HttpClient client;
   const bool opened = client.Open(state.live.base_url);
+  HttpLimits limits;
+  limits.deadline = kManifestDeadline;
+  client.SetLimits(limits);
   HttpResult result;
   std::string body;
   if (opened) {
@@ -160,7 +164,7 @@ void RunUpdateCheck(LauncherState& state, bool verify_all, bool quiet, bool auto
       message = HttpErrorText(result.error);
     } else {
       message = "El servidor respondió HTTP " + std::to_string(result.status) + " al pedir " +
-                state.live.manifest;
+                SafeText(state.live.manifest);
     }
     Log("manifiesto: %s", message.c_str());
     if (installed_before) {

@@ -3,6 +3,7 @@
 // publishes the plan and concludes the phase. Runs as an exclusive job.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 
 namespace brisal {
@@ -17,5 +18,8 @@ void RunUpdateCheck(LauncherState& state, bool verify_all, bool quiet, bool auto
 // The manifest is fetched whole into memory; anything larger is cut here and then
 // fails to parse.
 inline constexpr std::size_t kManifestBodyCap = 67108864;
+// The whole manifest request must end within this: a big manifest at a poor but
+// honest speed fits, a server that holds the check does not.
+inline constexpr std::chrono::seconds kManifestDeadline{180};
 
 }  // namespace brisal

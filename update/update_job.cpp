@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <exception>
+#include <string>
 #include <system_error>
 #include <thread>
 
@@ -89,7 +91,9 @@ bool DownloadWithRetries(LauncherState& state, HttpClient& client, const Manifes
   return false;
 }
 
-void DownloadWorker(int index, UpdateJobData& job) {
+namespace {
+
+void DownloadFiles(int index, UpdateJobData& job) {
   LauncherState& state = job.state;
   HttpClient client;
   if (!client.Open(state.live.base_url)) {
@@ -114,9 +118,25 @@ void DownloadWorker(int index, UpdateJobData& job) {
   }
 }
 
+}  // namespace
+
+void DownloadWorker(int index, UpdateJobData& job) {
+  // Nothing catches above a worker's own thread: what escapes would end the process.
+  // It ends the job as a failure instead, as the job wrapper does for a job.
+  try {
+    DownloadFiles(index, job);
+  } catch (const std::exception& e) {
+    RecordFailure(job, std::string("Error interno: ") + e.what());
+  } catch (...) {
+    RecordFailure(job, "Error interno inesperado");
+  }
+}
+
 void RunUpdateJob(LauncherState& state) {
   const auto phase = static_cast<UpdatePhase>(state.phase.load());
   if (phase != UpdatePhase::kNotInstalled && phase != UpdatePhase::kUpdateAvailable) return;
+  // A job queued before the player cancelled the download must not start it again.
+  if (state.downloads_held.load()) return;
 
   UpdateJobData job(state, state.to_download);
   std::stable_sort(job.work.begin(), job.work.end(),
@@ -163,6 +183,7 @@ void RunUpdateJob(LauncherState& state) {
 
   if (state.cancel.load()) {
     Log("actualizacion cancelada");
+    state.downloads_held.store(true);
     state.cancel.store(false);
     RunUpdateCheck(state, false, false, false);
     return;

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -161,6 +162,23 @@ TEST_F(CliTest, ManifestDescribesAFolderTheLauncherCanInstall) {
   EXPECT_THAT(refused.out, ::testing::HasSubstr("bad name."));
 #endif
 }
+
+#ifndef _WIN32
+// SIGTERM, like Ctrl-C, stops the engine cleanly even while the server keeps its answer
+// back: the status says "interrupted" (130), not "killed" (143), and it comes at once.
+TEST_F(CliTest, TerminationStopsAStalledCheckCleanly) {
+  Publish({{"a.bin", "a"}});
+  server_.SetHandler("/brisal/manifest.json", [](const HttpTestRequest&) {
+    HttpTestResponse response = HttpTestResponse::WithStatus(200, "{}");
+    response.stall_before_headers = true;  // until the server ends
+    return response;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  CliRun run = Cli(Engine("check") + " >/dev/null & pid=$!; sleep 1; kill -TERM $pid; wait $pid");
+  EXPECT_EQ(run.status, 130) << run.out;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+}
+#endif
 
 }  // namespace
 }  // namespace brisal::testing

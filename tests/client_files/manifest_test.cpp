@@ -42,10 +42,11 @@ std::string FailureOf(const std::string& body) {
 }
 
 TEST(ParseManifest, KeepsEntriesInDocumentOrderWithDuplicatesAndIgnoresExtraKeys) {
+  // The sizes add up to 2^64 - 1, the most a manifest may hold in all.
   const std::string body = R"({"revision":"2024-05-01","extra":{"x":1},"files":[)" +
                            Entry("data/b.bin", "7", kHashA) + "," + R"({"note":"x","sha256":")" +
                            kHashB + R"(","size":0,"path":"a.txt"},)" +
-                           Entry("data/b.bin", "18446744073709551615", kHashB) + "]}";
+                           Entry("data/b.bin", "18446744073709551608", kHashB) + "]}";
   Manifest manifest;
   manifest.revision = "stale";
   manifest.files.push_back({"stale", 1, kHashA});
@@ -60,7 +61,7 @@ TEST(ParseManifest, KeepsEntriesInDocumentOrderWithDuplicatesAndIgnoresExtraKeys
   EXPECT_EQ(manifest.files[1].size, 0u);
   EXPECT_EQ(manifest.files[1].sha256, kHashB);
   EXPECT_EQ(manifest.files[2].path, "data/b.bin");
-  EXPECT_EQ(manifest.files[2].size, 18446744073709551615ull);
+  EXPECT_EQ(manifest.files[2].size, 18446744073709551608ull);
 }
 
 TEST(ParseManifest, MissingRevisionIsEmptyAndUtf8PathsPass) {
@@ -89,6 +90,15 @@ TEST(ParseManifest, UnusableDocumentsAreInvalid) {
         R"({"files":{}})", R"({"files":null})", R"({"files":"a.bin"})", R"({"FILES":[]})"}) {
     EXPECT_EQ(FailureOf(body), kInvalid) << body;
   }
+  // Sizes whose sum 64 bits cannot hold would wrap every total shown and counted.
+  const std::string half = "9223372036854775808";  // 2^63
+  EXPECT_EQ(FailureOf(Doc({Entry("a", half, kHashA), Entry("b", half, kHashA)})), kInvalid);
+  Manifest manifest;
+  std::string error;
+  EXPECT_TRUE(ParseManifest(
+      Doc({Entry("a", half, kHashA), Entry("b", "9223372036854775807", kHashA)}), manifest,
+      error))
+      << error;
 }
 
 // The original behaviour let a non-string revision escape as an exception out of the
@@ -136,15 +146,24 @@ TEST(ParseManifest, MissingOrMistypedMembersAreMalformed) {
   }
 }
 
-TEST(ParseManifest, PathsThatLeaveTheInstallFolderAreRefusedVerbatim) {
+TEST(ParseManifest, PathsThatLeaveTheInstallFolderAreRefusedAndShownSafely) {
   const std::vector<std::string> paths = {
       "/data/a.bin",  "data//a.bin", "data/",    "../a.bin",    "data/../../x",
       "data/./a.bin", ".",           "C:/a.bin", "data\\a.bin", "\\\\server/share",
       "a.bin.",       "a.bin ",      "a?b",      "a*b",         "a|b",
-      "a<b>",         "a\"b",        "a\x01",    "a\tb",        ""};
+      "a<b>",         "a\"b",        ""};
   for (const auto& path : paths) {
     EXPECT_EQ(FailureOf(Doc({Entry(path, "1", kHashA)})), kUnsafe + path) << path;
   }
+  // The sentence reaches the status line and the log: no control character, and no
+  // path of megabytes.
+  const std::string r = "\xEF\xBF\xBD";
+  EXPECT_EQ(FailureOf(Doc({Entry("a\x01", "1", kHashA)})), kUnsafe + "a" + r);
+  EXPECT_EQ(FailureOf(Doc({Entry("a\tb", "1", kHashA)})), kUnsafe + "a" + r + "b");
+  EXPECT_EQ(FailureOf(Doc({Entry("ok\xC2\x9B", "1", "bad")})), kBadHash + "ok" + r);
+  const std::string huge = "\x1B[2J" + std::string(4 << 20, 'x') + "\r\n";
+  const std::string sentence = FailureOf(Doc({Entry(huge, "1", kHashA)}));
+  EXPECT_EQ(sentence, kUnsafe + r + "[2J" + std::string(195, 'x') + "\xE2\x80\xA6");
 }
 
 TEST(ParseManifest, PathLengthLimitIs240Bytes) {
@@ -153,7 +172,8 @@ TEST(ParseManifest, PathLengthLimitIs240Bytes) {
   Manifest manifest;
   std::string error;
   EXPECT_TRUE(ParseManifest(Doc({Entry(at_limit, "1", kHashA)}), manifest, error)) << error;
-  EXPECT_EQ(FailureOf(Doc({Entry(over, "1", kHashA)})), kUnsafe + over);
+  // Shown cut to 200 characters, the last of them an ellipsis.
+  EXPECT_EQ(FailureOf(Doc({Entry(over, "1", kHashA)})), kUnsafe + over.substr(0, 199) + "…");
 
   // Bytes, not characters: 120 two-byte letters fit, one more does not.
   std::string wide;

@@ -54,6 +54,17 @@ TEST(Log, LongMessagesAreCutTo1023Bytes) {
   EXPECT_EQ(lines[0].size(), 19u + 2u + 1023u);
 }
 
+TEST(Log, ServerTextCannotForgeALine) {
+  TempDir dir;
+  OverrideDataFolder(dir.path());
+  Log("reintento 1 de %s: x", "a\r\n2026-01-01 00:00:00  actualizacion completada\x1B[2J");
+  auto lines = LogLines(dir.path());
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].substr(21),
+            "reintento 1 de a\xEF\xBF\xBD\xEF\xBF\xBD" "2026-01-01 00:00:00  actualizacion "
+            "completada\xEF\xBF\xBD[2J: x");
+}
+
 TEST(Log, UnwritableDataFolderIsSilent) {
   TempDir dir;
   testing::WriteFile(dir.Sub("file"), "x");

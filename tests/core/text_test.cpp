@@ -72,5 +72,38 @@ TEST(Format, StringPrintfHasNoLengthLimit) {
   EXPECT_EQ(StringPrintf("%llu", 18446744073709551615ULL), "18446744073709551615");
 }
 
+// Whatever a server or a file sends, what is shown or logged can neither drive a
+// terminal, break a line, reorder text, nor run on without end.
+TEST(SafeText, ReplacesWhatCouldMisleadAndCutsWithAnEllipsis) {
+  const std::string r = "\xEF\xBF\xBD";  // U+FFFD
+  const struct {
+    std::string in;
+    std::string out;
+  } cases[] = {
+      {"caf\xC3\xA9 \xC2\xBFya? \xF0\x9F\x8E\xAE \xD7\xA9\xD7\x9C", "caf\xC3\xA9 \xC2\xBFya? \xF0\x9F\x8E\xAE \xD7\xA9\xD7\x9C"},
+      {"\x1B[31mrojo\x1B[0m", r + "[31mrojo" + r + "[0m"},
+      {"a\r\n2026-01-01 00:00:00  falso", "a" + r + r + "2026-01-01 00:00:00  falso"},
+      {std::string("t\tb\0c\x7F", 6), "t" + r + "b" + r + "c" + r},
+      {"c1 \xC2\x9B \xC2\x85 \xC2\xA0", "c1 " + r + " " + r + " \xC2\xA0"},
+      {"exe.\xE2\x80\xAEgpj \xE2\x81\xA6x\xE2\x81\xA9 \xE2\x80\xA8", "exe." + r + "gpj " + r + "x" + r + " " + r},
+      {"raw \x9B \xFF \xC3 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 end",
+       "raw " + r + " " + r + " " + r + " " + r + r + " " + r + r + r + " " + r + r + r + r + " end"},
+      {"\xE2\x82", r + r},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(SafeText(c.in), c.out) << c.in;
+
+  EXPECT_EQ(SafeText(std::string(200, 'a')), std::string(200, 'a'));
+  EXPECT_EQ(SafeText(std::string(201, 'a')), std::string(199, 'a') + "\xE2\x80\xA6");
+  // Characters are counted, not bytes, and a cut never splits one.
+  std::string accents;
+  for (int i = 0; i < 6; ++i)
+    accents += "\xC3\xB1";
+  EXPECT_EQ(SafeText(accents, 5), "\xC3\xB1\xC3\xB1\xC3\xB1\xC3\xB1\xE2\x80\xA6");
+  EXPECT_EQ(SafeText(accents, 6), accents);
+  // Tens of MiB cost no more than the cap.
+  EXPECT_EQ(SafeText(std::string(32 << 20, '\x1B'), 3), r + r + "\xE2\x80\xA6");
+}
+
 }  // namespace
 }  // namespace brisal

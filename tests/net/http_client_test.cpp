@@ -10,9 +10,13 @@
 #include <future>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/http_test_server.h"
+#ifndef _WIN32
+#include "tests/support/tls_relay.h"
+#endif
 
 namespace brisal {
 namespace {
@@ -318,18 +322,57 @@ TEST_F(HttpClientTest, CallbacksCanStopTheTransfer) {
   EXPECT_EQ(whole.body.size(), 400000u);
 }
 
-TEST_F(HttpClientTest, CancelAlreadySetStillGetsTheHeadersButNoBody) {
+TEST_F(HttpClientTest, CancelAlreadySetSendsNothing) {
   server.AddFile("/brisal/big", Pattern(100000), "\"c\"");
   std::atomic<bool> cancel{true};
   Recorder recorder;
   HttpResult result = recorder.Get(client, "big", "", &cancel);
-  EXPECT_EQ(result.status, 200u);
-  EXPECT_EQ(result.etag, "\"c\"");
+  EXPECT_EQ(result.status, 0u);
   EXPECT_TRUE(result.aborted);
   EXPECT_EQ(result.error, 0u);
-  EXPECT_EQ(recorder.responses, 1);
+  EXPECT_EQ(recorder.responses, 0);
   EXPECT_TRUE(recorder.chunks.empty());
-  EXPECT_EQ(server.Requests().size(), 1u);
+  EXPECT_TRUE(server.Requests().empty());
+}
+
+// A cancel must not wait for the server: not while the connection is made, not in a
+// TLS handshake the server never answers, not while it keeps the headers back.
+TEST(HttpClientCancel, ReachesTheRequestBeforeAnyAnswer) {
+#ifdef _WIN32
+  GTEST_SKIP() << "synchronous WinHTTP looks at the flag only between its calls";
+#endif
+  HttpTestServer server;
+  server.SetHandler("/silent", [](const HttpTestRequest&) {
+    HttpTestResponse response = HttpTestResponse::WithStatus(200, "x");
+    response.stall_before_headers = true;
+    return response;
+  });
+  testing::UnansweredPort unanswered;
+  const struct {
+    const char* name;
+    std::string base;
+  } cases[] = {
+      {"connecting", unanswered.Url("/")},
+      {"TLS handshake never answered",
+       "https://127.0.0.1:" + std::to_string(server.port()) + "/"},
+      {"headers held back", server.Url("/")},
+  };
+  for (const auto& c : cases) {
+    HttpClient client;
+    ASSERT_TRUE(client.Open(c.base)) << c.name;
+    std::atomic<bool> cancel{false};
+    auto request = std::async(std::launch::async, [&] {
+      return client.Get("silent", "", nullptr, nullptr, &cancel);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    cancel = true;
+    ASSERT_EQ(request.wait_for(std::chrono::seconds(3)), std::future_status::ready) << c.name;
+    const HttpResult result = request.get();
+    EXPECT_TRUE(result.aborted) << c.name;
+    EXPECT_EQ(result.error, 0u) << c.name;
+    EXPECT_EQ(result.status, 0u) << c.name;
+  }
+  server.ReleaseStalls();
 }
 
 TEST_F(HttpClientTest, CancelWhileTheServerStallsEndsTheTransfer) {
@@ -562,6 +605,145 @@ TEST(HttpClientFailures, UnknownHostIsNameNotResolved) {
   EXPECT_EQ(result.status, 0u);
   EXPECT_EQ(result.error, http_error::kNameNotResolved);
 }
+
+// Every limit ends a server that would otherwise hold a request for good, with the
+// time-out's number; a slow server above the floor is left alone. The limits are
+// short and the bound generous: it only tells "ended" from "held".
+TEST(HttpClientLimits, SlowServersEndWithTheTimeOutAndOnlyThey) {
+  using std::chrono::milliseconds;
+  HttpLimits relaxed;
+  relaxed.receive = milliseconds(5000);
+  relaxed.low_speed_bytes = 0;
+  struct Case {
+    const char* name;
+    HttpTestResponse response;
+    HttpLimits limits;
+    std::uint32_t error;
+  };
+  auto body = [](std::size_t size) { return HttpTestResponse::WithStatus(200, Pattern(size)); };
+  auto with = [&](auto change) {
+    HttpLimits limits = relaxed;
+    change(limits);
+    return limits;
+  };
+  std::vector<Case> cases;
+  {
+    HttpTestResponse silent = body(1000);
+    silent.stall_before_headers = true;
+    silent.stall_for = std::chrono::seconds(6);  // so that a missed limit fails, not hangs
+    cases.push_back({"silent before the headers", silent,
+                     with([](HttpLimits& l) { l.receive = milliseconds(400); }),
+                     http_error::kTimeout});
+    HttpTestResponse stalled = body(100000);
+    stalled.stall_at = 1000;
+    stalled.stall_for = std::chrono::seconds(6);
+    cases.push_back({"silent inside the body", stalled,
+                     with([](HttpLimits& l) { l.receive = milliseconds(400); }),
+                     http_error::kTimeout});
+    HttpTestResponse trickle = body(3000);
+    trickle.trickle_bytes = 10;
+    trickle.trickle_pause = milliseconds(50);
+    cases.push_back({"trickling below the floor", trickle, with([](HttpLimits& l) {
+                       l.low_speed_bytes = 2000;
+                       l.low_speed_window = milliseconds(500);
+                     }),
+                     http_error::kTimeout});
+    HttpTestResponse steady = body(6000);
+    steady.trickle_bytes = 1000;
+    steady.trickle_pause = milliseconds(100);
+    cases.push_back({"slow but above the floor", steady, with([](HttpLimits& l) {
+                       l.low_speed_bytes = 2000;
+                       l.low_speed_window = milliseconds(300);
+                     }),
+                     0});
+    HttpTestResponse long_one = body(2000000);
+    long_one.trickle_bytes = 4096;
+    long_one.trickle_pause = milliseconds(20);
+    cases.push_back({"past the deadline", long_one,
+                     with([](HttpLimits& l) { l.deadline = milliseconds(600); }),
+                     http_error::kTimeout});
+  }
+  for (const Case& c : cases) {
+    HttpTestServer server;
+    server.SetHandler("/doc", [&](const HttpTestRequest&) { return c.response; });
+    HttpClient client;
+    ASSERT_TRUE(client.Open(server.Url("/")));
+    client.SetLimits(c.limits);
+    Recorder recorder;
+    const auto start = std::chrono::steady_clock::now();
+    HttpResult result = recorder.Get(client, "doc");
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(result.error, c.error) << c.name;
+    EXPECT_FALSE(result.aborted) << c.name;
+    EXPECT_LT(took, std::chrono::seconds(4)) << c.name;
+    if (c.error == 0) {
+      EXPECT_EQ(recorder.body.size(), c.response.body.size()) << c.name;
+    }
+  }
+}
+
+TEST(HttpClientLimits, ConnectionNeverAnsweredEndsWithTheTimeOut) {
+  testing::UnansweredPort port;
+  HttpClient client;
+  ASSERT_TRUE(client.Open(port.Url("/")));
+  HttpLimits limits;
+  limits.resolve = std::chrono::milliseconds(300);
+  limits.connect = std::chrono::milliseconds(300);
+  client.SetLimits(limits);
+  const auto start = std::chrono::steady_clock::now();
+  HttpResult result = client.Get("manifest.json", "", nullptr, nullptr, nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  EXPECT_EQ(result.status, 0u);
+  EXPECT_EQ(result.error, http_error::kTimeout);
+}
+
+#ifndef _WIN32
+// HTTPS as a player meets it: a certificate nobody trusts is refused with the
+// certificate sentence, a trusted one works, and an address reached over HTTPS never
+// sends the launcher on over plain HTTP, whether the base URL was http or https.
+TEST(HttpClientTls, CertificatesAndRedirectsToPlainHttp) {
+  HttpTestServer server;
+  testing::TlsRelay relay(server.port());
+  ASSERT_TRUE(relay.ok()) << "the openssl tool could not make the test certificates";
+  server.AddFile("/doc", "secreto");
+  server.SetHandler("/down", [&](const HttpTestRequest&) {
+    return HttpTestResponse::Redirect(302, server.Url("/doc"));
+  });
+  server.SetHandler("/up", [&](const HttpTestRequest&) {
+    return HttpTestResponse::Redirect(302, relay.Url("/down"));
+  });
+  server.SetHandler("/secure", [&](const HttpTestRequest&) {
+    return HttpTestResponse::Redirect(302, relay.Url("/doc"));
+  });
+  const struct {
+    const char* name;
+    std::string base;
+    bool trust;
+    std::string path;
+    std::uint32_t status;
+    std::uint32_t error;
+  } cases[] = {
+      {"untrusted certificate", relay.Url("/"), false, "doc", 0, http_error::kSecureInvalidCa},
+      {"trusted certificate", relay.Url("/"), true, "doc", 200, 0},
+      {"https base, redirect to http", relay.Url("/"), true, "down", 0,
+       http_error::kRedirectFailed},
+      {"http base, on to https, then to http", server.Url("/"), true, "up", 0,
+       http_error::kRedirectFailed},
+      {"http base, on to https", server.Url("/"), true, "secure", 200, 0},
+  };
+  for (const auto& c : cases) {
+    HttpClient client;
+    if (c.trust) client.SetTrustedCaFile(relay.CaFile());
+    ASSERT_TRUE(client.Open(c.base)) << c.name;
+    Recorder recorder;
+    HttpResult result = recorder.Get(client, c.path);
+    EXPECT_EQ(result.status, c.status) << c.name;
+    EXPECT_EQ(result.error, c.error) << c.name;
+    EXPECT_EQ(recorder.body, c.status == 200 ? "secreto" : "") << c.name;
+  }
+  EXPECT_EQ(HttpErrorText(http_error::kSecureInvalidCa), "Error de certificado HTTPS");
+}
+#endif
 
 TEST(HttpErrorText, EveryRowOfTheTable) {
   EXPECT_EQ(HttpErrorText(0), "Error desconocido");

@@ -173,6 +173,19 @@ TEST_F(NewsJobTest, OnlyExactWebSchemesKeepTheirUrl) {
                                   Expected("h", "http://brisal.example/x")));
 }
 
+TEST_F(NewsJobTest, TextsAreMadeSafeToShow) {
+  const std::string r = "\xEF\xBF\xBD";
+  Serve(Json::array({Json{{"tag", "\x1B[5mUrgente"},
+                          {"title", "Parche\r\n\xE2\x80\xAEtxt.exe " + std::string(300, 't')},
+                          {"date", "01/02\xC2\x85"}}})
+            .dump());
+  Run();
+  EXPECT_THAT(News(), ElementsAre(NewsItem{r + "[5mUrgente",
+                                           "Parche" + r + r + r + "txt.exe " +
+                                               std::string(182, 't') + "\xE2\x80\xA6",
+                                           "01/02" + r, ""}));
+}
+
 TEST_F(NewsJobTest, FeedOfAnotherShapeChangesNothing) {
   const std::string cached = Json::array({Item("en cach\xC3\xA9")}).dump();
   for (const char* body : {"{\"noticias\": []}", "{\"news\": {\"title\": \"x\"}}", "\"texto\"",

@@ -152,7 +152,10 @@ TEST_F(JobTest, ExclusiveJobsNeverOverlapAndEachClearsCancel) {
       ++finished;
     });
   }
+  // Every job is counted from its start until it has ended, waiting ones included.
+  EXPECT_GE(state.exclusive_jobs.load(), 1);
   ASSERT_TRUE(Eventually([&] { return finished.load() == kJobs; }));
+  ASSERT_TRUE(Eventually([&] { return state.exclusive_jobs.load() == 0; }));
   // Job threads are detached; the last one is done with the state once it has let go
   // of the job lock.
   { std::lock_guard<std::mutex> wait_for_last(state.job_lock); }

@@ -50,5 +50,23 @@ TEST(StatusLine, EveryPhaseSaysWhatTheLauncherIsDoing) {
   EXPECT_TRUE(notice.highlighted);
 }
 
+// Paths, error sentences and notices come from servers and files: each is made safe
+// wherever the line is composed.
+TEST(StatusLine, OutsideTextIsShownSafely) {
+  const std::string hostile = "a\x1B[2J\xE2\x80\xAE" "b";
+  const std::string shown = "a\xEF\xBF\xBD[2J\xEF\xBF\xBD" "b";
+  LauncherState state;
+  SetPhase(state, UpdatePhase::kDownloading, "");
+  state.slots[0].file_size.store(10);
+  {
+    std::lock_guard<std::mutex> guard(state.slots[0].lock);
+    state.slots[0].file_path = hostile;
+  }
+  EXPECT_EQ(ComposeStatusLine(state, "").text, "Descargando " + shown);
+  EXPECT_EQ(ComposeStatusLine(state, hostile).text, shown);
+  SetPhase(state, UpdatePhase::kFailed, hostile);
+  EXPECT_EQ(ComposeStatusLine(state, "").text, shown);
+}
+
 }  // namespace
 }  // namespace brisal

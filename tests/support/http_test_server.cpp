@@ -5,6 +5,7 @@
 #include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/select.h>
@@ -66,6 +67,24 @@ sockaddr_in Loopback(int port) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(static_cast<std::uint16_t>(port));
   return address;
+}
+
+// A socket listening on 127.0.0.1 at a port of the system's choice; kNoSocket (and a
+// test failure) when there is none.
+Socket ListenOnLoopback(int backlog, int& port) {
+  const Socket listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = Loopback(0);
+  socklen_t size = sizeof address;
+  if (listener == kNoSocket ||
+      bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listener, backlog) != 0 ||
+      getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    ADD_FAILURE() << "cannot listen on 127.0.0.1";
+    if (listener != kNoSocket) CloseSocket(listener);
+    return kNoSocket;
+  }
+  port = ntohs(address.sin_port);
+  return listener;
 }
 
 bool SendAll(Socket socket, const char* data, std::size_t length) {
@@ -241,6 +260,12 @@ struct HttpTestServer::State {
   }
 
   // False when the server is stopping.
+  bool Pause(std::chrono::milliseconds duration) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return !wake.wait_for(lock, duration, [this] { return stopping; });
+  }
+
+  // False when the server is stopping.
   bool Stall(std::chrono::milliseconds duration) {
     std::unique_lock<std::mutex> lock(mutex);
     auto done = [this] { return stopping || released; };
@@ -375,10 +400,14 @@ struct HttpTestServer::State {
       if (sent >= limit) break;
       std::size_t piece = std::min<std::size_t>(16384, limit - sent);
       if (response.stall_at && !stalled) piece = std::min(piece, *response.stall_at - sent);
+      if (response.trickle_bytes > 0) piece = std::min(piece, response.trickle_bytes);
       if (!SendAll(socket, response.body.data() + sent, piece)) return false;
       sent += piece;
-      std::lock_guard<std::mutex> lock(mutex);
-      body_bytes += piece;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        body_bytes += piece;
+      }
+      if (response.trickle_bytes > 0 && !Pause(response.trickle_pause)) return false;
     }
     return !response.cut_after.has_value();
   }
@@ -386,17 +415,8 @@ struct HttpTestServer::State {
 
 HttpTestServer::HttpTestServer() : state_(std::make_unique<State>()) {
   State& s = *state_;
-  s.listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address = Loopback(0);
-  socklen_t size = sizeof address;
-  if (s.listener == kNoSocket ||
-      bind(s.listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(s.listener, 16) != 0 ||
-      getsockname(s.listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    ADD_FAILURE() << "test HTTP server cannot listen on 127.0.0.1";
-    return;
-  }
-  s.port = ntohs(address.sin_port);
+  s.listener = ListenOnLoopback(16, s.port);
+  if (s.listener == kNoSocket) return;
   s.acceptor = std::thread([&s] { s.Accept(); });
 }
 
@@ -472,6 +492,45 @@ std::uint64_t HttpTestServer::BodyBytesSent() const {
 int HttpTestServer::Connections() const {
   std::lock_guard<std::mutex> lock(state_->mutex);
   return static_cast<int>(state_->connections.size());
+}
+
+struct UnansweredPort::State {
+  SocketLibrary library;
+  Socket listener = kNoSocket;
+  std::vector<Socket> fillers;
+  int port = 0;
+};
+
+UnansweredPort::UnansweredPort() : state_(std::make_unique<State>()) {
+  State& s = *state_;
+  s.listener = ListenOnLoopback(0, s.port);
+  if (s.listener == kNoSocket) return;
+  sockaddr_in address = Loopback(s.port);
+  // Connections that nobody accepts fill the queue; they are started without waiting,
+  // since the ones beyond the queue never complete.
+  for (int i = 0; i < 4; ++i) {
+    const Socket filler = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (filler == kNoSocket) continue;
+#ifdef _WIN32
+    u_long non_blocking = 1;
+    ioctlsocket(filler, FIONBIO, &non_blocking);
+#else
+    fcntl(filler, F_SETFL, fcntl(filler, F_GETFL) | O_NONBLOCK);
+#endif
+    connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    s.fillers.push_back(filler);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+UnansweredPort::~UnansweredPort() {
+  for (Socket filler : state_->fillers)
+    CloseSocket(filler);
+  if (state_->listener != kNoSocket) CloseSocket(state_->listener);
+}
+
+std::string UnansweredPort::Url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(state_->port) + path;
 }
 
 }  // namespace brisal::testing

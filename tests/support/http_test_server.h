@@ -46,6 +46,10 @@ struct HttpTestResponse {
   bool close = false;
   // Bytes sent exactly as they are in place of everything above, then the close.
   std::optional<std::string> raw;
+  // A server slow but never quite silent: the body goes out `trickle_bytes` at a time
+  // with `trickle_pause` after each piece (0 bytes: all at once).
+  std::size_t trickle_bytes = 0;
+  std::chrono::milliseconds trickle_pause{0};
 
   static HttpTestResponse WithStatus(int status, std::string body = {});
   static HttpTestResponse Redirect(int status, const std::string& location);
@@ -76,6 +80,22 @@ class HttpTestServer {
   std::vector<HttpTestRequest> Requests() const;
   std::uint64_t BodyBytesSent() const;
   int Connections() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// A port on 127.0.0.1 where a connection is never completed: its listener's queue is
+// kept full, so the system drops every further connection attempt unanswered.
+class UnansweredPort {
+ public:
+  UnansweredPort();
+  ~UnansweredPort();
+  UnansweredPort(const UnansweredPort&) = delete;
+  UnansweredPort& operator=(const UnansweredPort&) = delete;
+
+  std::string Url(const std::string& path = "/") const;
 
  private:
   struct State;

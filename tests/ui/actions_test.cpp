@@ -23,10 +23,15 @@ TEST_F(ActionsTest, PrimaryActionByPhase) {
   settings.install_dir = "/juegos/mi cliente";
   Open(1.0f, settings);
 
+  // Asking for the update lifts the hold a cancelled download left.
   Publish(UpdatePhase::kNotInstalled);
+  state.downloads_held = true;
   Click(kPrimaryButton);
+  EXPECT_FALSE(state.downloads_held.load());
   Publish(UpdatePhase::kUpdateAvailable);
+  state.downloads_held = true;
   Click(kPrimaryButton);
+  EXPECT_FALSE(state.downloads_held.load());
   EXPECT_EQ(log.update_jobs, 2);
   EXPECT_TRUE(log.checks.empty());
   EXPECT_TRUE(log.launches.empty());

@@ -208,6 +208,13 @@ TEST_F(LauncherWindowTest, RecheckTickStartsQuietCheckOnlyInSettledPhases) {
       EXPECT_FALSE(log.checks[0].verify_all);
     }
   }
+  // Any exclusive job running or waiting: the tick queues nothing behind it.
+  state.phase = static_cast<std::uint32_t>(UpdatePhase::kUpToDate);
+  log.checks.clear();
+  state.exclusive_jobs = 1;
+  window->OnTimer(kRecheckTimerId);
+  EXPECT_TRUE(log.checks.empty());
+  state.exclusive_jobs = 0;
 }
 
 TEST_F(LauncherWindowTest, NoticeIsClearedOnlyWhenThePhaseChanges) {

@@ -205,6 +205,21 @@ TEST_F(UpdateJobTest, CancelStopsQuietlyAndChecksAfresh) {
   // The fresh check concluded the phase: some files are still missing.
   EXPECT_TRUE(Phase() == UpdatePhase::kUpdateAvailable || Phase() == UpdatePhase::kNotInstalled);
   EXPECT_GE(CountLines("comprobacion: "), 2);
+
+  // Neither an update job queued before the cancel nor an auto_update re-check starts
+  // the download again; only the player's own request does.
+  server_.SetHandler("/brisal/client/f3", [&](const HttpTestRequest&) {
+    return HttpTestResponse::WithStatus(200, published_["f3"]);
+  });
+  const std::size_t fetched = FileRequestOrder().size();
+  Update();
+  Check(false, true, true);
+  EXPECT_EQ(FileRequestOrder().size(), fetched);
+  EXPECT_NE(Phase(), UpdatePhase::kDownloading);
+  state_.downloads_held = false;  // INSTALAR / ACTUALIZAR
+  Update();
+  EXPECT_EQ(Phase(), UpdatePhase::kUpToDate);
+  ExpectInstalledExactly();
 }
 
 TEST_F(UpdateJobTest, StateFileIsSavedEvery150FinishedFiles) {

@@ -1,0 +1,180 @@
+#include "tests/support/tls_relay.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "core/paths.h"
+#include "tests/support/temp_dir.h"
+
+namespace brisal::testing {
+
+namespace {
+
+struct SslCtxFree {
+  void operator()(SSL_CTX* ctx) const { SSL_CTX_free(ctx); }
+};
+struct SslFree {
+  void operator()(SSL* ssl) const { SSL_free(ssl); }
+};
+
+sockaddr_in Loopback(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  return address;
+}
+
+// A CA and a certificate for 127.0.0.1 signed by it, made by the openssl tool.
+bool MakeCertificates(const TempDir& dir) {
+  WriteFile(dir.Sub("ext.cnf"), "subjectAltName=IP:127.0.0.1\n");
+  const std::string in = "cd '" + dir.path() + "' && ";
+  const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
+  const std::string commands =
+      in + "openssl req -x509" + key +
+      "-keyout ca.key -out ca.pem -subj /CN=Brisal-Test-CA -days 2 "
+      "-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign && "
+      "openssl req" + key + "-keyout server.key -out server.csr -subj /CN=127.0.0.1 && "
+      "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial "
+      "-out server.pem -days 2 -extfile ext.cnf";
+  return std::system((commands + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+}  // namespace
+
+struct TlsRelay::State {
+  TempDir dir;
+  std::unique_ptr<SSL_CTX, SslCtxFree> ctx;
+  int target_port = 0;
+  int listener = -1;
+  int port = 0;
+  std::atomic<bool> stopping{false};
+  std::thread acceptor;
+  std::mutex mutex;
+  std::vector<int> sockets;  // guarded by mutex: shut down at the end to wake the pumps
+  std::vector<std::thread> pumps;
+
+  void Track(int socket) {
+    std::lock_guard<std::mutex> lock(mutex);
+    sockets.push_back(socket);
+  }
+
+  void Accept() {
+    for (;;) {
+      const int client = accept(listener, nullptr, nullptr);
+      if (stopping) {
+        if (client >= 0) close(client);
+        return;
+      }
+      if (client < 0) continue;
+      Track(client);
+      std::lock_guard<std::mutex> lock(mutex);
+      pumps.emplace_back([this, client] { Relay(client); });
+    }
+  }
+
+  // Decrypts what the client sends into the plain server and back, until either side
+  // ends. A failed handshake (an untrusting client) just ends the connection.
+  void Relay(int client) {
+    std::unique_ptr<SSL, SslFree> ssl(SSL_new(ctx.get()));
+    if (!ssl) return;
+    SSL_set_fd(ssl.get(), client);
+    if (SSL_accept(ssl.get()) != 1) return;
+    const int server = socket(AF_INET, SOCK_STREAM, 0);
+    if (server < 0) return;
+    Track(server);
+    sockaddr_in address = Loopback(target_port);
+    if (connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return;
+    char buffer[16384];
+    while (!stopping) {
+      pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+      if (SSL_pending(ssl.get()) == 0 && poll(fds, 2, 50) <= 0) continue;
+      if (SSL_pending(ssl.get()) > 0 || (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
+        const int n = SSL_read(ssl.get(), buffer, sizeof buffer);
+        if (n <= 0 || send(server, buffer, static_cast<std::size_t>(n), MSG_NOSIGNAL) != n) break;
+      }
+      if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+        const auto n = recv(server, buffer, sizeof buffer, 0);
+        if (n <= 0 || SSL_write(ssl.get(), buffer, static_cast<int>(n)) != n) break;
+      }
+    }
+    SSL_shutdown(ssl.get());
+  }
+};
+
+TlsRelay::TlsRelay(int target_port) : state_(std::make_unique<State>()) {
+  State& s = *state_;
+  s.target_port = target_port;
+  // OpenSSL writes to the client's socket without MSG_NOSIGNAL: a client that hangs up
+  // first (a refused redirect, say) must not end the test program.
+  std::signal(SIGPIPE, SIG_IGN);
+  if (!MakeCertificates(s.dir)) return;
+  s.ctx.reset(SSL_CTX_new(TLS_server_method()));
+  if (!s.ctx ||
+      SSL_CTX_use_certificate_file(s.ctx.get(), s.dir.Sub("server.pem").c_str(),
+                                   SSL_FILETYPE_PEM) != 1 ||
+      SSL_CTX_use_PrivateKey_file(s.ctx.get(), s.dir.Sub("server.key").c_str(),
+                                  SSL_FILETYPE_PEM) != 1) {
+    s.ctx.reset();
+    return;
+  }
+  s.listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = Loopback(0);
+  socklen_t size = sizeof address;
+  if (s.listener < 0 || bind(s.listener, reinterpret_cast<sockaddr*>(&address), sizeof address) ||
+      listen(s.listener, 16) ||
+      getsockname(s.listener, reinterpret_cast<sockaddr*>(&address), &size)) {
+    s.ctx.reset();
+    return;
+  }
+  s.port = ntohs(address.sin_port);
+  s.acceptor = std::thread([&s] { s.Accept(); });
+}
+
+TlsRelay::~TlsRelay() {
+  State& s = *state_;
+  s.stopping = true;
+  if (s.acceptor.joinable()) {
+    const int waker = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = Loopback(s.port);
+    connect(waker, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    s.acceptor.join();
+    close(waker);
+  }
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    for (int socket : s.sockets)
+      shutdown(socket, SHUT_RDWR);
+  }
+  for (std::thread& pump : s.pumps)
+    pump.join();
+  for (int socket : s.sockets)
+    close(socket);
+  if (s.listener >= 0) close(s.listener);
+}
+
+bool TlsRelay::ok() const {
+  return state_->ctx != nullptr;
+}
+
+std::string TlsRelay::Url(const std::string& path) const {
+  return "https://127.0.0.1:" + std::to_string(state_->port) + path;
+}
+
+std::string TlsRelay::CaFile() const {
+  return state_->dir.Sub("ca.pem");
+}
+
+}  // namespace brisal::testing
