@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "core/paths.h"
+#include "client_files/manifest.h"
 #include "client_files/sha256.h"
+#include "core/paths.h"
 
 namespace brisal::cli {
 
@@ -26,11 +27,6 @@ fs::path FsPath(const std::string& utf8) {
 std::string Utf8(const fs::path& path) {
   std::u8string text = path.generic_u8string();
   return std::string(text.begin(), text.end());
-}
-
-bool EndsWith(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 struct Item {
@@ -59,8 +55,9 @@ bool CollectFiles(const std::string& root, std::vector<Item>& items) {
     }
     if (!it->is_regular_file(error)) continue;
     const std::string relative = Utf8(fs::relative(it->path(), FsPath(root), error));
-    // Leftovers of an interrupted download or write are never part of a client.
-    if (EndsWith(relative, ".bpart") || EndsWith(relative, ".tmp")) continue;
+    // The launcher's own files (its state, its lock, leftovers of an interrupted
+    // download or write) are never part of a client.
+    if (IsLauncherOwnPath(relative)) continue;
     if (!IsSafeRelativePath(relative)) {
       std::fprintf(stderr, "Ruta no permitida en el manifiesto: %s\n", relative.c_str());
       return false;

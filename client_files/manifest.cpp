@@ -2,12 +2,15 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "client_files/file_state_cache.h"
+#include "client_files/json_stream.h"
+#include "core/install_tree.h"
 #include "core/paths.h"
 #include "core/text.h"
-#include "client_files/json_stream.h"
 
 namespace brisal {
 
@@ -18,6 +21,16 @@ constexpr const char* kMalformedEntry = "El manifiesto tiene una entrada con for
 constexpr const char* kUnsafePath = "El manifiesto contiene una ruta no permitida: ";
 constexpr const char* kBadHash = "El manifiesto tiene un hash inválido para ";
 constexpr const char* kNoFiles = "El manifiesto no contiene archivos (¿carpeta client vacía?)";
+
+bool EndsWithIgnoringCase(const std::string& text, std::string_view suffix) {
+  if (text.size() < suffix.size()) return false;
+  for (std::size_t i = 0; i < suffix.size(); ++i) {
+    char c = text[text.size() - suffix.size() + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != suffix[i]) return false;
+  }
+  return true;
+}
 
 // Folds ASCII upper case to lower case in place and tells whether the result is
 // exactly 64 lower-case hex digits.
@@ -143,7 +156,9 @@ class ManifestReader : public JsonStreamReader<ManifestReader> {
     // The path is judged first: a path that escapes the install folder is the graver
     // fault, and it is what the operator must see.
     // The sentence is shown and logged: the path in it is made safe and short.
-    if (!IsSafeRelativePath(entry.path)) return Reject(kUnsafePath + SafeText(entry.path));
+    if (!IsSafeRelativePath(entry.path) || IsLauncherOwnPath(entry.path)) {
+      return Reject(kUnsafePath + SafeText(entry.path));
+    }
     if (!hash_ok) return Reject(kBadHash + SafeText(entry.path));
     entries_.push_back(std::move(entry));
   }
@@ -180,6 +195,16 @@ bool Fail(std::string& error, std::string message) {
 }
 
 }  // namespace
+
+bool IsLauncherOwnPath(const std::string& path) {
+  // The state file and the lock live at the top of the folder only.
+  const bool top = path.find('/') == std::string::npos;
+  const auto is = [&](std::string_view name) {
+    return path.size() == name.size() && EndsWithIgnoringCase(path, name);
+  };
+  return (top && (is(kStateFileName) || is(kLockFileName))) ||
+         EndsWithIgnoringCase(path, kPartialSuffix) || EndsWithIgnoringCase(path, ".tmp");
+}
 
 bool ParseManifest(const std::string& body, Manifest& manifest, std::string& error) {
   manifest.revision.clear();

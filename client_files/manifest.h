@@ -7,6 +7,15 @@
 
 namespace brisal {
 
+// A download in progress: "<target>.bpart" beside its target.
+inline constexpr const char* kPartialSuffix = ".bpart";
+
+// Whether a "/"-separated path names one of the launcher's own files in the install
+// folder (its state file, its lock, a partial download or a half-written file), in
+// any letter case: a manifest may never list one, or the client's file and the
+// launcher's would overwrite each other.
+bool IsLauncherOwnPath(const std::string& path);
+
 struct ManifestEntry {
   std::string path;  // "/"-separated, already accepted by IsSafeRelativePath
   std::uint64_t size = 0;

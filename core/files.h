@@ -13,8 +13,17 @@ namespace brisal {
 // platform, so the state file has one format everywhere.
 struct FileInfo {
   bool is_directory = false;
+  bool is_regular = false;  // not a folder, pipe, device or socket
   std::uint64_t size = 0;
   std::uint64_t mtime = 0;
+};
+
+// Which file a name or a handle stands for, whatever its name now: equal ids are one
+// file on one volume.
+struct FileId {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  bool operator==(const FileId&) const = default;
 };
 
 // False when the path does not exist or cannot be queried.
@@ -59,7 +68,7 @@ class File {
   enum class Mode {
     kRead,        // existing file, read only, sequential
     kReadWrite,   // created when missing, opened unchanged when present, sequential
-    kCreateWrite  // created or truncated, write only
+    kCreateWrite  // created anew (whatever stood there, a link included, removed), write only
   };
 
   File() = default;
@@ -69,6 +78,7 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
+  // Only regular files open; a pipe or device is refused without blocking.
   bool Open(const std::string& path, Mode mode);
   bool IsOpen() const { return handle_ != kInvalid; }
   void Close();
@@ -86,8 +96,11 @@ class File {
   bool Size(std::uint64_t& size) const;
   // Forces the file's data to disk.
   bool Sync();
+  bool Identity(FileId& id) const;
 
  private:
+  friend class InstallTree;
+
   static constexpr std::intptr_t kInvalid = -1;
   std::intptr_t handle_ = kInvalid;
 };

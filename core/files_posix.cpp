@@ -45,6 +45,10 @@ bool SamePathText(const std::string& a, const std::string& b) {
   return a == b;
 }
 
+std::string FileNameKey(const std::string& name) {
+  return name;
+}
+
 std::size_t ShortestNonRootFolder() {
   return 1;
 }
@@ -53,6 +57,7 @@ bool GetFileInfo(const std::string& path, FileInfo& info) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return false;
   info.is_directory = S_ISDIR(st.st_mode);
+  info.is_regular = S_ISREG(st.st_mode);
   info.size = static_cast<std::uint64_t>(st.st_size);
   info.mtime = ToFileTime(st.st_mtim);
   return true;
@@ -104,7 +109,9 @@ bool SyncDirectory(const std::string& path) {
 
 bool File::Open(const std::string& path, Mode mode) {
   Close();
-  int flags = O_CLOEXEC;
+  // O_NONBLOCK: opening a pipe for reading would otherwise wait for a writer forever.
+  // It changes nothing for regular files, the only kind kept.
+  int flags = O_CLOEXEC | O_NONBLOCK;
   switch (mode) {
     case Mode::kRead:
       flags |= O_RDONLY;
@@ -113,14 +120,18 @@ bool File::Open(const std::string& path, Mode mode) {
       flags |= O_RDWR | O_CREAT;
       break;
     case Mode::kCreateWrite:
-      flags |= O_WRONLY | O_CREAT | O_TRUNC;
+      // Never through whatever stands at the name: a link there would have its
+      // target truncated. What stands there is removed and the file made anew.
+      flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
       break;
   }
   int fd = ::open(path.c_str(), flags, 0644);
+  if (fd < 0 && mode == Mode::kCreateWrite && errno == EEXIST && ::unlink(path.c_str()) == 0) {
+    fd = ::open(path.c_str(), flags, 0644);
+  }
   if (fd < 0) return false;
   struct stat st;
-  // Opening a folder read-only succeeds on POSIX; callers expect a file.
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     errno = EISDIR;
     return false;
@@ -173,7 +184,18 @@ bool File::Sync() {
   return ::fdatasync(Fd(handle_)) == 0;
 }
 
+bool File::Identity(FileId& id) const {
+  struct stat st;
+  if (::fstat(Fd(handle_), &st) != 0) return false;
+  id = FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  return true;
+}
+
 namespace platform {
+
+bool ReservesDeviceNames() {
+  return false;
+}
 
 std::string ExecutablePath() {
   std::vector<char> buffer(PATH_MAX + 1);

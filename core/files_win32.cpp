@@ -37,6 +37,10 @@ bool SamePathText(const std::string& a, const std::string& b) {
   return _wcsicmp(Utf8ToWide(a).c_str(), Utf8ToWide(b).c_str()) == 0;
 }
 
+std::string FileNameKey(const std::string& name) {
+  return FoldCase(name);
+}
+
 std::size_t ShortestNonRootFolder() {
   return 4;
 }
@@ -45,6 +49,7 @@ bool GetFileInfo(const std::string& path, FileInfo& info) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!Attributes(path, data)) return false;
   info.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  info.is_regular = !info.is_directory && !(data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE);
   info.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   info.mtime = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
                data.ftLastWriteTime.dwLowDateTime;
@@ -112,14 +117,33 @@ bool File::Open(const std::string& path, Mode mode) {
       flags |= FILE_FLAG_SEQUENTIAL_SCAN;
       break;
     case Mode::kCreateWrite:
+      // Never through whatever stands at the name: CREATE_ALWAYS on a link would
+      // truncate its target. What stands there is removed and the file made anew.
       access = GENERIC_WRITE;
       share = 0;
-      disposition = CREATE_ALWAYS;
+      disposition = CREATE_NEW;
+      flags |= FILE_FLAG_OPEN_REPARSE_POINT;
       break;
   }
-  HANDLE h =
-      CreateFileW(Utf8ToWide(path).c_str(), access, share, nullptr, disposition, flags, nullptr);
+  const std::wstring wide = Utf8ToWide(path);
+  HANDLE h = CreateFileW(wide.c_str(), access, share, nullptr, disposition, flags, nullptr);
+  if (h == INVALID_HANDLE_VALUE && mode == Mode::kCreateWrite &&
+      GetLastError() == ERROR_FILE_EXISTS) {
+    // A read-only leftover is made deletable; a link is deleted itself, untouched.
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    if (DeleteFileW(wide.c_str())) {
+      h = CreateFileW(wide.c_str(), access, share, nullptr, disposition, flags, nullptr);
+    }
+  }
   if (h == INVALID_HANDLE_VALUE) return false;
+  // Pipes, consoles and devices are not files to read or hash.
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    return false;
+  }
   handle_ = reinterpret_cast<std::intptr_t>(h);
   return true;
 }
@@ -166,7 +190,19 @@ bool File::Sync() {
   return FlushFileBuffers(H(handle_)) != 0;
 }
 
+bool File::Identity(FileId& id) const {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(H(handle_), &info)) return false;
+  id = FileId{info.dwVolumeSerialNumber,
+              (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  return true;
+}
+
 namespace platform {
+
+bool ReservesDeviceNames() {
+  return true;
+}
 
 std::string ExecutablePath() {
   wchar_t buffer[520];

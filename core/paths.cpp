@@ -104,6 +104,27 @@ bool WriteFileAtomic(const std::string& path, const std::string& data) {
   return true;
 }
 
+bool IsWindowsDeviceName(std::string_view name) {
+  // The system ignores the extension and the spaces before it: "nul .txt" is NUL.
+  std::string_view base = name.substr(0, name.find('.'));
+  while (!base.empty() && base.back() == ' ')
+    base.remove_suffix(1);
+  std::string upper(base);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" ||
+      upper == "CONIN$" || upper == "CONOUT$") {
+    return true;
+  }
+  if (upper.size() < 4 || (upper.compare(0, 3, "COM") != 0 && upper.compare(0, 3, "LPT") != 0)) {
+    return false;
+  }
+  const std::string_view number = std::string_view(upper).substr(3);
+  return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') ||
+         number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
+}
+
 bool IsSafeRelativePath(const std::string& s) {
   if (s.empty() || s.size() > 240 || s[0] == '/') return false;
   std::size_t start = 0;
@@ -113,6 +134,7 @@ bool IsSafeRelativePath(const std::string& s) {
     std::string_view segment(s.data() + start, end - start);
     if (segment.empty() || segment == "." || segment == "..") return false;
     if (segment.back() == '.' || segment.back() == ' ') return false;
+    if (platform::ReservesDeviceNames() && IsWindowsDeviceName(segment)) return false;
     for (char c : segment) {
       auto byte = static_cast<unsigned char>(c);
       if (byte < 0x20) return false;
@@ -133,6 +155,11 @@ bool IsSafeRelativePath(const std::string& s) {
     if (end == s.size()) return true;
     start = end + 1;
   }
+}
+
+std::string ParentManifestPath(const std::string& relative) {
+  const std::size_t slash = relative.rfind('/');
+  return slash == std::string::npos ? std::string() : relative.substr(0, slash);
 }
 
 std::string ManifestPathToNative(const std::string& relative) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace brisal {
 
@@ -44,8 +45,17 @@ bool WriteFileAtomic(const std::string& path, const std::string& data);
 
 // Whether a "/"-separated path from outside (manifest, config.json) may be used below
 // the install folder: no absolute paths, no "." or ".." segments, no empty segments,
-// nothing Windows forbids in a file name, 1 to 240 bytes.
+// nothing Windows forbids in a file name, 1 to 240 bytes; where the platform has
+// device names, none of them in any segment.
 bool IsSafeRelativePath(const std::string& s);
+
+// The folder part of a manifest path ("a/b" for "a/b/c"); empty at the top.
+std::string ParentManifestPath(const std::string& relative);
+
+// Whether a file name is a Windows device (CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9,
+// CONIN$, CONOUT$, and COM/LPT with a superscript digit) in any letter case, with or
+// without an extension: opening "COM1.pak" there talks to a serial port.
+bool IsWindowsDeviceName(std::string_view name);
 
 // A manifest path ("/"-separated) in the platform's own form.
 std::string ManifestPathToNative(const std::string& relative);
@@ -59,6 +69,10 @@ char NativePathSeparator();
 // Whether two paths are the same text the way this platform's file names compare:
 // exactly on POSIX, without regard to letter case on Windows.
 bool SamePathText(const std::string& a, const std::string& b);
+
+// A key equal for two names this platform's file system takes for one file: the
+// name itself on POSIX, its FoldCase on Windows.
+std::string FileNameKey(const std::string& name);
 
 // The fewest characters a path, trailing separators removed, needs to name a folder
 // rather than a drive or the file-system root: 1 on POSIX (anything but "/"), 4 on

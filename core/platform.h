@@ -6,6 +6,9 @@
 
 namespace brisal::platform {
 
+// Whether names such as CON, NUL or COM1 open a device rather than a file here.
+bool ReservesDeviceNames();
+
 // Full path of the running executable; empty when unknown.
 std::string ExecutablePath();
 

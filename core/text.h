@@ -23,6 +23,11 @@ namespace brisal {
 std::wstring Utf8ToWide(const std::string& text);
 std::string WideToUtf8(const std::wstring& text);
 
+// A key that is equal for two texts that differ only in letter case, for every
+// letter (Ñ and ñ, Σ and σ, not only A-Z): Unicode case folding on Linux, the file
+// system's ordinal ignore-case comparison on Windows. Invalid UTF-8 is kept as is.
+std::string FoldCase(const std::string& text);
+
 // snprintf semantics: always terminated, cut to the buffer, returns the length the
 // whole text needs (-1 on an encoding error).
 int FormatNarrow(char* buffer, std::size_t size, const char* format, ...) BRISAL_PRINTF(3, 4);

@@ -24,4 +24,18 @@ std::string WideToUtf8(const std::wstring& text) {
   return out;
 }
 
+// NTFS compares names by upper-casing every UTF-16 unit with one fixed table, the
+// same ordinal ignore-case comparison the invariant locale's mapping gives.
+std::string FoldCase(const std::string& text) {
+  std::wstring wide = Utf8ToWide(text);
+  if (wide.empty()) return text;
+  std::wstring upper(wide.size(), L'\0');
+  const int n = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(),
+                              static_cast<int>(wide.size()), upper.data(),
+                              static_cast<int>(upper.size()), nullptr, nullptr, 0);
+  if (n <= 0) return text;
+  upper.resize(static_cast<std::size_t>(n));
+  return WideToUtf8(upper);
+}
+
 }  // namespace brisal

@@ -147,6 +147,13 @@ void ApplyPendingSettings(LauncherState& state) {
   if (folder_changed || server_changed) {
     state.have_manifest = false;
     state.manifest_etag.clear();
+    // The plan names another folder's files: run in this one, it would download into
+    // it what the other lacked and delete what the other no longer lists.
+    state.have_plan = false;
+    state.to_download.clear();
+    state.to_delete.clear();
+    state.update_files.store(0);
+    state.update_bytes.store(0);
   }
 }
 

@@ -114,6 +114,9 @@ struct LauncherState {
   std::string manifest_etag;
   std::vector<ManifestEntry> to_download;
   std::vector<std::string> to_delete;
+  // The plan above was made for the live install folder and server. A change of
+  // either discards it; the update job never carries out a plan made for another.
+  bool have_plan = false;
 
   std::atomic<std::uint32_t> update_files{0};
   std::atomic<std::uint64_t> update_bytes{0};

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/files.h"
+#include "core/install_tree.h"
 #include "core/paths.h"
 #include "net/http_client.h"
 #include "shared_state/launcher_state.h"
@@ -42,29 +43,33 @@ bool StartOver(File& file, Sha256& hasher) {
 
 }  // namespace
 
-EntryPaths PathsForEntry(const LauncherState& state, const ManifestEntry& entry) {
-  EntryPaths paths;
-  paths.target = JoinPath(state.live.install_dir, ManifestPathToNative(entry.path));
-  paths.partial = paths.target + kPartialSuffix;
-  return paths;
+EntryPaths PathsForEntry(const ManifestEntry& entry) {
+  return EntryPaths{entry.path, entry.path + kPartialSuffix};
+}
+
+std::string ThroughLinkMessage(const std::string& path) {
+  return "No se instaló " + path +
+         ": su ruta pasa por un enlace o una unión dentro de la carpeta de instalación";
 }
 
 bool DownloadFile(LauncherState& state, HttpClient& client, const ManifestEntry& entry,
                   const std::string& partial_path, const std::string& target_path, WorkerSlot& slot,
                   std::uint64_t& attempt_bytes, std::string& error) {
-  // 1. Resume from whatever a previous attempt or run left behind.
-  std::uint64_t offset = 0;
-  FileInfo partial_info;
-  if (GetFileInfo(partial_path, partial_info) && !partial_info.is_directory &&
-      partial_info.size <= entry.size) {
-    offset = partial_info.size;
-  }
-
+  const InstallTree tree(state.live.install_dir);
   File file;
-  if (!file.Open(partial_path, File::Mode::kReadWrite)) {
+  const TreeResult opened = tree.OpenPartial(partial_path, file);
+  if (opened == TreeResult::kLink) {
+    error = ThroughLinkMessage(entry.path);
+    return false;
+  }
+  if (opened != TreeResult::kDone) {
     error = "No se pudo escribir " + entry.path + " (¿sin permisos o disco lleno?)";
     return false;
   }
+  // Resume from whatever a previous attempt or run left behind (a stale partial file
+  // longer than the entry is started over).
+  std::uint64_t offset = 0;
+  if (!file.Size(offset) || offset > entry.size) offset = 0;
   Sha256 hasher;
   hasher.Init();
   if (!hasher.ok()) {
@@ -72,13 +77,13 @@ bool DownloadFile(LauncherState& state, HttpClient& client, const ManifestEntry&
     return false;
   }
 
-  if (offset > 0) {
-    if (!HashPrefix(file, offset, hasher)) {
-      StartOver(file, hasher);
-      offset = 0;
+  // A file that cannot be cut back could keep stale bytes past what is written next.
+  if (offset == 0 || !HashPrefix(file, offset, hasher)) {
+    offset = 0;
+    if (!StartOver(file, hasher)) {
+      error = "No se pudo escribir " + entry.path + " (¿sin permisos o disco lleno?)";
+      return false;
     }
-  } else {
-    StartOver(file, hasher);  // a stale partial file longer than the entry included
   }
 
   state.bytes_done.fetch_add(offset);
@@ -99,9 +104,12 @@ bool DownloadFile(LauncherState& state, HttpClient& client, const ManifestEntry&
         // The server ignored the range and sends the whole file.
         state.bytes_done.fetch_sub(offset);
         attempt_bytes -= offset;
-        StartOver(file, hasher);
         offset = 0;
         slot.file_done.store(0);
+        if (!StartOver(file, hasher)) {
+          write_failed = true;
+          return false;
+        }
       }
       return true;
     };
@@ -128,7 +136,7 @@ bool DownloadFile(LauncherState& state, HttpClient& client, const ManifestEntry&
     if (result.status != 0 && result.status != 200 && result.status != 206) {
       if (result.status == 416) {
         file.Close();
-        DeleteFileAt(partial_path);
+        tree.RemoveFile(partial_path);
       }
       error = "HTTP " + std::to_string(result.status) + " al descargar " + entry.path;
       return false;
@@ -139,7 +147,7 @@ bool DownloadFile(LauncherState& state, HttpClient& client, const ManifestEntry&
     }
     if (too_large) {
       file.Close();
-      DeleteFileAt(partial_path);
+      tree.RemoveFile(partial_path);
       error =
           "El archivo del servidor es más grande de lo indicado en el manifiesto: " + entry.path;
       return false;
@@ -155,10 +163,17 @@ bool DownloadFile(LauncherState& state, HttpClient& client, const ManifestEntry&
     return false;
   }
 
+  // A provider that failed midway leaves no digest at all (FinishHex then gives 64
+  // zeros): that is no verdict on the file, which is kept for the next attempt.
+  const bool hashed = hasher.ok();
   const std::string hex = hasher.FinishHex();
+  if (!hashed || hex.find_first_not_of('0') == std::string::npos) {
+    error = "No se pudo calcular el SHA-256 de " + entry.path;
+    return false;
+  }
   if (hex != entry.sha256) {
     file.Close();
-    DeleteFileAt(partial_path);
+    tree.RemoveFile(partial_path);
     error =
         "El archivo no coincide con el manifiesto (¿cambió en el servidor durante la "
         "descarga?): " +
@@ -168,21 +183,36 @@ bool DownloadFile(LauncherState& state, HttpClient& client, const ManifestEntry&
   // The bytes must be on disk before the file is moved into place and recorded: the
   // state file vouches for it from then on, and a power cut must not leave a
   // zero-filled file that every later check trusts.
-  if (!file.Sync()) {
+  FileId verified;
+  std::uint64_t size_now = 0;
+  if (!file.Sync() || !file.Identity(verified) || !file.Size(size_now) ||
+      size_now != entry.size) {
     error = "No se pudo escribir " + entry.path + " (¿disco lleno?)";
     return false;
   }
   file.Close();
 
-  ClearReadOnly(target_path);
+  // What is moved into place must be the very file whose bytes were hashed, not
+  // something put under its name since.
+  const std::string changed = "El archivo " + entry.path + " cambió en el disco durante la descarga";
   bool replaced = false;
   for (int attempt = 0; attempt < kReplaceTries; ++attempt) {
-    ReplaceOutcome outcome = ReplaceFileAt(partial_path, target_path);
-    if (outcome == ReplaceOutcome::kDone) {
+    TreeEntry before;
+    if (tree.Stat(partial_path, before) != TreeResult::kDone || before.is_link ||
+        before.id != verified) {
+      error = changed;
+      return false;
+    }
+    const TreeResult outcome = tree.Replace(partial_path, target_path);
+    if (outcome == TreeResult::kDone) {
       replaced = true;
       break;
     }
-    if (outcome == ReplaceOutcome::kFailed) break;
+    if (outcome == TreeResult::kLink) {
+      error = ThroughLinkMessage(entry.path);
+      return false;
+    }
+    if (outcome != TreeResult::kRetryable) break;
     if (state.cancel.load()) return false;
     std::this_thread::sleep_for(kReplacePause);
   }
@@ -192,12 +222,14 @@ bool DownloadFile(LauncherState& state, HttpClient& client, const ManifestEntry&
     return false;
   }
 
-  FileInfo target_info;
-  if (GetFileInfo(target_path, target_info) && !target_info.is_directory) {
-    std::lock_guard<std::mutex> guard(state.cache.lock());
-    state.cache.StoreLocked(entry.path,
-                            FileState{target_info.size, target_info.mtime, entry.sha256});
+  TreeEntry placed;
+  if (tree.Stat(target_path, placed) != TreeResult::kDone || placed.id != verified ||
+      !placed.is_regular || placed.size != entry.size) {
+    error = changed;
+    return false;
   }
+  std::lock_guard<std::mutex> guard(state.cache.lock());
+  state.cache.StoreLocked(entry.path, FileState{placed.size, placed.mtime, entry.sha256});
   return true;
 }
 

@@ -15,15 +15,17 @@ class HttpClient;
 struct LauncherState;
 struct WorkerSlot;
 
-inline constexpr const char* kPartialSuffix = ".bpart";
-
+// "/"-separated, relative to the live install folder: everything below it is changed
+// through InstallTree, which never follows a link.
 struct EntryPaths {
   std::string target;
   std::string partial;
 };
 
-// The target and partial paths of an entry below the live install folder.
-EntryPaths PathsForEntry(const LauncherState& state, const ManifestEntry& entry);
+EntryPaths PathsForEntry(const ManifestEntry& entry);
+
+// The sentence for a file whose path leads through a link inside the install folder.
+std::string ThroughLinkMessage(const std::string& path);
 
 // True when the target now holds the verified file. False with `error` untouched
 // means the cancel flag stopped the attempt. Every byte added to bytes_done is also

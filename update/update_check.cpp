@@ -1,7 +1,6 @@
 #include "update/update_check.h"
 
 #include <algorithm>
-#include <cctype>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -10,6 +9,7 @@
 #include "client_files/manifest.h"
 #include "client_files/sha256.h"
 #include "core/files.h"
+#include "core/install_tree.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/text.h"
@@ -22,12 +22,6 @@ namespace brisal {
 namespace {
 
 const char* const kBadBaseUrl = "La dirección del servidor no es válida (base_url en config.json)";
-
-std::string AsciiLower(std::string text) {
-  for (char& c : text)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 void ReturnToSettled(LauncherState& state, bool quiet) {
   if (!quiet) SetPhase(state, static_cast<UpdatePhase>(state.settled_phase.load()), "");
@@ -49,6 +43,12 @@ bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Compar
   FileStateCache& cache = state.cache;
   const auto count = static_cast<std::uint32_t>(manifest.files.size());
   state.files_total.store(count);
+  // One file, one entry: a path listed twice (or, where letter case makes no
+  // difference to the file system, in two letter cases) is compared and queued once,
+  // as the manifest lists it first. Two workers on one partial file would cut each
+  // other's bytes.
+  std::unordered_set<std::string> seen;
+  seen.reserve(manifest.files.size());
 
   for (std::uint32_t i = 0; i < count; ++i) {
     const ManifestEntry& entry = manifest.files[i];
@@ -57,10 +57,11 @@ bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Compar
       return false;
     }
     state.files_done.store(i);
+    if (!seen.insert(FileNameKey(entry.path)).second) continue;
     const std::string local = JoinPath(install_dir, ManifestPathToNative(entry.path));
     FileInfo info;
     bool intact = false;
-    if (GetFileInfo(local, info) && !info.is_directory && info.size == entry.size) {
+    if (GetFileInfo(local, info) && info.is_regular && info.size == entry.size) {
       std::lock_guard<std::mutex> guard(cache.lock());
       auto known = cache.LookupLocked(entry.path);
       if (!verify_all && known && known->size == info.size && known->mtime == info.mtime) {
@@ -87,9 +88,10 @@ bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Compar
   state.files_done.store(count);
 
   // Only files the launcher itself recorded are ever deleted. A recorded path that
-  // the manifest still lists in another letter case names the same file on
-  // case-insensitive file systems, so it is never put up for deletion. Views into the
-  // manifest avoid copying 100,000 paths; folding is only paid for unlisted keys.
+  // the manifest still lists in another letter case (any letter: Ñandú and ñandú)
+  // names the same file on case-insensitive file systems, so it is never put up for
+  // deletion. Views into the manifest avoid copying 100,000 paths; folding is only
+  // paid for unlisted keys.
   std::unordered_set<std::string_view> listed;
   listed.reserve(manifest.files.size());
   for (const ManifestEntry& entry : manifest.files)
@@ -105,9 +107,9 @@ bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Compar
     std::unordered_set<std::string> listed_folded;
     listed_folded.reserve(manifest.files.size());
     for (const ManifestEntry& entry : manifest.files)
-      listed_folded.insert(AsciiLower(entry.path));
+      listed_folded.insert(FoldCase(entry.path));
     for (std::string& path : unlisted) {
-      if (listed_folded.count(AsciiLower(path)) == 0) out.remove.push_back(std::move(path));
+      if (listed_folded.count(FoldCase(path)) == 0) out.remove.push_back(std::move(path));
     }
   }
   return true;
@@ -115,10 +117,29 @@ bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Compar
 
 }  // namespace
 
+bool LockInstallFolder(LauncherState& state, FolderLock& lock, bool quiet) {
+  if (lock.Acquire(state.live.install_dir) != FolderLock::Result::kBusy) return true;
+  Log("carpeta ocupada por otro proceso del launcher: %s", state.live.install_dir.c_str());
+  if (!quiet) SetPhase(state, UpdatePhase::kFailed, kFolderBusy);
+  return false;
+}
+
 void RunUpdateCheck(LauncherState& state, bool verify_all, bool quiet, bool auto_update) {
+  FolderLock lock;
+  RunUpdateCheck(state, lock, verify_all, quiet, auto_update);
+}
+
+void RunUpdateCheck(LauncherState& state, FolderLock& lock, bool verify_all, bool quiet,
+                    bool auto_update) {
   const auto start_phase = static_cast<UpdatePhase>(state.phase.load());
   if (!quiet) {
     SetPhase(state, verify_all ? UpdatePhase::kVerifying : UpdatePhase::kChecking, "");
+  }
+  // A folder not made yet holds nothing to guard; the update job takes the lock once
+  // it has made it.
+  if (!lock.held() && IsDirectory(state.live.install_dir) &&
+      !LockInstallFolder(state, lock, quiet)) {
+    return;
   }
   state.files_total.store(0);
   state.files_done.store(0);
@@ -204,6 +225,7 @@ void RunUpdateCheck(LauncherState& state, bool verify_all, bool quiet, bool auto
   const std::size_t delete_count = comparison.remove.size();
   state.to_download = std::move(comparison.download);
   state.to_delete = std::move(comparison.remove);
+  state.have_plan = true;
 
   if (comparison.rehashed) state.cache.Save(state.live.install_dir);
 
@@ -227,7 +249,7 @@ void RunUpdateCheck(LauncherState& state, bool verify_all, bool quiet, bool auto
   if (auto_update &&
       (phase == UpdatePhase::kNotInstalled || phase == UpdatePhase::kUpdateAvailable) &&
       !state.cancel.load()) {
-    RunUpdateJob(state);
+    RunUpdateJob(state, lock);
   }
 }
 

@@ -6,10 +6,13 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <unordered_set>
 
 #include "core/files.h"
+#include "core/install_tree.h"
 #include "core/log.h"
 #include "core/paths.h"
+#include "core/text.h"
 #include "net/http_client.h"
 #include "shared_state/launcher_state.h"
 #include "update/download.h"
@@ -37,22 +40,84 @@ void RecordFailure(UpdateJobData& job, const std::string& message) {
   }
 }
 
-// Deletes an obsolete file and the folders it leaves empty, never climbing to or
-// above the install folder. The cache record goes whether or not the file could be
-// deleted.
-void DeleteObsolete(LauncherState& state, const std::string& path) {
-  const std::string& install_dir = state.live.install_dir;
+// Deletes an obsolete file and the folders it leaves empty, never the install folder
+// itself, and never through a link. The cache record goes whether or not the file
+// could be deleted.
+void DeleteObsolete(LauncherState& state, const InstallTree& tree, const std::string& path) {
   // Keys come from the state file; a hand-edited one must never reach outside.
-  if (IsSafeRelativePath(path)) {
-    const std::string target = JoinPath(install_dir, ManifestPathToNative(path));
-    ClearReadOnly(target);
-    DeleteFileAt(target);
-    for (std::string folder = ParentPath(target); folder.size() > install_dir.size();
-         folder = ParentPath(folder)) {
-      if (!RemoveEmptyDirectory(folder)) break;
+  if (IsSafeRelativePath(path) && tree.RemoveFile(path) != TreeResult::kLink) {
+    for (std::string folder = ParentManifestPath(path); !folder.empty();
+         folder = ParentManifestPath(folder)) {
+      if (tree.RemoveFolder(folder) != TreeResult::kDone) break;
     }
   }
   state.cache.Erase(path);
+}
+
+// The bytes still to fetch (what partial files hold already is not fetched again)
+// against the free space of the install folder's volume. False, with the sentence,
+// when they do not fit; an unknown free space lets the downloads find out.
+bool EnoughSpace(const InstallTree& tree, const std::vector<ManifestEntry>& work,
+                 std::string& message) {
+  std::uint64_t needed = 0;
+  TreeEntry partial;
+  for (const ManifestEntry& entry : work) {
+    std::uint64_t have = 0;
+    if (tree.Stat(entry.path + kPartialSuffix, partial) == TreeResult::kDone &&
+        partial.is_regular && partial.size <= entry.size) {
+      have = partial.size;
+    }
+    needed += entry.size - have;
+  }
+  std::uint64_t free_bytes = 0;
+  if (!tree.FreeSpace(free_bytes) || needed <= free_bytes) return true;
+  message = "Espacio insuficiente: se necesitan " + FormatSize(needed) + " y hay " +
+            FormatSize(free_bytes) + " libres";
+  return false;
+}
+
+// A file that becomes a folder, or a folder that becomes a file: what stands in the
+// way of a download is removed first when it is an obsolete recorded file, or a
+// folder holding only such files. Nothing the launcher did not record is removed; a
+// download blocked by it fails with its sentence.
+void ClearTheWay(LauncherState& state, const InstallTree& tree,
+                 const std::vector<ManifestEntry>& work) {
+  if (state.to_delete.empty()) return;
+  const std::unordered_set<std::string> obsolete(state.to_delete.begin(), state.to_delete.end());
+  TreeEntry found;
+  for (const ManifestEntry& entry : work) {
+    for (std::string folder = ParentManifestPath(entry.path); !folder.empty();
+         folder = ParentManifestPath(folder)) {
+      if (obsolete.count(folder) != 0 && tree.Stat(folder, found) == TreeResult::kDone &&
+          found.is_regular) {
+        DeleteObsolete(state, tree, folder);
+      }
+    }
+    if (tree.Stat(entry.path, found) == TreeResult::kDone && found.is_directory) {
+      const std::string inside = entry.path + "/";
+      for (const std::string& path : state.to_delete) {
+        if (path.compare(0, inside.size(), inside) == 0) DeleteObsolete(state, tree, path);
+      }
+    }
+  }
+}
+
+// Partial files of entries the manifest no longer lists would otherwise stay forever:
+// nothing would ever resume or delete them.
+void RemoveOrphanPartials(const Manifest& manifest, const InstallTree& tree) {
+  std::unordered_set<std::string> listed;
+  listed.reserve(manifest.files.size());
+  for (const ManifestEntry& entry : manifest.files)
+    listed.insert(FileNameKey(entry.path));
+  const std::string suffix = FileNameKey(kPartialSuffix);
+  tree.ForEachFile([&](const std::string& path) {
+    const std::string key = FileNameKey(path);
+    if (key.size() > suffix.size() &&
+        key.compare(key.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+        listed.count(key.substr(0, key.size() - suffix.size())) == 0) {
+      tree.RemoveFile(path);
+    }
+  });
 }
 
 // A plain save: it adds no durability of its own. Every file the cache records was
@@ -64,14 +129,27 @@ void SaveFileStateCache(LauncherState& state) { state.cache.Save(state.live.inst
 
 bool DownloadWithRetries(LauncherState& state, HttpClient& client, const ManifestEntry& entry,
                          WorkerSlot& slot, std::string& error) {
-  const EntryPaths paths = PathsForEntry(state, entry);
-  EnsureDirectory(ParentPath(paths.target));
+  const EntryPaths paths = PathsForEntry(entry);
   {
     std::lock_guard<std::mutex> guard(slot.lock);
     slot.file_path = entry.path;
   }
   slot.file_size.store(entry.size);
   slot.file_done.store(0);
+  // Missing folders are made here; one that cannot be made shows up as the partial
+  // file that cannot be written. A link on the way is final: no retry goes past it.
+  const InstallTree tree(state.live.install_dir);
+  if (tree.CreateParents(paths.target) == TreeResult::kLink) {
+    error = ThroughLinkMessage(entry.path);
+    return false;
+  }
+  // What the job could not clear out of the way is the player's: no attempt can pass.
+  TreeEntry standing;
+  if (tree.Stat(paths.target, standing) == TreeResult::kDone && standing.is_directory) {
+    error = "No se instaló " + entry.path +
+            ": en su lugar hay una carpeta con archivos que el launcher no instaló";
+    return false;
+  }
 
   for (int attempt = 1; attempt <= kAttempts; ++attempt) {
     if (state.cancel.load()) return false;
@@ -133,10 +211,22 @@ void DownloadWorker(int index, UpdateJobData& job) {
 }
 
 void RunUpdateJob(LauncherState& state) {
+  FolderLock lock;
+  RunUpdateJob(state, lock);
+}
+
+void RunUpdateJob(LauncherState& state, FolderLock& lock) {
   const auto phase = static_cast<UpdatePhase>(state.phase.load());
   if (phase != UpdatePhase::kNotInstalled && phase != UpdatePhase::kUpdateAvailable) return;
   // A job queued before the player cancelled the download must not start it again.
   if (state.downloads_held.load()) return;
+  // The phase may still be another folder's or server's: the folder changed while
+  // this job waited for its turn. Check this one first; the check goes on with the
+  // update when there is work.
+  if (!state.have_plan) {
+    RunUpdateCheck(state, lock, false, false, true);
+    return;
+  }
 
   UpdateJobData job(state, state.to_download);
   std::stable_sort(job.work.begin(), job.work.end(),
@@ -162,6 +252,16 @@ void RunUpdateJob(LauncherState& state) {
              "No se pudo crear la carpeta de instalación. Elige otra carpeta.");
     return;
   }
+  if (!lock.held() && !LockInstallFolder(state, lock, false)) return;
+
+  const InstallTree tree(state.live.install_dir);
+  std::string no_space;
+  if (!EnoughSpace(tree, job.work, no_space)) {
+    Log("actualizacion fallida: %s", no_space.c_str());
+    SetPhase(state, UpdatePhase::kFailed, no_space);
+    return;
+  }
+  ClearTheWay(state, tree, job.work);
 
   std::size_t workers = static_cast<std::size_t>(std::max(state.live.connections, 1));
   workers = std::min({workers, static_cast<std::size_t>(kMaxWorkers), job.work.size()});
@@ -185,7 +285,7 @@ void RunUpdateJob(LauncherState& state) {
     Log("actualizacion cancelada");
     state.downloads_held.store(true);
     state.cancel.store(false);
-    RunUpdateCheck(state, false, false, false);
+    RunUpdateCheck(state, lock, false, false, false);
     return;
   }
   if (job.failed.load()) {
@@ -200,7 +300,8 @@ void RunUpdateJob(LauncherState& state) {
   }
 
   for (const std::string& path : state.to_delete)
-    DeleteObsolete(state, path);
+    DeleteObsolete(state, tree, path);
+  RemoveOrphanPartials(state.last_manifest, tree);
   state.to_delete.clear();
   state.to_download.clear();
   state.cache.SetRevision(state.last_manifest.revision);

@@ -17,7 +17,11 @@ class HttpClient;
 struct LauncherState;
 struct WorkerSlot;
 
+class FolderLock;
+
 void RunUpdateJob(LauncherState& state);
+// The same, for a check that chains into the update holding the folder's lock.
+void RunUpdateJob(LauncherState& state, FolderLock& lock);
 
 // What the workers of one job share.
 struct UpdateJobData {

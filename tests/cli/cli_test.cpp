@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/files.h"
+#include "core/install_tree.h"
 #include "tests/update/engine_fixture.h"
 
 #ifdef _WIN32
@@ -110,6 +111,18 @@ TEST_F(CliTest, CheckUpdateAndVerifyReportPhasesAndExitStatuses) {
   EXPECT_EQ(nlohmann::json::parse(verify.lines.back())["phase"], 6);
 }
 
+// The window (here: this process) holds the folder; a brisal-cli on it must neither
+// write the state file nor the partial files the window writes.
+TEST_F(CliTest, AFolderInUseByAnotherEngineFailsWithItsReason) {
+  Publish({{"a.bin", "a"}});
+  FolderLock window;
+  ASSERT_EQ(window.Acquire(install_.path()), FolderLock::Result::kHeld);
+  CliRun refused = Cli(Engine("update"));
+  EXPECT_EQ(refused.status, 1) << refused.out;
+  EXPECT_EQ(refused.lines.back(), "Otro proceso del launcher está usando esta carpeta");
+  EXPECT_FALSE(FileExists(InstallPath("a.bin")));
+}
+
 TEST_F(CliTest, OfflineFailedAndUsageStatuses) {
   Publish({{"a.bin", "a"}});
   server_.SetHandler("/brisal/manifest.json",
@@ -138,6 +151,7 @@ TEST_F(CliTest, ManifestDescribesAFolderTheLauncherCanInstall) {
   WriteFile(published.Sub("data/vacio"), "");
   WriteFile(published.Sub("data/x.bin.bpart"), "partial");
   WriteFile(published.Sub("data/y.tmp"), "temporary");
+  WriteFile(published.Sub(".brisal_state.json"), "{}");
   CliRun run = Cli("manifest \"" + published.path() + "\" --revision r9 --output \"" +
                    published.Sub("m.json") + "\"");
   ASSERT_EQ(run.status, 0) << run.out;

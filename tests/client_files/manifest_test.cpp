@@ -151,7 +151,10 @@ TEST(ParseManifest, PathsThatLeaveTheInstallFolderAreRefusedAndShownSafely) {
       "/data/a.bin",  "data//a.bin", "data/",    "../a.bin",    "data/../../x",
       "data/./a.bin", ".",           "C:/a.bin", "data\\a.bin", "\\\\server/share",
       "a.bin.",       "a.bin ",      "a?b",      "a*b",         "a|b",
-      "a<b>",         "a\"b",        ""};
+      "a<b>",         "a\"b",        "",
+      // The launcher's own files: a client file by that name would overwrite them.
+      ".brisal_state.json", ".Brisal_State.JSON", ".brisal_lock", "data/x.pak.bpart", "x.BPART",
+      "a/b.tmp"};
   for (const auto& path : paths) {
     EXPECT_EQ(FailureOf(Doc({Entry(path, "1", kHashA)})), kUnsafe + path) << path;
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/files.h"
+#include "core/platform.h"
 #include "tests/support/temp_dir.h"
 
 namespace brisal {
@@ -64,6 +65,19 @@ TEST(IsSafeRelativePath, RefusesAnythingThatCouldLeaveTheFolder) {
   EXPECT_FALSE(IsSafeRelativePath(std::string(241, 'a')));
   EXPECT_FALSE(IsSafeRelativePath(std::string("a\x01", 2)));
   EXPECT_FALSE(IsSafeRelativePath(std::string("a\tb")));
+}
+
+// On Windows "COM1" sends the server's bytes to a serial port; elsewhere it is a name.
+TEST(IsSafeRelativePath, RefusesDeviceNamesWhereThePlatformHasThem) {
+  const bool reserved = platform::ReservesDeviceNames();
+  for (const char* device :
+       {"CON", "prn", "Aux.pak", "data/nul", "nul .txt", "COM0", "com9.dll", "LPT1/x", "lpt0",
+        "CONIN$", "conout$.log", "COM\xC2\xB9", "a/LPT\xC2\xB3.bin"}) {
+    EXPECT_EQ(IsSafeRelativePath(device), !reserved) << device;
+  }
+  for (const char* name : {"CONSOLE", "COM10", "LPT", "NULL.txt", "xcon", "COMA", "con_x", "AUX1"}) {
+    EXPECT_TRUE(IsSafeRelativePath(name)) << name;
+  }
 }
 
 TEST(EnsureDirectory, CreatesMissingParentsAndRefusesFiles) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/files.h"
+#include "core/install_tree.h"
 #include "net/http_client.h"
 #include "tests/update/engine_fixture.h"
 #include "tests/update/replace_blocker.h"
@@ -21,8 +22,8 @@ class DownloadTest : public EngineTest {
   // bytes the attempt counted.
   bool Attempt(const std::string& path) {
     ManifestEntry entry = EntryFor(path);
-    EntryPaths paths = PathsForEntry(state_, entry);
-    EnsureDirectory(ParentPath(paths.target));
+    EntryPaths paths = PathsForEntry(entry);
+    InstallTree(state_.live.install_dir).CreateParents(paths.target);
     attempt_bytes_ = 0;
     error_.clear();
     return DownloadFile(state_, client_, entry, paths.partial, paths.target, state_.slots[0],
@@ -218,6 +219,28 @@ TEST_F(DownloadTest, TargetThatCannotBeReplacedKeepsTheVerifiedPartial) {
   ASSERT_TRUE(Attempt("mapa.pak")) << error_;
   EXPECT_EQ(server_.Requests().size(), before);
   EXPECT_TRUE(Installed("mapa.pak") == kBig);
+}
+
+// While the game holds the target, something else takes the verified file's name: what
+// the next replace try would move is not what was hashed.
+TEST_F(DownloadTest, OnlyTheVerifiedFileIsEverMovedIntoPlace) {
+  manifest_ = Publish({{"mapa.pak", kBig}});
+  Install("mapa.pak", "in use");
+  ReplaceBlocker blocker(InstallPath("mapa.pak"));
+  if (!blocker.active()) GTEST_SKIP() << "this file system cannot pin a file";
+  std::thread swapper([&] {
+    while (state_.slots[0].file_done.load() < kBig.size())
+      std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // among the replace tries
+    WriteFile(InstallPath("impostor"), std::string(kBig.size(), 'x'));
+    ReplaceFileAt(InstallPath("impostor"), Partial("mapa.pak"));
+    blocker.Release();
+  });
+  EXPECT_FALSE(Attempt("mapa.pak"));
+  swapper.join();
+  EXPECT_EQ(error_, "El archivo mapa.pak cambió en el disco durante la descarga");
+  EXPECT_EQ(Installed("mapa.pak"), "in use");
+  EXPECT_FALSE(state_.cache.Lookup("mapa.pak"));
 }
 
 TEST_F(DownloadTest, CancelDuringTheBodyKeepsWhatArrived) {

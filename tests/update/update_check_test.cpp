@@ -6,9 +6,13 @@
 #include <thread>
 
 #include "core/files.h"
+#include "core/install_tree.h"
+#include "core/paths.h"
 #include "core/text.h"
+#include "net/http_client.h"
 #include "tests/update/engine_fixture.h"
 #include "update/update_check.h"
+#include "update/update_job.h"
 
 namespace brisal::testing {
 namespace {
@@ -133,6 +137,7 @@ TEST_F(UpdateCheckTest, OnlyRecordedObsoleteFilesAreDeletedAndNeverAListedOne) {
   auto client = Client();
   client["viejo.dat"] = "antiguo";
   client["Data/Mayus.bin"] = "m";
+  client["Ñandú/ΣΟΦΊΑ.pak"] = "n";
   Publish(client);
   InstallAll();
   Install("del_jugador.cfg", "mio");  // never recorded by the launcher
@@ -144,11 +149,62 @@ TEST_F(UpdateCheckTest, OnlyRecordedObsoleteFilesAreDeletedAndNeverAListedOne) {
   client.erase("Data/Mayus.bin");
   client["data/mayus.bin"] = "m";
   Install("data/mayus.bin", "m");
+  client.erase("Ñandú/ΣΟΦΊΑ.pak");
+  client["ñandú/σοφία.pak"] = "n";
+  Install("ñandú/σοφία.pak", "n");
   Publish(client, "r2", "\"m2\"");
   Check();
   EXPECT_EQ(Phase(), UpdatePhase::kUpdateAvailable);
   EXPECT_THAT(state_.to_delete, ElementsAre("viejo.dat"));
   EXPECT_EQ(state_.update_files.load(), 0u);
+}
+
+// The window and brisal-cli (or two brisal-cli) on one folder would overwrite each
+// other's state file and partial files.
+TEST_F(UpdateCheckTest, OneEnginePerInstallFolder) {
+  Publish(Client());
+  Check();
+  ASSERT_EQ(Phase(), UpdatePhase::kNotInstalled);
+  {
+    FolderLock other;
+    ASSERT_EQ(other.Acquire(install_.path()), FolderLock::Result::kHeld);
+    Check(false, /*quiet=*/true);
+    EXPECT_EQ(Phase(), UpdatePhase::kNotInstalled);
+    Update();
+    EXPECT_EQ(Phase(), UpdatePhase::kFailed);
+    EXPECT_EQ(Status(), kFolderBusy);
+    EXPECT_FALSE(FileExists(InstallPath("vacio.txt")));
+  }
+  Check(false, false, /*auto_update=*/true);  // the other engine is gone
+  EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+}
+
+// Two workers on one partial file cut each other's bytes: one file, one download, and
+// once it is installed the check is satisfied.
+TEST_F(UpdateCheckTest, APathListedTwiceIsQueuedOnce) {
+  const bool case_blind = FileNameKey("A") == FileNameKey("a");
+  struct Case {
+    std::vector<std::string> paths;
+    std::size_t queued;
+  };
+  const std::vector<Case> cases = {
+      {{"dup.pak", "dup.pak"}, 1},
+      {{"data/Ñandú.pak", "DATA/ÑANDÚ.PAK"}, case_blind ? 1u : 2u},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.paths[1]);
+    nlohmann::json doc = {{"revision", "r"}, {"files", nlohmann::json::array()}};
+    for (const std::string& path : c.paths) {
+      doc["files"].push_back({{"path", path}, {"size", 5}, {"sha256", Sha256Of("bytes")}});
+      server_.AddFile(BuildObjectName("/brisal/client/", path), "bytes");
+    }
+    server_.AddFile("/brisal/manifest.json", doc.dump(), "\"" + c.paths[1] + "\"");
+    Check(false, false, /*auto_update=*/true);
+    EXPECT_EQ(state_.files_total.load(), c.queued);  // the update job's work list
+    EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+    Check();
+    EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+  }
 }
 
 TEST_F(UpdateCheckTest, UnsafeKeysInAHandEditedStateFileAreNeverDeletionCandidates) {

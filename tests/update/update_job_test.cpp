@@ -3,10 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <thread>
 
 #include "core/files.h"
+#include "core/install_tree.h"
 #include "core/text.h"
 #include "net/http_client.h"
 #include "tests/update/engine_fixture.h"
@@ -16,7 +18,9 @@ namespace {
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 class UpdateJobTest : public EngineTest {
  protected:
@@ -279,6 +283,130 @@ TEST_F(UpdateJobTest, UncreatableInstallFolderFailsWithItsSentence) {
   Update();
   EXPECT_EQ(Phase(), UpdatePhase::kFailed);
   EXPECT_EQ(Status(), "No se pudo crear la carpeta de instalación. Elige otra carpeta.");
+}
+
+// No volume has a pebibyte free; the check runs before anything is fetched or deleted.
+// A partial file's bytes are not needed twice: a sparse one larger than the free
+// space lets an entry that much larger than the free space start.
+TEST_F(UpdateJobTest, NoSpaceNoStart) {
+  Publish({{"viejo.bin", "v"}});
+  Check(false, false, true);
+  std::uint64_t free_bytes = 0;
+  ASSERT_TRUE(InstallTree(install_.path()).FreeSpace(free_bytes));
+  const std::uint64_t margin = 128ull << 20;
+  struct Case {
+    std::uint64_t size;
+    std::uint64_t partial;  // a sparse partial file of this size, none when 0
+    bool fits;
+  };
+  for (const Case& c : {Case{1ull << 50, 0, false}, Case{free_bytes + margin, 2 * margin, true}}) {
+    SCOPED_TRACE(c.size);
+    nlohmann::json doc = {{"revision", "r2"},
+                          {"files", {{{"path", "huge.pak"}, {"size", c.size},
+                                      {"sha256", std::string(64, 'a')}}}}};
+    server_.AddFile("/brisal/manifest.json", doc.dump(), StringPrintf("\"%llu\"",
+                    static_cast<unsigned long long>(c.size)));
+    int requests = 0;
+    server_.SetHandler("/brisal/client/huge.pak", [&](const HttpTestRequest&) {
+      ++requests;
+      state_.cancel.store(true);  // enough to know the downloads started
+      return HttpTestResponse::WithStatus(404);
+    });
+    if (c.partial != 0) {
+      WriteFile(InstallPath("huge.pak.bpart"), "");
+      std::filesystem::resize_file(InstallPath("huge.pak.bpart"), c.partial);
+    }
+    Check();
+    ASSERT_EQ(state_.to_delete.size(), 1u);
+    Update();
+    EXPECT_EQ(requests, c.fits ? 1 : 0);
+    if (!c.fits) {
+      EXPECT_EQ(Phase(), UpdatePhase::kFailed);
+      EXPECT_THAT(Status(), StartsWith("Espacio insuficiente: se necesitan " +
+                                        FormatSize(c.size) + " y hay "));
+      EXPECT_THAT(Status(), EndsWith(" libres"));
+      EXPECT_EQ(Installed("viejo.bin"), "v");  // nothing deleted
+    }
+  }
+}
+
+TEST_F(UpdateJobTest, PartialFilesOfEntriesNoLongerListedGoAfterAnUpdate) {
+  Publish({{"a.pak", "a"}, {"b.pak", "b"}});
+  Install("a.pak", "a");
+  Install("a.pak.bpart", "a");            // its entry is still listed
+  Install("gone.pak.bpart", "g");         // left by an earlier revision
+  Install("data/viejo.ogg.bpart", "v");
+  Check(false, false, true);
+  ASSERT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+  EXPECT_FALSE(FileExists(InstallPath("gone.pak.bpart")));
+  EXPECT_FALSE(FileExists(InstallPath("data/viejo.ogg.bpart")));
+  EXPECT_EQ(Installed("a.pak.bpart"), "a");
+}
+
+// A recorded file that becomes a folder (or the reverse) used to fail every run
+// forever; only what the launcher recorded may be cleared out of the way.
+TEST_F(UpdateJobTest, AFileThatBecomesAFolderAndBackConverges) {
+  struct Case {
+    const char* name;
+    std::map<std::string, std::string> before, after;
+    const char* players_file;  // planted inside before the update, never removed
+  };
+  const std::vector<Case> cases = {
+      {"file to folder", {{"data", "f"}, {"k", "k"}}, {{"data/x.bin", "x"}, {"k", "k"}}, nullptr},
+      {"folder to file",
+       {{"data/x.bin", "x"}, {"data/y/z.bin", "z"}, {"k", "k"}},
+       {{"data", "f"}, {"k", "k"}},
+       nullptr},
+      {"folder holding the player's file",
+       {{"data/x.bin", "x"}, {"k", "k"}},
+       {{"data", "f"}, {"k", "k"}},
+       "data/mine.cfg"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir folder;
+    settings_.install_dir = folder.path();
+    HandOverSettings(state_, settings_);
+    Publish(c.before, "r1", std::string("\"1") + c.name + "\"");
+    Check(false, false, true);
+    ASSERT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+    if (c.players_file != nullptr) WriteFile(folder.Sub(c.players_file), "mine");
+    Publish(c.after, "r2", std::string("\"2") + c.name + "\"");
+    Check(false, false, true);
+    if (c.players_file != nullptr) {
+      EXPECT_EQ(Phase(), UpdatePhase::kFailed);
+      EXPECT_EQ(Status(),
+                "No se instaló data: en su lugar hay una carpeta con archivos que el launcher no "
+                "instaló");
+      EXPECT_EQ(ReadFile(folder.Sub(c.players_file)), "mine");
+      continue;
+    }
+    EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+    for (const auto& [path, content] : c.after)
+      EXPECT_EQ(ReadFile(folder.Sub(path)), content) << path;
+  }
+}
+
+// ACTUALIZAR queued behind a quiet re-check of folder A, then "Cambiar" picks folder B
+// before the job's turn: the job must not carry A's plan out in B.
+TEST_F(UpdateJobTest, APlanMadeForAnotherFolderIsNeverCarriedOut) {
+  Publish({{"keep", "k"}, {"old", "o"}});
+  Check(false, false, true);
+  Publish({{"keep", "k"}}, "r2", "\"m2\"");
+  Check();
+  ASSERT_EQ(Phase(), UpdatePhase::kUpdateAvailable);
+  ASSERT_THAT(state_.to_delete, ElementsAre("old"));
+
+  TempDir other;
+  WriteFile(other.Sub("old"), "the player's own file");
+  settings_.install_dir = other.path();
+  HandOverSettings(state_, settings_);
+  Update();
+
+  EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+  EXPECT_EQ(ReadFile(other.Sub("old")), "the player's own file");
+  EXPECT_EQ(ReadFile(other.Sub("keep")), "k");
+  EXPECT_EQ(Installed("old"), "o");  // folder A was never touched either
 }
 
 }  // namespace

@@ -1,0 +1,153 @@
+// Hostile but possible install folders: links planted below it that point at files
+// outside. Whatever the engine installs, resumes or deletes, the bytes outside stay
+// exactly as they were.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "core/files.h"
+#include "tests/update/engine_fixture.h"
+#include "update/download.h"
+
+namespace brisal::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path FsPath(const std::string& utf8) {
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// Every file below `root` with its bytes.
+std::map<std::string, std::string> Contents(const std::string& root) {
+  std::map<std::string, std::string> found;
+  for (const auto& item : fs::recursive_directory_iterator(FsPath(root))) {
+    if (!item.is_regular_file()) continue;
+    const std::u8string name = item.path().u8string();
+    const std::string utf8(name.begin(), name.end());
+    found[utf8] = ReadFile(utf8);
+  }
+  return found;
+}
+
+struct LinkCase;
+
+class ConfinementTest : public EngineTest, public ::testing::WithParamInterface<LinkCase> {
+ public:
+  using EngineTest::InstallPath;
+
+  ConfinementTest() {
+    WriteFile(outside_.Sub(".bashrc"), "export PATH=/usr/bin\n");
+    WriteFile(outside_.Sub("victim"), "precious");
+  }
+
+  // Plants a link at `relative` in the install folder; false where the system or the
+  // user's rights do not allow links.
+  bool Link(const std::string& relative, const std::string& outside, bool folder) {
+    std::error_code error;
+    fs::remove_all(FsPath(InstallPath(relative)), error);
+    fs::create_directories(FsPath(InstallPath(relative)).parent_path(), error);
+    if (folder) {
+      fs::create_directory_symlink(FsPath(outside), FsPath(InstallPath(relative)), error);
+    } else {
+      fs::create_symlink(FsPath(outside), FsPath(InstallPath(relative)), error);
+    }
+    return !error;
+  }
+
+  TempDir outside_;
+};
+
+struct LinkCase {
+  const char* name;
+  std::map<std::string, std::string> before;  // installed normally first (may be empty)
+  // Plants the links; false when this system cannot make them.
+  std::function<bool(ConfinementTest&)> plant;
+  std::map<std::string, std::string> after;  // then published, checked and updated
+  const char* through_link;                  // the path that must fail, or nullptr
+};
+
+void PrintTo(const LinkCase& c, std::ostream* os) { *os << c.name; }
+
+const std::string kY = MakeContent(70000, 3);
+
+const LinkCase kLinkCases[] = {
+    {"FolderLinkForANewEntry",
+     {},
+     [](ConfinementTest& t) { return t.Link("data", t.outside_.path(), true); },
+     {{"data/.bashrc", "rm -rf ~\n"}, {"keep", "k"}},
+     "data/.bashrc"},
+    {"FolderLinkDeeperDown",
+     {},
+     [](ConfinementTest& t) { return t.Link("a/b", t.outside_.path(), true); },
+     {{"a/b/c/.bashrc", "x"}},
+     "a/b/c/.bashrc"},
+    {"FolderLinkWhereARecordedFileIsDropped",
+     {{"data/.bashrc", "mine"}, {"keep", "k"}},
+     [](ConfinementTest& t) { return t.Link("data", t.outside_.path(), true); },
+     {{"keep", "k"}},
+     nullptr},
+    {"PartialFileThatIsALink",
+     {},
+     [](ConfinementTest& t) { return t.Link("y.pak.bpart", t.outside_.Sub("victim"), false); },
+     {{"y.pak", kY}},
+     nullptr},
+    {"PartialFileWithAnotherNameOutside",
+     {},
+     [](ConfinementTest& t) {
+       std::error_code error;
+       fs::create_hard_link(FsPath(t.outside_.Sub("victim")), FsPath(t.InstallPath("y.pak.bpart")),
+                            error);
+       return !error;
+     },
+     {{"y.pak", kY}},
+     nullptr},
+    {"TargetThatIsALink",
+     {},
+     [](ConfinementTest& t) { return t.Link("y.pak", t.outside_.Sub("victim"), false); },
+     {{"y.pak", kY}},
+     nullptr},
+    {"RecordedFileReplacedByALinkThenDropped",
+     {{"old.bin", "o"}, {"keep", "k"}},
+     [](ConfinementTest& t) { return t.Link("old.bin", t.outside_.Sub("victim"), false); },
+     {{"keep", "k"}},
+     nullptr},
+    {"StateFileTemporaryNameIsALink",
+     {},
+     [](ConfinementTest& t) {
+       return t.Link(".brisal_state.json.tmp", t.outside_.Sub("victim"), false);
+     },
+     {{"y.pak", kY}},
+     nullptr},
+};
+
+TEST_P(ConfinementTest, NothingOutsideTheInstallFolderIsEverChanged) {
+  const LinkCase& c = GetParam();
+  const auto outside_before = Contents(outside_.path());
+  if (!c.before.empty()) {
+    Publish(c.before, "r1", "\"m1\"");
+    Check(false, false, true);
+    ASSERT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+  }
+  if (!c.plant(*this)) GTEST_SKIP() << "this system cannot make links";
+
+  Publish(c.after, "r2", "\"m2\"");
+  Check(false, false, true);
+
+  EXPECT_EQ(Contents(outside_.path()), outside_before);
+  if (c.through_link != nullptr) {
+    EXPECT_EQ(Phase(), UpdatePhase::kFailed);
+    EXPECT_EQ(Status(), ThroughLinkMessage(c.through_link));
+  } else {
+    ASSERT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+    for (const auto& [path, content] : c.after)
+      EXPECT_TRUE(Installed(path) == content) << path;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, ConfinementTest, ::testing::ValuesIn(kLinkCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace brisal::testing
