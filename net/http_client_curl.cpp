@@ -202,7 +202,9 @@ struct Transfer {
     }
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos) return;
-    const std::string_view name = Trim(line.substr(0, colon));
+    // No space may stand between a name and its colon; curl ignores such a line, and
+    // so must this parser, or the two would disagree on the body's length.
+    const std::string_view name = line.substr(0, colon);
     const std::string_view value = Trim(line.substr(colon + 1));
     if (EqualsIgnoreCase(name, "Content-Length")) {
       if (value.size() > kMaxHeaderValue) return;

@@ -24,9 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(config.recheck_seconds >= 0, "the re-check period is never negative");
   Require(config.base_url.empty() || config.base_url.back() == '/',
           "the base URL is empty or ends in /");
-  Require(config.files_path != "/" &&
-              (config.files_path.empty() || config.files_path.back() == '/'),
-          "the files path is empty or ends in /, and is never /");
+  Require(
+      config.files_path != "/" && (config.files_path.empty() || config.files_path.back() == '/'),
+      "the files path is empty or ends in /, and is never /");
   Require(!config.renderers.empty(), "there is always a renderer");
   for (const brisal::Renderer& renderer : config.renderers) {
     Require(brisal::IsSafeRelativePath(renderer.exe), "every renderer's program is a safe path");

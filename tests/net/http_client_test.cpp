@@ -477,12 +477,13 @@ TEST_F(HttpClientTest, BodyLongerThanItsContentLengthIsCutToIt) {
 
 // Answers the backend may read loosely: whatever it makes of the bytes, the caller sees
 // either a failure or the status and body that were sent, never a success without a
-// status. The first three were found by fuzzing.
+// status or another length. The first four were found by fuzzing.
 TEST_F(HttpClientTest, OddAnswersAreNeverASuccessWithoutStatus) {
   const char* const answers[] = {
       "HTTP/1.1 200`\xb0\xb4\xeb\nConth: 100\r\n\rVshort",  // closed before the head ends
       "HtTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nhi",        // status line in mixed case
       "HtTP/1.1 2\xff\xff\xff" "bK\r\nContent-Length: 2\r\n\r\nhi",  // a status curl reads alone
+      "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length :5\r\n\r\nhi",  // a name curl ignores
       "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n",
       "HTTP/1.1 200 OK\r\n",
   };
@@ -497,6 +498,9 @@ TEST_F(HttpClientTest, OddAnswersAreNeverASuccessWithoutStatus) {
     if (result.error == 0) {
       EXPECT_EQ(result.status, 200u) << answer;
       EXPECT_EQ(recorder.body, "hi") << answer;
+      if (result.has_content_length) {
+        EXPECT_EQ(result.content_length, 2u) << answer;
+      }
     } else {
       EXPECT_TRUE(recorder.body.empty()) << answer;
     }
