@@ -1,7 +1,29 @@
 // The parts of File that are the same on every platform.
 #include "core/files.h"
 
+#include <atomic>
+
+#include "core/file_faults.h"
+
 namespace brisal {
+
+namespace {
+
+// The test seam's observer (docs/architecture.md lists it among the process-wide
+// state). Acquire/release: an observer's own fields, set before it is installed, are
+// seen by the threads that call it.
+std::atomic<FileOpObserver*> g_file_op_observer{nullptr};
+
+}  // namespace
+
+void SetFileOpObserver(FileOpObserver* observer) {
+  g_file_op_observer.store(observer, std::memory_order_release);
+}
+
+bool FileOpFails(FileOp op) {
+  FileOpObserver* observer = g_file_op_observer.load(std::memory_order_acquire);
+  return observer != nullptr && !observer->Allow(op);
+}
 
 File::~File() {
   Close();

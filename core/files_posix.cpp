@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/files.h"
+#include "core/file_faults.h"
 #include "core/paths.h"
 #include "core/platform.h"
 
@@ -25,6 +26,13 @@ constexpr std::uint64_t kEpochDifferenceSeconds = 11644473600ULL;
 std::uint64_t ToFileTime(const struct timespec& ts) {
   return (static_cast<std::uint64_t>(ts.tv_sec) + kEpochDifferenceSeconds) * 10000000ULL +
          static_cast<std::uint64_t>(ts.tv_nsec) / 100;
+}
+
+// The test seam's failure, with the error number a failing disk gives.
+bool Injected(FileOp op) {
+  if (!FileOpFails(op)) return false;
+  errno = EIO;
+  return true;
 }
 
 int Fd(std::intptr_t handle) {
@@ -54,6 +62,7 @@ std::size_t ShortestNonRootFolder() {
 }
 
 bool GetFileInfo(const std::string& path, FileInfo& info) {
+  if (Injected(FileOp::kStat)) return false;
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return false;
   info.is_directory = S_ISDIR(st.st_mode);
@@ -74,15 +83,18 @@ bool IsDirectory(const std::string& path) {
 }
 
 bool CreateOneDirectory(const std::string& path) {
+  if (Injected(FileOp::kCreateFolder)) return false;
   if (::mkdir(path.c_str(), 0755) == 0) return true;
   return errno == EEXIST && IsDirectory(path);
 }
 
 bool RemoveEmptyDirectory(const std::string& path) {
+  if (Injected(FileOp::kDelete)) return false;
   return ::rmdir(path.c_str()) == 0;
 }
 
 bool DeleteFileAt(const std::string& path) {
+  if (Injected(FileOp::kDelete)) return false;
   return ::unlink(path.c_str()) == 0;
 }
 
@@ -94,12 +106,14 @@ void ClearReadOnly(const std::string& path) {
 }
 
 ReplaceOutcome ReplaceFileAt(const std::string& from, const std::string& to) {
+  if (Injected(FileOp::kRename)) return ReplaceOutcome::kFailed;
   if (::rename(from.c_str(), to.c_str()) == 0) return ReplaceOutcome::kDone;
   if (errno == EACCES || errno == EPERM || errno == EBUSY) return ReplaceOutcome::kRetryable;
   return ReplaceOutcome::kFailed;
 }
 
 bool SyncDirectory(const std::string& path) {
+  if (Injected(FileOp::kFlush)) return false;
   int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   bool ok = ::fsync(fd) == 0;
@@ -109,6 +123,7 @@ bool SyncDirectory(const std::string& path) {
 
 bool File::Open(const std::string& path, Mode mode) {
   Close();
+  if (Injected(FileOp::kOpen)) return false;
   // O_NONBLOCK: opening a pipe for reading would otherwise wait for a writer forever.
   // It changes nothing for regular files, the only kind kept.
   int flags = O_CLOEXEC | O_NONBLOCK;
@@ -157,6 +172,7 @@ std::int64_t File::Read(void* buffer, std::size_t length) {
 }
 
 std::int64_t File::Write(const void* data, std::size_t length) {
+  if (Injected(FileOp::kWrite)) return -1;
   while (true) {
     ssize_t n = ::write(Fd(handle_), data, length);
     if (n < 0 && errno == EINTR) continue;
@@ -169,6 +185,7 @@ bool File::Seek(std::uint64_t offset) {
 }
 
 bool File::TruncateHere() {
+  if (Injected(FileOp::kWrite)) return false;
   off_t here = ::lseek(Fd(handle_), 0, SEEK_CUR);
   return here >= 0 && ::ftruncate(Fd(handle_), here) == 0;
 }
@@ -181,6 +198,7 @@ bool File::Size(std::uint64_t& size) const {
 }
 
 bool File::Sync() {
+  if (Injected(FileOp::kFlush)) return false;
   return ::fdatasync(Fd(handle_)) == 0;
 }
 

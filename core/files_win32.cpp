@@ -7,6 +7,7 @@
 #include <wchar.h>
 
 #include "core/files.h"
+#include "core/file_faults.h"
 #include "core/paths.h"
 #include "core/platform.h"
 #include "core/text.h"
@@ -14,6 +15,13 @@
 namespace brisal {
 
 namespace {
+
+// The test seam's failure, with the error number a failing disk gives.
+bool Injected(FileOp op) {
+  if (!FileOpFails(op)) return false;
+  SetLastError(ERROR_WRITE_FAULT);
+  return true;
+}
 
 HANDLE H(std::intptr_t handle) {
   return reinterpret_cast<HANDLE>(handle);
@@ -46,6 +54,7 @@ std::size_t ShortestNonRootFolder() {
 }
 
 bool GetFileInfo(const std::string& path, FileInfo& info) {
+  if (Injected(FileOp::kStat)) return false;
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!Attributes(path, data)) return false;
   info.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -67,15 +76,18 @@ bool IsDirectory(const std::string& path) {
 }
 
 bool CreateOneDirectory(const std::string& path) {
+  if (Injected(FileOp::kCreateFolder)) return false;
   if (CreateDirectoryW(Utf8ToWide(path).c_str(), nullptr)) return true;
   return GetLastError() == ERROR_ALREADY_EXISTS && IsDirectory(path);
 }
 
 bool RemoveEmptyDirectory(const std::string& path) {
+  if (Injected(FileOp::kDelete)) return false;
   return RemoveDirectoryW(Utf8ToWide(path).c_str()) != 0;
 }
 
 bool DeleteFileAt(const std::string& path) {
+  if (Injected(FileOp::kDelete)) return false;
   return DeleteFileW(Utf8ToWide(path).c_str()) != 0;
 }
 
@@ -84,6 +96,7 @@ void ClearReadOnly(const std::string& path) {
 }
 
 ReplaceOutcome ReplaceFileAt(const std::string& from, const std::string& to) {
+  if (Injected(FileOp::kRename)) return ReplaceOutcome::kFailed;
   if (MoveFileExW(Utf8ToWide(from).c_str(), Utf8ToWide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) {
     return ReplaceOutcome::kDone;
   }
@@ -96,12 +109,14 @@ ReplaceOutcome ReplaceFileAt(const std::string& from, const std::string& to) {
 }
 
 bool SyncDirectory(const std::string&) {
+  if (Injected(FileOp::kFlush)) return false;
   // NTFS journals the rename itself; there is no folder handle to flush.
   return true;
 }
 
 bool File::Open(const std::string& path, Mode mode) {
   Close();
+  if (Injected(FileOp::kOpen)) return false;
   DWORD access = 0, share = 0, disposition = 0, flags = FILE_ATTRIBUTE_NORMAL;
   switch (mode) {
     case Mode::kRead:
@@ -163,6 +178,7 @@ std::int64_t File::Read(void* buffer, std::size_t length) {
 }
 
 std::int64_t File::Write(const void* data, std::size_t length) {
+  if (Injected(FileOp::kWrite)) return -1;
   DWORD want = length > 0x40000000 ? 0x40000000 : static_cast<DWORD>(length);
   DWORD put = 0;
   if (!WriteFile(H(handle_), data, want, &put, nullptr)) return -1;
@@ -176,6 +192,7 @@ bool File::Seek(std::uint64_t offset) {
 }
 
 bool File::TruncateHere() {
+  if (Injected(FileOp::kWrite)) return false;
   return SetEndOfFile(H(handle_)) != 0;
 }
 
@@ -187,6 +204,7 @@ bool File::Size(std::uint64_t& size) const {
 }
 
 bool File::Sync() {
+  if (Injected(FileOp::kFlush)) return false;
   return FlushFileBuffers(H(handle_)) != 0;
 }
 

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "core/install_tree.h"
+#include "core/file_faults.h"
 
 namespace brisal {
 
@@ -176,6 +177,7 @@ void Walk(int folder, const std::string& prefix,
 }  // namespace
 
 TreeResult InstallTree::Stat(const std::string& relative, TreeEntry& entry) const {
+  if (FileOpFails(FileOp::kStat)) return TreeResult::kFailed;
   Fd folder;
   std::string name;
   if (TreeResult r = OpenParent(root_, relative, folder, name); r != TreeResult::kDone) return r;
@@ -186,6 +188,7 @@ TreeResult InstallTree::Stat(const std::string& relative, TreeEntry& entry) cons
 }
 
 TreeResult InstallTree::CreateParents(const std::string& relative) const {
+  if (FileOpFails(FileOp::kCreateFolder)) return TreeResult::kFailed;
   Fd current(::open(root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (!current.ok()) return FromErrno(errno);
   std::size_t start = 0;
@@ -207,6 +210,7 @@ TreeResult InstallTree::CreateParents(const std::string& relative) const {
 }
 
 TreeResult InstallTree::OpenPartial(const std::string& relative, File& file) const {
+  if (FileOpFails(FileOp::kOpen)) return TreeResult::kFailed;
   Fd folder;
   std::string name;
   if (TreeResult r = OpenParent(root_, relative, folder, name); r != TreeResult::kDone) return r;
@@ -237,6 +241,7 @@ TreeResult InstallTree::OpenPartial(const std::string& relative, File& file) con
 }
 
 TreeResult InstallTree::Replace(const std::string& from, const std::string& to) const {
+  if (FileOpFails(FileOp::kRename)) return TreeResult::kFailed;
   Fd folder;
   std::string from_name;
   if (TreeResult r = OpenParent(root_, from, folder, from_name); r != TreeResult::kDone) return r;
@@ -252,6 +257,7 @@ TreeResult InstallTree::Replace(const std::string& from, const std::string& to) 
 }
 
 TreeResult InstallTree::RemoveFile(const std::string& relative) const {
+  if (FileOpFails(FileOp::kDelete)) return TreeResult::kFailed;
   Fd folder;
   std::string name;
   if (TreeResult r = OpenParent(root_, relative, folder, name); r != TreeResult::kDone) return r;
@@ -260,6 +266,7 @@ TreeResult InstallTree::RemoveFile(const std::string& relative) const {
 }
 
 TreeResult InstallTree::RemoveFolder(const std::string& relative) const {
+  if (FileOpFails(FileOp::kDelete)) return TreeResult::kFailed;
   Fd folder;
   std::string name;
   if (TreeResult r = OpenParent(root_, relative, folder, name); r != TreeResult::kDone) return r;

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "core/install_tree.h"
+#include "core/file_faults.h"
 #include "core/text.h"
 
 namespace brisal {
@@ -105,6 +106,7 @@ void Walk(const std::string& root, const std::string& prefix,
 }  // namespace
 
 TreeResult InstallTree::Stat(const std::string& relative, TreeEntry& entry) const {
+  if (FileOpFails(FileOp::kStat)) return TreeResult::kFailed;
   if (TreeResult r = CheckTheWay(root_, relative); r != TreeResult::kDone) return r;
   const std::wstring path = Native(root_, relative);
   Handle h(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -123,6 +125,7 @@ TreeResult InstallTree::Stat(const std::string& relative, TreeEntry& entry) cons
 }
 
 TreeResult InstallTree::CreateParents(const std::string& relative) const {
+  if (FileOpFails(FileOp::kCreateFolder)) return TreeResult::kFailed;
   for (std::size_t slash = relative.find('/'); slash != std::string::npos;
        slash = relative.find('/', slash + 1)) {
     const std::wstring folder = Native(root_, relative.substr(0, slash));
@@ -141,6 +144,7 @@ TreeResult InstallTree::CreateParents(const std::string& relative) const {
 }
 
 TreeResult InstallTree::OpenPartial(const std::string& relative, File& file) const {
+  if (FileOpFails(FileOp::kOpen)) return TreeResult::kFailed;
   if (TreeResult r = CheckTheWay(root_, relative); r != TreeResult::kDone) return r;
   const std::wstring path = Native(root_, relative);
   const DWORD flags =
@@ -177,6 +181,7 @@ TreeResult InstallTree::OpenPartial(const std::string& relative, File& file) con
 }
 
 TreeResult InstallTree::Replace(const std::string& from, const std::string& to) const {
+  if (FileOpFails(FileOp::kRename)) return TreeResult::kFailed;
   if (TreeResult r = CheckTheWay(root_, from); r != TreeResult::kDone) return r;
   const std::wstring source = Native(root_, from);
   const std::wstring target = Native(root_, to);
@@ -193,6 +198,7 @@ TreeResult InstallTree::Replace(const std::string& from, const std::string& to) 
 }
 
 TreeResult InstallTree::RemoveFile(const std::string& relative) const {
+  if (FileOpFails(FileOp::kDelete)) return TreeResult::kFailed;
   if (TreeResult r = CheckTheWay(root_, relative); r != TreeResult::kDone) return r;
   const std::wstring path = Native(root_, relative);
   const DWORD attributes = LastAttributes(path);
@@ -207,6 +213,7 @@ TreeResult InstallTree::RemoveFile(const std::string& relative) const {
 }
 
 TreeResult InstallTree::RemoveFolder(const std::string& relative) const {
+  if (FileOpFails(FileOp::kDelete)) return TreeResult::kFailed;
   if (TreeResult r = CheckTheWay(root_, relative); r != TreeResult::kDone) return r;
   const std::wstring path = Native(root_, relative);
   const DWORD attributes = LastAttributes(path);

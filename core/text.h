@@ -9,8 +9,13 @@
 #include <string_view>
 
 // printf-style checking with the GNU conversions (%zu, %llu) on both targets: the
-// mingw-w64 build uses its C99-conforming printf family.
+// mingw-w64 build uses its C99-conforming printf family. Clang (the fuzz build) knows
+// only "printf", which on Linux checks the same conversions.
+#if defined(__clang__)
+#define BRISAL_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
 #define BRISAL_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#endif
 
 namespace brisal {
 

@@ -185,7 +185,8 @@ struct Transfer {
   }
 
   void Header(std::string_view line) {
-    if (line.size() >= 5 && line.substr(0, 5) == "HTTP/") {
+    // curl takes the status line's "HTTP/" in any letter case.
+    if (line.size() >= 5 && EqualsIgnoreCase(line.substr(0, 5), "HTTP/")) {
       head = ResponseHead();
       head_complete = false;
       const std::size_t space = line.find(' ');
@@ -201,7 +202,9 @@ struct Transfer {
     }
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos) return;
-    const std::string_view name = Trim(line.substr(0, colon));
+    // No space may stand between a name and its colon; curl ignores such a line, and
+    // so must this parser, or the two would disagree on the body's length.
+    const std::string_view name = line.substr(0, colon);
     const std::string_view value = Trim(line.substr(colon + 1));
     if (EqualsIgnoreCase(name, "Content-Length")) {
       if (value.size() > kMaxHeaderValue) return;
@@ -580,6 +583,12 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
     if (code == CURLE_UNSUPPORTED_PROTOCOL && !transfer.FollowingRedirect()) {
       result.error = http_error::kInvalidServerResponse;
     }
+  }
+  // curl ends without complaint when the server closes before its headers end, and it
+  // reads some status lines this parser cannot ("HTTP/1.1 2\xff"); neither is a
+  // success with status 0.
+  if (result.error == 0 && !result.aborted && (!transfer.responded || result.status == 0)) {
+    result.error = http_error::kInvalidServerResponse;
   }
   if (code == CURLE_OK && ConnectionHasLeftovers(e)) DropConnections(impl.easy);
   return result;

@@ -1,25 +1,15 @@
 #include "news/news_job.h"
 
-#include <nlohmann/json.hpp>
-
-#include <optional>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "core/paths.h"
-#include "core/text.h"
+#include "news/news_feed.h"
 #include "net/http_client.h"
 
 namespace brisal {
 
 namespace {
-
-using Json = nlohmann::json;
-
-bool StartsWith(const std::string& text, const char* prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
 
 // The body of a 200 answer to the news request; empty when the server gave none.
 std::string FetchFeed(const std::string& base_url, const std::string& news_path) {
@@ -39,42 +29,6 @@ std::string FetchFeed(const std::string& base_url, const std::string& news_path)
       client.Get(news_path, "Cache-Control: no-cache\r\n", nullptr, sink, nullptr);
   if (result.status != 200 || result.error != 0) return std::string();
   return body;
-}
-
-// The items of a feed (a bare array, or an object whose "news" is that array); none
-// when the text is not such a document. Throws nlohmann::json::type_error for an item
-// member that is not a string.
-std::optional<std::vector<NewsItem>> ParseFeed(const std::string& text) {
-  Json document = Json::parse(text, nullptr, /*allow_exceptions=*/false,
-                              /*ignore_comments=*/false);
-  if (document.is_discarded()) return std::nullopt;
-  if (document.is_object()) {
-    auto news = document.find("news");
-    if (news == document.end()) return std::nullopt;
-    // Detached from the document so it can be walked on its own.
-    Json inner = std::move(*news);
-    document = std::move(inner);
-  }
-  if (!document.is_array()) return std::nullopt;
-
-  std::vector<NewsItem> items;
-  for (const Json& element : document) {
-    if (items.size() >= kMaxNewsItems) break;
-    if (!element.is_object()) continue;
-    NewsItem item;
-    // Shown as they come: made safe here, once for the window and the cache alike.
-    item.tag = SafeText(element.value("tag", std::string()));
-    item.title = SafeText(element.value("title", std::string()));
-    item.date = SafeText(element.value("date", std::string()));
-    item.url = element.value("url", std::string());
-    if (item.title.empty()) continue;
-    // The window hands the url to the desktop's browser: nothing but web links.
-    if (!StartsWith(item.url, "http://") && !StartsWith(item.url, "https://")) {
-      item.url.clear();
-    }
-    items.push_back(std::move(item));
-  }
-  return items;
 }
 
 }  // namespace
@@ -99,7 +53,7 @@ void RunNewsJob(LauncherState& state) {
   const bool fresh = !feed.empty();
   if (!fresh && !ReadWholeFile(cache_path, feed)) return;
 
-  std::optional<std::vector<NewsItem>> items = ParseFeed(feed);
+  std::optional<std::vector<NewsItem>> items = ParseNewsFeed(feed);
   if (!items) return;
 
   // Kept exactly as the server sent it. A failed write only costs the offline news.

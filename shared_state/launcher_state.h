@@ -11,6 +11,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -108,6 +109,11 @@ struct LauncherState {
   // exclusive job starts and after a cancelled update. Relaxed order is enough: it
   // guards no data, it only asks loops to stop.
   std::atomic<bool> cancel{false};
+
+  // The update job's pause before a file's second attempt (twice as long before the
+  // third). Set once before any job runs; tests that fail hundreds of attempts on
+  // purpose shorten it.
+  std::chrono::milliseconds retry_pause{700};
 
   // Touched only by exclusive jobs, which never overlap (job_lock).
   Manifest last_manifest;

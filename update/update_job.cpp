@@ -26,10 +26,13 @@ constexpr int kAttempts = 3;
 constexpr std::uint32_t kSaveEvery = 150;
 constexpr auto kWaitSlice = std::chrono::milliseconds(100);
 
-// Sleeps `slices` × 100 ms, returning early when a cancel arrives.
-void WaitUnlessCancelled(LauncherState& state, int slices) {
-  for (int i = 0; i < slices && !state.cancel.load(); ++i)
-    std::this_thread::sleep_for(kWaitSlice);
+// Sleeps `pause` in slices of at most 100 ms, returning early when a cancel arrives.
+void WaitUnlessCancelled(LauncherState& state, std::chrono::milliseconds pause) {
+  while (pause.count() > 0 && !state.cancel.load()) {
+    const auto slice = std::min<std::chrono::milliseconds>(pause, kWaitSlice);
+    std::this_thread::sleep_for(slice);
+    pause -= slice;
+  }
 }
 
 void RecordFailure(UpdateJobData& job, const std::string& message) {
@@ -154,7 +157,7 @@ bool DownloadWithRetries(LauncherState& state, HttpClient& client, const Manifes
   for (int attempt = 1; attempt <= kAttempts; ++attempt) {
     if (state.cancel.load()) return false;
     if (attempt > 1) {
-      WaitUnlessCancelled(state, attempt == 2 ? 7 : 14);
+      WaitUnlessCancelled(state, attempt == 2 ? state.retry_pause : 2 * state.retry_pause);
       if (state.cancel.load()) return false;
     }
     std::uint64_t attempt_bytes = 0;

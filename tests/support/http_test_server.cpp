@@ -368,6 +368,10 @@ struct HttpTestServer::State {
 
   // False when the connection must end after this response.
   bool Send(Socket socket, const HttpTestRequest& request, const HttpTestResponse& response) {
+    if (response.raw) {
+      SendAll(socket, response.raw->data(), response.raw->size());
+      return false;
+    }
     if (response.stall_before_headers && !Stall(response.stall_for)) return false;
     const bool body_allowed = !HasNoBody(response.status) && request.method != "HEAD";
     std::string head =

@@ -44,6 +44,8 @@ struct HttpTestResponse {
   std::chrono::milliseconds stall_for{0};
   // Close the connection once the response is sent.
   bool close = false;
+  // Bytes sent exactly as they are in place of everything above, then the close.
+  std::optional<std::string> raw;
   // A server slow but never quite silent: the body goes out `trickle_bytes` at a time
   // with `trickle_pause` after each piece (0 bytes: all at once).
   std::size_t trickle_bytes = 0;

@@ -1,0 +1,35 @@
+// A test seam under every file operation the engine makes: a test installs an observer
+// that sees each operation before the system does and may make it fail as the system
+// would (EIO on POSIX, ERROR_WRITE_FAULT on Windows). Production code never installs
+// one; with none installed the cost is one relaxed load per operation.
+#pragma once
+
+namespace brisal {
+
+enum class FileOp {
+  kOpen,          // File::Open, InstallTree::OpenPartial
+  kWrite,         // File::Write, File::TruncateHere
+  kFlush,         // File::Sync, SyncDirectory
+  kRename,        // ReplaceFileAt, InstallTree::Replace
+  kDelete,        // DeleteFileAt, RemoveEmptyDirectory, InstallTree::RemoveFile / RemoveFolder
+  kCreateFolder,  // CreateOneDirectory, InstallTree::CreateParents
+  kStat,          // GetFileInfo, FileExists, IsDirectory, InstallTree::Stat
+};
+
+class FileOpObserver {
+ public:
+  virtual ~FileOpObserver() = default;
+  // Called on whatever thread makes the operation (download workers run in parallel);
+  // false makes it fail.
+  virtual bool Allow(FileOp op) = 0;
+};
+
+// Installs `observer` (null: none) for the whole process. REQUIRES: no job runs while
+// it changes, and the observer outlives its installation.
+void SetFileOpObserver(FileOpObserver* observer);
+
+// Whether the installed observer wants this operation to fail. Backends call it first
+// thing in each operation above.
+bool FileOpFails(FileOp op);
+
+}  // namespace brisal
