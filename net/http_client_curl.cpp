@@ -119,7 +119,19 @@ struct ResponseHead {
   std::string etag;
   bool has_location = false;
   bool location_is_http = false;  // names a plain "http:" address
+  bool chunked = false;           // curl then reads the body by its chunks, not its length
 };
+
+// Whether a Transfer-Encoding value names "chunked" among its comma-separated codings.
+bool NamesChunked(std::string_view value) {
+  while (!value.empty()) {
+    const std::size_t comma = value.find(',');
+    if (EqualsIgnoreCase(Trim(value.substr(0, comma)), "chunked")) return true;
+    if (comma == std::string_view::npos) break;
+    value.remove_prefix(comma + 1);
+  }
+  return false;
+}
 
 // State of one Get, shared with curl's callbacks.
 struct Transfer {
@@ -134,6 +146,7 @@ struct Transfer {
   bool head_complete = false;
   bool responded = false;     // the response callback has run (or would have)
   bool reading_body = false;  // 200/206 with a sink that the callback let through
+  std::uint64_t delivered = 0;  // body bytes handed to the sink
   bool stopped = false;       // we ended the transfer on purpose: not a failure
   bool timed_out = false;
   bool downgrade_refused = false;
@@ -153,8 +166,8 @@ struct Transfer {
   bool Respond() {
     responded = true;
     result.status = head.status;
-    result.has_content_length = head.has_content_length;
-    result.content_length = head.content_length;
+    result.has_content_length = head.has_content_length && !head.chunked;
+    result.content_length = result.has_content_length ? head.content_length : 0;
     result.etag = head.etag;
     if (on_response && *on_response && !(*on_response)(result)) {
       result.aborted = true;
@@ -210,6 +223,8 @@ struct Transfer {
       if (value.size() > kMaxHeaderValue) return;
       head.has_content_length = true;
       head.content_length = std::strtoull(std::string(value).c_str(), nullptr, 10);
+    } else if (EqualsIgnoreCase(name, "Transfer-Encoding")) {
+      head.chunked = head.chunked || NamesChunked(value);
     } else if (EqualsIgnoreCase(name, "ETag")) {
       if (value.size() <= kMaxHeaderValue) head.etag = std::string(value);
     } else if (EqualsIgnoreCase(name, "Location")) {
@@ -227,7 +242,8 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   // Trailers of a chunked body are not the response's headers.
   if (transfer.responded) return length;
   const std::string_view line(data, length);
-  if (Trim(line).empty()) {
+  // curl ends the headers only at a line that starts with CR or LF; " \r\n" is a header.
+  if (line.empty() || line[0] == '\r' || line[0] == '\n') {
     transfer.head_complete = true;
     if (transfer.FollowingRedirect() && transfer.head.location_is_http && transfer.OnHttps()) {
       // WinHTTP's policy, hop by hop: an address reached over HTTPS never sends the
@@ -265,6 +281,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
       transfer.stopped = true;
       return 0;
     }
+    transfer.delivered += piece;
   }
   return length;
 }
@@ -572,6 +589,12 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
     if (!transfer.responded && transfer.head_complete) transfer.Respond();
     // WinHTTP's read loop tests the flag once more before the read that finds the end.
     if (transfer.reading_body && !result.aborted && transfer.Cancelled()) result.aborted = true;
+    // curl measures the body by the length it read itself; wherever garbled headers make
+    // the two readings differ, the body the caller was promised did not come whole.
+    if (transfer.reading_body && !result.aborted && result.has_content_length &&
+        transfer.delivered != result.content_length) {
+      result.error = http_error::kConnectionError;
+    }
   } else if (transfer.timed_out) {
     result.error = http_error::kTimeout;
   } else if (transfer.downgrade_refused) {

@@ -490,6 +490,11 @@ TEST_F(HttpClientTest, OddAnswersAreNeverASuccessWithoutStatus) {
       "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length :5\r\n\r\nhi",  // a name curl ignores
       "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n",
       "HTTP/1.1 200 OK\r\n",
+      // a blank-looking line that curl reads as a header, not as the head's end
+      "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n \r\nContent-Length: 2\r\n\r\nhi",
+      // chunks decide the body's length, whatever length the head also names
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\nContent-Length: 5\r\n\r\n"
+      "2\r\nhi\r\n0\r\n\r\n",
   };
   for (const char* answer : answers) {
     server.SetHandler("/brisal/raw", [answer](const HttpTestRequest&) {
