@@ -1,11 +1,16 @@
-// WinHTTP backend of the HTTP client: one synchronous session and connection per
-// client, one request handle per Get.
+// WinHTTP backend of the HTTP client: one asynchronous session and connection per
+// client, one request handle per Get. Each step of a request (sending, which takes in
+// name resolution, connection and the TLS handshake; the wait for headers; each
+// read) runs on WinHTTP's threads while the calling thread waits for it and looks at
+// the cancel flag, so a cancel ends the request in any phase by closing its handle.
 #include <windows.h>
 #include <winhttp.h>
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cwchar>
+#include <mutex>
 #include <vector>
 
 #include "core/text.h"
@@ -24,6 +29,8 @@ using Clock = std::chrono::steady_clock;
 using Millis = std::chrono::milliseconds;
 
 constexpr DWORD kReadChunk = 65536;
+// How soon a cancel is seen while a step is under way.
+constexpr Millis kCancelPoll{50};
 constexpr DWORD kHostChars = 256;
 constexpr DWORD kPathChars = 2048;
 
@@ -45,6 +52,145 @@ DWORD TransferError(DWORD error) {
   return error == WSAETIMEDOUT ? ERROR_WINHTTP_TIMEOUT : error;
 }
 
+// What a request shares with the callbacks WinHTTP makes on its own threads; the
+// request handle's context points here. `self` keeps it alive until the handle's last
+// callback, so a request given up in the middle of a step (a cancel) leaves WinHTTP
+// nothing freed to write into, the read buffer included.
+struct Exchange {
+  std::mutex mutex;
+  std::condition_variable changed;
+  // Guarded by `mutex`.
+  bool completed = false;  // the step last started has ended
+  DWORD error = 0;         // how it failed; 0: it did not
+  DWORD bytes = 0;         // what it counted: bytes available, bytes read
+  bool closed = false;     // the handle's last callback has come
+  std::shared_ptr<Exchange> self;
+  // Written by WinHTTP only during a read, read by the request's thread after it.
+  std::vector<char> buffer;
+};
+
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+  Exchange* exchange = reinterpret_cast<Exchange*>(context);
+  if (!exchange) return;  // the session's and the connection's own notices
+  std::shared_ptr<Exchange> last;  // let go after the lock, as the last thing done here
+  {
+    std::lock_guard<std::mutex> lock(exchange->mutex);
+    switch (status) {
+      case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+      case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+        break;
+      case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+        exchange->bytes = length >= sizeof(DWORD) ? *static_cast<const DWORD*>(info) : 0;
+        break;
+      case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+        exchange->bytes = length;
+        break;
+      case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+        exchange->error = static_cast<const WINHTTP_ASYNC_RESULT*>(info)->dwError;
+        if (exchange->error == 0) exchange->error = ERROR_WINHTTP_INTERNAL_ERROR;
+        break;
+      case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
+        exchange->closed = true;
+        last = std::move(exchange->self);
+        break;
+      default:
+        return;
+    }
+    if (status != WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) exchange->completed = true;
+  }
+  exchange->changed.notify_all();
+}
+
+// A request handle and its exchange. Each step is started by a WinHTTP call and
+// waited for here. Closing waits for the handle's last callback unless a step was
+// left under way: WinHTTP may then hold on until its own time-out, and the exchange
+// outlives this object through `self`.
+class AsyncRequest {
+ public:
+  enum Outcome { kCompleted, kFailed, kCancelled };
+
+  explicit AsyncRequest(std::shared_ptr<Exchange> exchange) : exchange_(std::move(exchange)) {}
+  ~AsyncRequest() { Close(); }
+  AsyncRequest(const AsyncRequest&) = delete;
+  AsyncRequest& operator=(const AsyncRequest&) = delete;
+
+  // False with GetLastError's number in error() when WinHTTP refuses the handle.
+  bool Open(HINTERNET connection, const std::wstring& object, bool secure) {
+    handle_ = WinHttpOpenRequest(connection, L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                 WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0);
+    if (!handle_) {
+      error_ = GetLastError();
+      return false;
+    }
+    DWORD_PTR context = Context();
+    if (!WinHttpSetOption(handle_, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) {
+      error_ = GetLastError();
+      return false;
+    }
+    exchange_->self = exchange_;
+    armed_ = true;
+    return true;
+  }
+
+  HINTERNET get() const { return handle_; }
+  DWORD_PTR Context() const { return reinterpret_cast<DWORD_PTR>(exchange_.get()); }
+  DWORD error() const { return error_; }
+  DWORD bytes() const { return bytes_; }
+  std::vector<char>& buffer() { return exchange_->buffer; }
+
+  // Starts a step with `start` (a WinHTTP call; false when it fails at once) and
+  // waits until it ends or the cancel flag is raised.
+  template <typename Start>
+  Outcome Run(Start start, const std::atomic<bool>* cancel) {
+    // Acquire is not needed: the flag carries no data with it, only the request to stop.
+    auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
+    if (cancelled()) return kCancelled;
+    Exchange& exchange = *exchange_;
+    {
+      std::lock_guard<std::mutex> lock(exchange.mutex);
+      exchange.completed = false;
+      exchange.error = 0;
+      exchange.bytes = 0;
+    }
+    under_way_ = true;
+    if (!start()) {
+      error_ = GetLastError();
+      under_way_ = false;
+      return kFailed;
+    }
+    std::unique_lock<std::mutex> lock(exchange.mutex);
+    while (!exchange.completed) {
+      if (cancelled()) return kCancelled;
+      exchange.changed.wait_for(lock, kCancelPoll);
+    }
+    under_way_ = false;
+    error_ = exchange.error;
+    bytes_ = exchange.bytes;
+    return error_ == 0 ? kCompleted : kFailed;
+  }
+
+  // Closes the handle; the exchange comes back when WinHTTP is done with it.
+  std::shared_ptr<Exchange> Close() {
+    if (!handle_) return nullptr;
+    WinHttpCloseHandle(handle_);
+    handle_ = nullptr;
+    if (!armed_ || under_way_) return nullptr;
+    Exchange& exchange = *exchange_;
+    std::unique_lock<std::mutex> lock(exchange.mutex);
+    exchange.changed.wait(lock, [&] { return exchange.closed; });
+    exchange.closed = false;
+    return std::move(exchange_);
+  }
+
+ private:
+  std::shared_ptr<Exchange> exchange_;
+  HINTERNET handle_ = nullptr;
+  bool armed_ = false;      // the handle's callbacks reach the exchange
+  bool under_way_ = false;  // a step was started and not seen to end
+  DWORD error_ = 0;
+  DWORD bytes_ = 0;
+};
+
 }  // namespace
 
 struct HttpClient::Impl {
@@ -53,7 +199,9 @@ struct HttpClient::Impl {
   InternetHandle connection;
   bool secure = false;
   std::string base_path;  // UTF-8, ends in "/"
-  std::vector<char> buffer;
+  // The exchange of the last request, when WinHTTP let go of it: a worker fetching
+  // many files allocates its read buffer once.
+  std::shared_ptr<Exchange> spare;
   HttpLimits limits;
 
   void Close() {
@@ -89,8 +237,15 @@ bool HttpClient::Open(const std::string& base_url) {
   impl.base_path = base_path;
 
   InternetHandle session(WinHttpOpen(L"BrisalLauncher/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS,
+                                     WINHTTP_FLAG_ASYNC));
   if (!session) return false;
+  // Set before the connection is made, so that it and its requests inherit it.
+  if (WinHttpSetStatusCallback(session.get(), OnStatus,
+                               WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+                               0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+    return false;
+  }
   // TLS 1.1 to 1.3, as the curl backend offers; a system without 1.3 refuses the whole
   // set, so it then gets 1.1 and 1.2.
   DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 |
@@ -124,22 +279,35 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
     result.error = http_error::kIncorrectHandleState;
     return result;
   }
-
-  // Acquire is not needed: the flag carries no data with it, only the request to stop.
-  auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
-  if (cancelled()) {
+  if (cancel && cancel->load(std::memory_order_relaxed)) {
     result.aborted = true;
     return result;
   }
 
+  AsyncRequest request(impl.spare ? std::move(impl.spare) : std::make_shared<Exchange>());
+  // The exchange is handed back for the next request once WinHTTP is done with it.
+  struct GiveBack {
+    Impl& impl;
+    AsyncRequest& request;
+    ~GiveBack() { impl.spare = request.Close(); }
+  } give_back{impl, request};
+  // Every outcome of a step but success ends the request: a cancel as an abort, a
+  // failure with its number.
+  auto ended = [&](AsyncRequest::Outcome outcome) {
+    if (outcome == AsyncRequest::kCancelled) {
+      result.aborted = true;
+    } else if (outcome == AsyncRequest::kFailed) {
+      result.error = TransferError(request.error());
+    }
+    return outcome != AsyncRequest::kCompleted;
+  };
+
   std::wstring object = Utf8ToWide(BuildObjectName(impl.base_path, path));
-  InternetHandle request(WinHttpOpenRequest(impl.connection.get(), L"GET", object.c_str(), nullptr,
-                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                            impl.secure ? WINHTTP_FLAG_SECURE : 0));
-  if (!request) {
-    result.error = GetLastError();
+  if (!request.Open(impl.connection.get(), object, impl.secure)) {
+    result.error = request.error();
     return result;
   }
+  HINTERNET handle = request.get();
 
   // Every wait of the request is cut to what is left before the deadline, so the
   // platform's own time-out ends the request there.
@@ -152,43 +320,47 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
     }
     return static_cast<int>(std::min<Millis::rep>(limit.count(), 0x7FFFFFFF));
   };
-  WinHttpSetTimeouts(request.get(), within(limits.resolve), within(limits.connect),
-                     within(limits.send), within(limits.receive));
+  WinHttpSetTimeouts(handle, within(limits.resolve), within(limits.connect), within(limits.send),
+                     within(limits.receive));
   // The headers of an answer are small: they must all have come within the receive
   // limit, which also ends a server that trickles them.
   DWORD all_headers = static_cast<DWORD>(within(limits.receive));
-  WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &all_headers,
+  WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &all_headers,
                    sizeof all_headers);
 
   std::wstring headers = Utf8ToWide(extra_headers);
-  BOOL sent = headers.empty()
-                  ? WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                                       WINHTTP_NO_REQUEST_DATA, 0, 0, 0)
-                  : WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(-1),
-                                       WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
-  if (!sent || !WinHttpReceiveResponse(request.get(), nullptr)) {
-    result.error = TransferError(GetLastError());
+  const DWORD_PTR context = request.Context();
+  if (ended(request.Run(
+          [&] {
+            return headers.empty()
+                       ? WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                            WINHTTP_NO_REQUEST_DATA, 0, 0, context)
+                       : WinHttpSendRequest(handle, headers.c_str(), static_cast<DWORD>(-1),
+                                            WINHTTP_NO_REQUEST_DATA, 0, 0, context);
+          },
+          cancel)) ||
+      ended(request.Run([&] { return WinHttpReceiveResponse(handle, nullptr); }, cancel))) {
     return result;
   }
-  // A cancel that came while the request waited ends it before anything is delivered.
-  if (cancelled()) {
+  // A cancel that came as the headers did ends the request before anything is delivered.
+  if (cancel && cancel->load(std::memory_order_relaxed)) {
     result.aborted = true;
     return result;
   }
 
   DWORD status = 0;
   DWORD status_size = sizeof status;
-  if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+  if (WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size,
                           WINHTTP_NO_HEADER_INDEX)) {
     result.status = status;
   }
   std::wstring value;
-  if (QueryTextHeader(request.get(), WINHTTP_QUERY_CONTENT_LENGTH, value)) {
+  if (QueryTextHeader(handle, WINHTTP_QUERY_CONTENT_LENGTH, value)) {
     result.has_content_length = true;
     result.content_length = std::wcstoull(value.c_str(), nullptr, 10);
   }
-  if (QueryTextHeader(request.get(), WINHTTP_QUERY_ETAG, value)) result.etag = WideToUtf8(value);
+  if (QueryTextHeader(handle, WINHTTP_QUERY_ETAG, value)) result.etag = WideToUtf8(value);
 
   if (on_response && !on_response(result)) {
     result.aborted = true;
@@ -196,29 +368,30 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
   }
   if ((result.status != 200 && result.status != 206) || !on_data) return result;
 
-  // The buffer outlives the request so that a worker fetching many files allocates once.
-  if (impl.buffer.empty()) impl.buffer.resize(kReadChunk);
+  std::vector<char>& buffer = request.buffer();
+  if (buffer.empty()) buffer.resize(kReadChunk);
   std::uint64_t received = 0;
   std::uint64_t window_received = 0;
   Clock::time_point window_start = Clock::now();
   for (;;) {
-    if (cancelled()) {
-      result.aborted = true;
-      break;
-    }
     if (limits.deadline.count() > 0) {
       DWORD receive = static_cast<DWORD>(within(limits.receive));
-      WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
+      WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
     }
     // Only what has arrived is read: a read for more can wait for the buffer to fill
     // (Wine's does) while a trickle keeps it alive, out of reach of the checks below.
-    DWORD available = 0;
-    DWORD read = 0;
-    if (!WinHttpQueryDataAvailable(request.get(), &available) ||
-        (available > 0 && !WinHttpReadData(request.get(), impl.buffer.data(),
-                                           std::min(available, kReadChunk), &read))) {
-      result.error = TransferError(GetLastError());
+    if (ended(request.Run([&] { return WinHttpQueryDataAvailable(handle, nullptr); }, cancel))) {
       break;
+    }
+    const DWORD available = std::min(request.bytes(), kReadChunk);
+    DWORD read = 0;
+    if (available > 0) {
+      if (ended(request.Run(
+              [&] { return WinHttpReadData(handle, buffer.data(), available, nullptr); },
+              cancel))) {
+        break;
+      }
+      read = request.bytes();
     }
     if (read == 0) {
       // Some WinHTTP versions take a connection closed before the announced length
@@ -229,7 +402,7 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
       break;
     }
     received += read;
-    if (!on_data(impl.buffer.data(), read)) {
+    if (!on_data(buffer.data(), read)) {
       result.aborted = true;
       break;
     }
