@@ -4,15 +4,18 @@
 // read) runs on WinHTTP's threads while the calling thread waits for it and looks at
 // the cancel flag, so a cancel ends the request in any phase by closing its handle.
 #include <windows.h>
+#include <wincrypt.h>
 #include <winhttp.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <cwchar>
 #include <mutex>
 #include <vector>
 
+#include "core/paths.h"
 #include "core/text.h"
 #include "net/http_client.h"
 
@@ -24,6 +27,19 @@ struct InternetHandleCloser {
   void operator()(HINTERNET handle) const { WinHttpCloseHandle(handle); }
 };
 using InternetHandle = std::unique_ptr<void, InternetHandleCloser>;
+
+struct CertificateFree {
+  void operator()(PCCERT_CONTEXT certificate) const { CertFreeCertificateContext(certificate); }
+};
+using Certificate = std::unique_ptr<const CERT_CONTEXT, CertificateFree>;
+struct StoreClose {
+  void operator()(HCERTSTORE store) const { CertCloseStore(store, 0); }
+};
+using CertificateStore = std::unique_ptr<void, StoreClose>;
+struct ChainFree {
+  void operator()(PCCERT_CHAIN_CONTEXT chain) const { CertFreeCertificateChain(chain); }
+};
+using CertificateChain = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFree>;
 
 using Clock = std::chrono::steady_clock;
 using Millis = std::chrono::milliseconds;
@@ -47,9 +63,83 @@ bool QueryTextHeader(HINTERNET request, DWORD query, std::wstring& value) {
   return true;
 }
 
-// Wine's WinHTTP reports a read that timed out with the socket's own number.
+// The first certificate of a PEM file; null when there is none.
+Certificate LoadPemCertificate(const std::string& path) {
+  std::string pem;
+  if (!ReadWholeFile(path, pem) || pem.size() > 0x100000) return nullptr;
+  DWORD size = 0;
+  if (!CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
+                            nullptr, &size, nullptr, nullptr)) {
+    return nullptr;
+  }
+  std::vector<BYTE> der(size);
+  if (!CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
+                            der.data(), &size, nullptr, nullptr)) {
+    return nullptr;
+  }
+  return Certificate(CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                                  der.data(), size));
+}
+
+// Whether the certificate the server of `request` showed, if any, chains up to `ca`,
+// with every signature and date of the chain valid. WinHTTP was told to let an unknown
+// root pass and still checks the host name and dates itself; this is what makes the
+// root known. A hop over plain HTTP shows none (Wine cannot tell a request's URL
+// after a redirect, so the certificate's absence is what tells the hop's scheme).
+bool ChainEndsAt(HINTERNET request, PCCERT_CONTEXT ca) {
+  PCCERT_CONTEXT shown = nullptr;
+  DWORD size = sizeof shown;
+  if (!WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &shown, &size) || !shown) {
+    return true;
+  }
+  Certificate server(shown);
+  CertificateStore extra(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+  if (!extra || !CertAddCertificateContextToStore(extra.get(), ca, CERT_STORE_ADD_ALWAYS, nullptr)) {
+    return false;
+  }
+  CERT_CHAIN_PARA para{};
+  para.cbSize = sizeof para;
+  PCCERT_CHAIN_CONTEXT built = nullptr;
+  if (!CertGetCertificateChain(nullptr, server.get(), nullptr, extra.get(), &para,
+                               CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr, &built)) {
+    return false;
+  }
+  CertificateChain chain(built);
+  // The root is trusted here, not by the system; nothing else may be wrong.
+  if ((chain->TrustStatus.dwErrorStatus & ~static_cast<DWORD>(CERT_TRUST_IS_UNTRUSTED_ROOT)) != 0 ||
+      chain->cChain == 0 || chain->rgpChain[0]->cElement == 0) {
+    return false;
+  }
+  const CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
+  PCCERT_CONTEXT root = simple.rgpElement[simple.cElement - 1]->pCertContext;
+  return root->cbCertEncoded == ca->cbCertEncoded &&
+         std::memcmp(root->pbCertEncoded, ca->pbCertEncoded, ca->cbCertEncoded) == 0;
+}
+
+// The certificate error that the flags of a secure failure stand for; 0 when the
+// failure lay elsewhere (the TLS channel itself). Windows reports every one of them
+// as 12175 and Wine as 12157; the flags tell the player's sentence.
+DWORD CertificateError(DWORD flags) {
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA) return ERROR_WINHTTP_SECURE_INVALID_CA;
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID) return ERROR_WINHTTP_SECURE_CERT_CN_INVALID;
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID) {
+    return ERROR_WINHTTP_SECURE_CERT_DATE_INVALID;
+  }
+  if (flags & (WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT | WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED |
+               WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED |
+               WINHTTP_CALLBACK_STATUS_FLAG_CERT_WRONG_USAGE)) {
+    return ERROR_WINHTTP_SECURE_INVALID_CERT;
+  }
+  return 0;
+}
+
+// Wine's WinHTTP reports a read that timed out with the socket's own number, and a
+// refused certificate as a failed TLS channel, which curl's backend (and the player)
+// counts among the certificate errors.
 DWORD TransferError(DWORD error) {
-  return error == WSAETIMEDOUT ? ERROR_WINHTTP_TIMEOUT : error;
+  if (error == WSAETIMEDOUT) return ERROR_WINHTTP_TIMEOUT;
+  if (error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR) return ERROR_WINHTTP_SECURE_FAILURE;
+  return error;
 }
 
 // What a request shares with the callbacks WinHTTP makes on its own threads; the
@@ -64,14 +154,33 @@ struct Exchange {
   DWORD error = 0;         // how it failed; 0: it did not
   DWORD bytes = 0;         // what it counted: bytes available, bytes read
   bool closed = false;     // the handle's last callback has come
+  bool untrusted = false;  // a server's certificate did not chain up to `trusted_ca`
+  DWORD secure_failure = 0;  // the flags of WinHTTP's own refusal of a certificate
   std::shared_ptr<Exchange> self;
+  // Set when the client trusts one CA instead of the system's: every hop over TLS is
+  // checked against it just before its request is sent.
+  Certificate trusted_ca;
   // Written by WinHTTP only during a read, read by the request's thread after it.
   std::vector<char> buffer;
 };
 
-void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+void CALLBACK OnStatus(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info,
+                      DWORD length) {
   Exchange* exchange = reinterpret_cast<Exchange*>(context);
   if (!exchange) return;  // the session's and the connection's own notices
+  if (status == WINHTTP_CALLBACK_STATUS_SENDING_REQUEST) {
+    // Only this thread touches `trusted_ca` while a step is under way.
+    if (exchange->trusted_ca && !ChainEndsAt(handle, exchange->trusted_ca.get())) {
+      std::lock_guard<std::mutex> lock(exchange->mutex);
+      exchange->untrusted = true;
+    }
+    return;
+  }
+  if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE) {
+    std::lock_guard<std::mutex> lock(exchange->mutex);
+    exchange->secure_failure = length >= sizeof(DWORD) ? *static_cast<const DWORD*>(info) : 0;
+    return;
+  }
   std::shared_ptr<Exchange> last;  // let go after the lock, as the last thing done here
   {
     std::lock_guard<std::mutex> lock(exchange->mutex);
@@ -132,6 +241,13 @@ class AsyncRequest {
     return true;
   }
 
+  // Trusts `ca` alone for this request; the system's roots no longer count.
+  void TrustOnly(PCCERT_CONTEXT ca) {
+    exchange_->trusted_ca.reset(CertDuplicateCertificateContext(ca));
+    DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+    WinHttpSetOption(handle_, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
+  }
+
   HINTERNET get() const { return handle_; }
   DWORD_PTR Context() const { return reinterpret_cast<DWORD_PTR>(exchange_.get()); }
   DWORD error() const { return error_; }
@@ -151,6 +267,8 @@ class AsyncRequest {
       exchange.completed = false;
       exchange.error = 0;
       exchange.bytes = 0;
+      exchange.untrusted = false;
+      exchange.secure_failure = 0;
     }
     under_way_ = true;
     if (!start()) {
@@ -165,6 +283,11 @@ class AsyncRequest {
     }
     under_way_ = false;
     error_ = exchange.error;
+    if (exchange.untrusted) {
+      error_ = ERROR_WINHTTP_SECURE_INVALID_CA;
+    } else if (error_ != 0 && CertificateError(exchange.secure_failure) != 0) {
+      error_ = CertificateError(exchange.secure_failure);
+    }
     bytes_ = exchange.bytes;
     return error_ == 0 ? kCompleted : kFailed;
   }
@@ -203,6 +326,8 @@ struct HttpClient::Impl {
   // many files allocates its read buffer once.
   std::shared_ptr<Exchange> spare;
   HttpLimits limits;
+  std::string ca_file;     // empty: the system's trusted certificates
+  Certificate trusted_ca;  // loaded from `ca_file` by Open
 
   void Close() {
     connection.reset();
@@ -235,6 +360,7 @@ bool HttpClient::Open(const std::string& base_url) {
   std::string base_path = WideToUtf8(std::wstring(path, parts.dwUrlPathLength));
   if (base_path.empty() || base_path.back() != '/') base_path.push_back('/');
   impl.base_path = base_path;
+  impl.trusted_ca = impl.ca_file.empty() ? nullptr : LoadPemCertificate(impl.ca_file);
 
   InternetHandle session(WinHttpOpen(L"BrisalLauncher/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                      WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS,
@@ -242,7 +368,9 @@ bool HttpClient::Open(const std::string& base_url) {
   if (!session) return false;
   // Set before the connection is made, so that it and its requests inherit it.
   if (WinHttpSetStatusCallback(session.get(), OnStatus,
-                               WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+                               WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES |
+                                   WINHTTP_CALLBACK_FLAG_SECURE_FAILURE |
+                                   WINHTTP_CALLBACK_STATUS_SENDING_REQUEST,
                                0) == WINHTTP_INVALID_STATUS_CALLBACK) {
     return false;
   }
@@ -268,7 +396,9 @@ void HttpClient::SetLimits(const HttpLimits& limits) {
   impl_->limits = limits;
 }
 
-void HttpClient::SetTrustedCaFile(const std::string&) {}
+void HttpClient::SetTrustedCaFile(const std::string& pem_path) {
+  impl_->ca_file = pem_path;
+}
 
 HttpResult HttpClient::Get(const std::string& path, const std::string& extra_headers,
                            const ResponseCallback& on_response, const BodySink& on_data,
@@ -308,6 +438,14 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
     return result;
   }
   HINTERNET handle = request.get();
+  if (!impl.ca_file.empty()) {
+    // A CA file that could not be read trusts nothing, rather than the system's roots.
+    if (!impl.trusted_ca) {
+      result.error = http_error::kSecureInvalidCa;
+      return result;
+    }
+    request.TrustOnly(impl.trusted_ca.get());
+  }
 
   // Every wait of the request is cut to what is left before the deadline, so the
   // platform's own time-out ends the request there.

@@ -1,13 +1,29 @@
-// An HTTPS front for a test server (Linux only): TLS on a port of 127.0.0.1 with a
-// certificate for that address, signed by a test CA made when the relay starts and
-// trusted by no one but the tests that ask for it; every byte is relayed to and from
-// the plain server behind it, so its handlers, redirects and faults work unchanged.
+// An HTTPS front for a test server: TLS on a port of 127.0.0.1 with a certificate for
+// that address, signed by a test CA made when the relay starts and trusted by no one
+// but the tests that ask for it; every byte is relayed to and from the plain server
+// behind it, so its handlers, redirects and faults work unchanged. On Linux it runs
+// in the test program on OpenSSL; under Wine it is the socat tool on the Linux side.
 #pragma once
 
 #include <memory>
 #include <string>
 
 namespace brisal::testing {
+
+// Shell commands that make, in the current folder, the test CA (ca.pem), another CA
+// (other-ca.pem) and the relay's certificate for 127.0.0.1 (server.pem, server.key).
+inline std::string TlsCertificateCommands() {
+  const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
+  const std::string ca = "-subj /CN=Brisal-Test-CA -days 2 "
+                         "-addext basicConstraints=critical,CA:TRUE "
+                         "-addext keyUsage=critical,keyCertSign";
+  return "printf 'subjectAltName=IP:127.0.0.1,DNS:127.0.0.1\\n' > ext.cnf && "
+         "openssl req -x509" + key + "-keyout ca.key -out ca.pem " + ca + " && "
+         "openssl req -x509" + key + "-keyout other-ca.key -out other-ca.pem " + ca + " && "
+         "openssl req" + key + "-keyout server.key -out server.csr -subj /CN=127.0.0.1 && "
+         "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial "
+         "-out server.pem -days 2 -extfile ext.cnf";
+}
 
 class TlsRelay {
  public:
@@ -22,6 +38,8 @@ class TlsRelay {
   std::string Url(const std::string& path = "/") const;
   // The PEM file of the test CA.
   std::string CaFile() const;
+  // The PEM file of another CA, which signed nothing the relay shows.
+  std::string OtherCaFile() const;
 
  private:
   struct State;
