@@ -77,8 +77,8 @@ Certificate LoadPemCertificate(const std::string& path) {
                             der.data(), &size, nullptr, nullptr)) {
     return nullptr;
   }
-  return Certificate(CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
-                                                  der.data(), size));
+  return Certificate(
+      CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(), size));
 }
 
 // Whether the certificate the server of `request` showed, if any, chains up to `ca`,
@@ -94,7 +94,8 @@ bool ChainEndsAt(HINTERNET request, PCCERT_CONTEXT ca) {
   }
   Certificate server(shown);
   CertificateStore extra(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
-  if (!extra || !CertAddCertificateContextToStore(extra.get(), ca, CERT_STORE_ADD_ALWAYS, nullptr)) {
+  if (!extra ||
+      !CertAddCertificateContextToStore(extra.get(), ca, CERT_STORE_ADD_ALWAYS, nullptr)) {
     return false;
   }
   CERT_CHAIN_PARA para{};
@@ -121,13 +122,15 @@ bool ChainEndsAt(HINTERNET request, PCCERT_CONTEXT ca) {
 // as 12175 and Wine as 12157; the flags tell the player's sentence.
 DWORD CertificateError(DWORD flags) {
   if (flags & WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA) return ERROR_WINHTTP_SECURE_INVALID_CA;
-  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID) return ERROR_WINHTTP_SECURE_CERT_CN_INVALID;
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID)
+    return ERROR_WINHTTP_SECURE_CERT_CN_INVALID;
   if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID) {
     return ERROR_WINHTTP_SECURE_CERT_DATE_INVALID;
   }
-  if (flags & (WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT | WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED |
-               WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED |
-               WINHTTP_CALLBACK_STATUS_FLAG_CERT_WRONG_USAGE)) {
+  if (flags &
+      (WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT | WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED |
+       WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED |
+       WINHTTP_CALLBACK_STATUS_FLAG_CERT_WRONG_USAGE)) {
     return ERROR_WINHTTP_SECURE_INVALID_CERT;
   }
   return 0;
@@ -150,11 +153,11 @@ struct Exchange {
   std::mutex mutex;
   std::condition_variable changed;
   // Guarded by `mutex`.
-  bool completed = false;  // the step last started has ended
-  DWORD error = 0;         // how it failed; 0: it did not
-  DWORD bytes = 0;         // what it counted: bytes available, bytes read
-  bool closed = false;     // the handle's last callback has come
-  bool untrusted = false;  // a server's certificate did not chain up to `trusted_ca`
+  bool completed = false;    // the step last started has ended
+  DWORD error = 0;           // how it failed; 0: it did not
+  DWORD bytes = 0;           // what it counted: bytes available, bytes read
+  bool closed = false;       // the handle's last callback has come
+  bool untrusted = false;    // a server's certificate did not chain up to `trusted_ca`
   DWORD secure_failure = 0;  // the flags of WinHTTP's own refusal of a certificate
   std::shared_ptr<Exchange> self;
   // Set when the client trusts one CA instead of the system's: every hop over TLS is
@@ -165,7 +168,7 @@ struct Exchange {
 };
 
 void CALLBACK OnStatus(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info,
-                      DWORD length) {
+                       DWORD length) {
   Exchange* exchange = reinterpret_cast<Exchange*>(context);
   if (!exchange) return;  // the session's and the connection's own notices
   if (status == WINHTTP_CALLBACK_STATUS_SENDING_REQUEST) {
@@ -236,6 +239,7 @@ class AsyncRequest {
       error_ = GetLastError();
       return false;
     }
+    exchange_->trusted_ca.reset();  // an exchange taken over from an earlier request
     exchange_->self = exchange_;
     armed_ = true;
     return true;
@@ -367,11 +371,11 @@ bool HttpClient::Open(const std::string& base_url) {
                                      WINHTTP_FLAG_ASYNC));
   if (!session) return false;
   // Set before the connection is made, so that it and its requests inherit it.
-  if (WinHttpSetStatusCallback(session.get(), OnStatus,
-                               WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES |
-                                   WINHTTP_CALLBACK_FLAG_SECURE_FAILURE |
-                                   WINHTTP_CALLBACK_STATUS_SENDING_REQUEST,
-                               0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+  if (WinHttpSetStatusCallback(
+          session.get(), OnStatus,
+          WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES |
+              WINHTTP_CALLBACK_FLAG_SECURE_FAILURE | WINHTTP_CALLBACK_STATUS_SENDING_REQUEST,
+          0) == WINHTTP_INVALID_STATUS_CALLBACK) {
     return false;
   }
   // TLS 1.1 to 1.3, as the curl backend offers; a system without 1.3 refuses the whole
@@ -381,8 +385,7 @@ bool HttpClient::Open(const std::string& base_url) {
   if (!WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
                         sizeof protocols)) {
     protocols &= ~static_cast<DWORD>(WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3);
-    WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
-                     sizeof protocols);
+    WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
   }
 
   InternetHandle connection(WinHttpConnect(session.get(), host, parts.nPort, 0));

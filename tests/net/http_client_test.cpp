@@ -700,7 +700,7 @@ TEST(HttpClientTls, CertificatesAndRedirectsToPlainHttp) {
   HttpTestServer server;
   testing::TlsRelay relay(server.port());
   ASSERT_TRUE(relay.ok()) << "no HTTPS front: the openssl tool (and under Wine, socat) "
-                            "could not make the certificates or relay";
+                             "could not make the certificates or relay";
   server.AddFile("/doc", "secreto");
   server.SetHandler("/down", [&](const HttpTestRequest&) {
     return HttpTestResponse::Redirect(302, server.Url("/doc"));
@@ -726,10 +726,8 @@ TEST(HttpClientTls, CertificatesAndRedirectsToPlainHttp) {
       {"signed by a CA other than the trusted one", relay.Url("/"), relay.OtherCaFile(), "doc", 0,
        refused},
       {"https base, redirect to http", relay.Url("/"), relay.CaFile(), "down", 0, downgrade},
-      {"http base, on to https, then to http", server.Url("/"), relay.CaFile(), "up", 0,
-       downgrade},
-      {"http base, on to https", server.Url("/"), relay.CaFile(), "secure", 200,
-       HttpErrorText(0)},
+      {"http base, on to https, then to http", server.Url("/"), relay.CaFile(), "up", 0, downgrade},
+      {"http base, on to https", server.Url("/"), relay.CaFile(), "secure", 200, HttpErrorText(0)},
   };
   for (const auto& c : cases) {
     HttpClient client;

@@ -11,18 +11,22 @@
 namespace brisal::testing {
 
 // Shell commands that make, in the current folder, the test CA (ca.pem), another CA
-// (other-ca.pem) and the relay's certificate for 127.0.0.1 (server.pem, server.key).
+// of the same name (other-ca.pem) and the relay's certificate for 127.0.0.1
+// (server.pem, server.key). The address is also a DNS name of the certificate, as
+// Wine matches a host against those alone.
 inline std::string TlsCertificateCommands() {
   const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
-  const std::string ca = "-subj /CN=Brisal-Test-CA -days 2 "
-                         "-addext basicConstraints=critical,CA:TRUE "
-                         "-addext keyUsage=critical,keyCertSign";
-  return "printf 'subjectAltName=IP:127.0.0.1,DNS:127.0.0.1\\n' > ext.cnf && "
-         "openssl req -x509" + key + "-keyout ca.key -out ca.pem " + ca + " && "
-         "openssl req -x509" + key + "-keyout other-ca.key -out other-ca.pem " + ca + " && "
-         "openssl req" + key + "-keyout server.key -out server.csr -subj /CN=127.0.0.1 && "
-         "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial "
-         "-out server.pem -days 2 -extfile ext.cnf";
+  const std::string ca =
+      " -subj /CN=Brisal-Test-CA -days 2 -addext basicConstraints=critical,CA:TRUE"
+      " -addext keyUsage=critical,keyCertSign";
+  std::string commands = "printf 'subjectAltName=IP:127.0.0.1,DNS:127.0.0.1\\n' > ext.cnf";
+  commands += " && openssl req -x509" + key + "-keyout ca.key -out ca.pem" + ca;
+  commands += " && openssl req -x509" + key + "-keyout other-ca.key -out other-ca.pem" + ca;
+  commands += " && openssl req" + key + "-keyout server.key -out server.csr -subj /CN=127.0.0.1";
+  commands +=
+      " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
+      " -out server.pem -days 2 -extfile ext.cnf";
+  return commands;
 }
 
 class TlsRelay {

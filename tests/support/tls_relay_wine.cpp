@@ -54,8 +54,7 @@ bool Accepts(const SocketLibrary&, int port) {
   const Socket probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (probe == kNoSocket) return false;
   sockaddr_in address = Loopback(port);
-  const bool connected =
-      connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  const bool connected = connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   CloseSocket(probe);
   return connected;
 }
