@@ -728,6 +728,8 @@ TEST(HttpClientTls, CertificatesAndRedirectsToPlainHttp) {
       {"https base, redirect to http", relay.Url("/"), relay.CaFile(), "down", 0, downgrade},
       {"http base, on to https, then to http", server.Url("/"), relay.CaFile(), "up", 0, downgrade},
       {"http base, on to https", server.Url("/"), relay.CaFile(), "secure", 200, HttpErrorText(0)},
+      {"http base, on to https signed by another CA", server.Url("/"), relay.OtherCaFile(),
+       "secure", 0, refused},
   };
   for (const auto& c : cases) {
     HttpClient client;
