@@ -97,6 +97,8 @@ struct TlsRelay::State {
 TlsRelay::TlsRelay(int target_port) : state_(std::make_unique<State>()) {
   State& s = *state_;
   s.target_port = target_port;
+  ca_file_ = s.dir.Sub("ca.pem");
+  other_ca_file_ = s.dir.Sub("other-ca.pem");
   // OpenSSL writes to the client's socket without MSG_NOSIGNAL: a client that hangs up
   // first (a refused redirect, say) must not end the test program.
   std::signal(SIGPIPE, SIG_IGN);
@@ -116,6 +118,8 @@ TlsRelay::TlsRelay(int target_port) : state_(std::make_unique<State>()) {
     return;
   }
   s.acceptor = std::thread([&s] { s.Accept(); });
+  port_ = s.port;
+  ok_ = true;
 }
 
 TlsRelay::~TlsRelay() {
@@ -138,22 +142,6 @@ TlsRelay::~TlsRelay() {
   for (int socket : s.sockets)
     close(socket);
   if (s.listener >= 0) close(s.listener);
-}
-
-bool TlsRelay::ok() const {
-  return state_->ctx != nullptr;
-}
-
-std::string TlsRelay::Url(const std::string& path) const {
-  return "https://127.0.0.1:" + std::to_string(state_->port) + path;
-}
-
-std::string TlsRelay::CaFile() const {
-  return state_->dir.Sub("ca.pem");
-}
-
-std::string TlsRelay::OtherCaFile() const {
-  return state_->dir.Sub("other-ca.pem");
 }
 
 }  // namespace brisal::testing

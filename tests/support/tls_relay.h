@@ -37,17 +37,23 @@ class TlsRelay {
   TlsRelay& operator=(const TlsRelay&) = delete;
 
   // False when the certificates or the listener could not be made.
-  bool ok() const;
+  bool ok() const { return ok_; }
   // "https://127.0.0.1:<port>" followed by `path`.
-  std::string Url(const std::string& path = "/") const;
+  std::string Url(const std::string& path = "/") const {
+    return "https://127.0.0.1:" + std::to_string(port_) + path;
+  }
   // The PEM file of the test CA.
-  std::string CaFile() const;
+  const std::string& CaFile() const { return ca_file_; }
   // The PEM file of another CA, which signed nothing the relay shows.
-  std::string OtherCaFile() const;
+  const std::string& OtherCaFile() const { return other_ca_file_; }
 
  private:
   struct State;
   std::unique_ptr<State> state_;
+  bool ok_ = false;
+  int port_ = 0;
+  std::string ca_file_;
+  std::string other_ca_file_;
 };
 
 }  // namespace brisal::testing

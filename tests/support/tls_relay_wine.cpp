@@ -65,11 +65,12 @@ struct TlsRelay::State {
   SocketLibrary library;
   TempDir dir;
   int port = 0;
-  bool ok = false;
 };
 
 TlsRelay::TlsRelay(int target_port) : state_(std::make_unique<State>()) {
   State& s = *state_;
+  ca_file_ = s.dir.Sub("ca.pem");
+  other_ca_file_ = s.dir.Sub("other-ca.pem");
   const std::string folder = UnixPath(s.dir.path());
   const std::wstring shell = DosPath("/bin/sh");
   s.port = FreePort(s.library);
@@ -101,25 +102,10 @@ TlsRelay::TlsRelay(int target_port) : state_(std::make_unique<State>()) {
     if (std::chrono::steady_clock::now() > give_up) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  s.ok = true;
+  port_ = s.port;
+  ok_ = true;
 }
 
 TlsRelay::~TlsRelay() = default;
-
-bool TlsRelay::ok() const {
-  return state_->ok;
-}
-
-std::string TlsRelay::Url(const std::string& path) const {
-  return "https://127.0.0.1:" + std::to_string(state_->port) + path;
-}
-
-std::string TlsRelay::CaFile() const {
-  return state_->dir.Sub("ca.pem");
-}
-
-std::string TlsRelay::OtherCaFile() const {
-  return state_->dir.Sub("other-ca.pem");
-}
 
 }  // namespace brisal::testing
