@@ -76,7 +76,8 @@ class HttpClient {
   // Applies to every later request of this client.
   void SetLimits(const HttpLimits& limits);
   // Trusts the certificates of this PEM file instead of the system's, from the next
-  // Open on (tests of TLS bring their own CA). The WinHTTP backend keeps the system's.
+  // Open on (tests of TLS bring their own CA; the WinHTTP backend takes the file's
+  // first certificate). A file that cannot be read trusts nothing.
   void SetTrustedCaFile(const std::string& pem_path);
 
   // `path` is relative to the base URL's path (no leading "/"), may carry "?query".

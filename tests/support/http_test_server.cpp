@@ -1,16 +1,9 @@
 #include "tests/support/http_test_server.h"
 
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
+#ifndef _WIN32
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/select.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #endif
 
 #include <gtest/gtest.h>
@@ -21,71 +14,11 @@
 #include <mutex>
 #include <thread>
 
+#include "tests/support/loopback.h"
+
 namespace brisal::testing {
 
 namespace {
-
-#ifdef _WIN32
-using Socket = SOCKET;
-const Socket kNoSocket = INVALID_SOCKET;
-constexpr int kShutdownBoth = SD_BOTH;
-constexpr int kSendFlags = 0;
-void CloseSocket(Socket socket) {
-  closesocket(socket);
-}
-
-class SocketLibrary {
- public:
-  SocketLibrary() {
-    WSADATA data;
-    started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }
-  ~SocketLibrary() {
-    if (started_) WSACleanup();
-  }
-  SocketLibrary(const SocketLibrary&) = delete;
-  SocketLibrary& operator=(const SocketLibrary&) = delete;
-
- private:
-  bool started_ = false;
-};
-#else
-using Socket = int;
-constexpr Socket kNoSocket = -1;
-constexpr int kShutdownBoth = SHUT_RDWR;
-// A client that hangs up must not kill the test program with SIGPIPE.
-constexpr int kSendFlags = MSG_NOSIGNAL;
-void CloseSocket(Socket socket) {
-  close(socket);
-}
-struct SocketLibrary {};
-#endif
-
-sockaddr_in Loopback(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  return address;
-}
-
-// A socket listening on 127.0.0.1 at a port of the system's choice; kNoSocket (and a
-// test failure) when there is none.
-Socket ListenOnLoopback(int backlog, int& port) {
-  const Socket listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address = Loopback(0);
-  socklen_t size = sizeof address;
-  if (listener == kNoSocket ||
-      bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listener, backlog) != 0 ||
-      getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    ADD_FAILURE() << "cannot listen on 127.0.0.1";
-    if (listener != kNoSocket) CloseSocket(listener);
-    return kNoSocket;
-  }
-  port = ntohs(address.sin_port);
-  return listener;
-}
 
 bool SendAll(Socket socket, const char* data, std::size_t length) {
   while (length > 0) {

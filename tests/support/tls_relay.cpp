@@ -1,12 +1,8 @@
 #include "tests/support/tls_relay.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <csignal>
@@ -15,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/paths.h"
+#include "tests/support/loopback.h"
 #include "tests/support/temp_dir.h"
 
 namespace brisal::testing {
@@ -29,27 +25,11 @@ struct SslFree {
   void operator()(SSL* ssl) const { SSL_free(ssl); }
 };
 
-sockaddr_in Loopback(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  return address;
-}
-
-// A CA and a certificate for 127.0.0.1 signed by it, made by the openssl tool.
+// The certificates, made by the openssl tool.
 bool MakeCertificates(const TempDir& dir) {
-  WriteFile(dir.Sub("ext.cnf"), "subjectAltName=IP:127.0.0.1\n");
-  const std::string in = "cd '" + dir.path() + "' && ";
-  const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
-  const std::string commands =
-      in + "openssl req -x509" + key +
-      "-keyout ca.key -out ca.pem -subj /CN=Brisal-Test-CA -days 2 "
-      "-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign && "
-      "openssl req" + key + "-keyout server.key -out server.csr -subj /CN=127.0.0.1 && "
-      "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial "
-      "-out server.pem -days 2 -extfile ext.cnf";
-  return std::system((commands + " >/dev/null 2>&1").c_str()) == 0;
+  const std::string command =
+      "cd '" + dir.path() + "' && " + TlsCertificateCommands() + " >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
 }
 
 }  // namespace
@@ -117,6 +97,8 @@ struct TlsRelay::State {
 TlsRelay::TlsRelay(int target_port) : state_(std::make_unique<State>()) {
   State& s = *state_;
   s.target_port = target_port;
+  ca_file_ = s.dir.Sub("ca.pem");
+  other_ca_file_ = s.dir.Sub("other-ca.pem");
   // OpenSSL writes to the client's socket without MSG_NOSIGNAL: a client that hangs up
   // first (a refused redirect, say) must not end the test program.
   std::signal(SIGPIPE, SIG_IGN);
@@ -130,17 +112,14 @@ TlsRelay::TlsRelay(int target_port) : state_(std::make_unique<State>()) {
     s.ctx.reset();
     return;
   }
-  s.listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address = Loopback(0);
-  socklen_t size = sizeof address;
-  if (s.listener < 0 || bind(s.listener, reinterpret_cast<sockaddr*>(&address), sizeof address) ||
-      listen(s.listener, 16) ||
-      getsockname(s.listener, reinterpret_cast<sockaddr*>(&address), &size)) {
+  s.listener = ListenOnLoopback(16, s.port);
+  if (s.listener == kNoSocket) {
     s.ctx.reset();
     return;
   }
-  s.port = ntohs(address.sin_port);
   s.acceptor = std::thread([&s] { s.Accept(); });
+  port_ = s.port;
+  ok_ = true;
 }
 
 TlsRelay::~TlsRelay() {
@@ -163,18 +142,6 @@ TlsRelay::~TlsRelay() {
   for (int socket : s.sockets)
     close(socket);
   if (s.listener >= 0) close(s.listener);
-}
-
-bool TlsRelay::ok() const {
-  return state_->ctx != nullptr;
-}
-
-std::string TlsRelay::Url(const std::string& path) const {
-  return "https://127.0.0.1:" + std::to_string(state_->port) + path;
-}
-
-std::string TlsRelay::CaFile() const {
-  return state_->dir.Sub("ca.pem");
 }
 
 }  // namespace brisal::testing
