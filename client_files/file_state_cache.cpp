@@ -344,6 +344,17 @@ std::optional<FileState> FileStateCache::Lookup(const std::string& path) {
   return LookupLocked(path);
 }
 
+std::optional<bool> FileStateCache::RecordedHashIs(const std::string& path, std::uint64_t size,
+                                                   std::uint64_t mtime,
+                                                   const std::string& sha256) {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = entries_.find(path);
+  if (it == entries_.end() || it->second.size != size || it->second.mtime != mtime) {
+    return std::nullopt;
+  }
+  return it->second.sha256 == sha256;
+}
+
 void FileStateCache::Store(const std::string& path, const FileState& state) {
   std::lock_guard<std::mutex> guard(lock_);
   StoreLocked(path, state);
