@@ -14,22 +14,22 @@ struct Recorder {
   using Json = nlohmann::json;
   std::vector<std::string> events;
 
-  bool Add(std::string event) {
-    events.push_back(std::move(event));
+  bool Add(std::string event, const std::string& detail = "") {
+    events.push_back(std::move(event) + detail);
     return true;
   }
   bool null() { return Add("null"); }
   bool boolean(bool value) { return Add(value ? "true" : "false"); }
-  bool number_integer(Json::number_integer_t value) { return Add("i" + std::to_string(value)); }
-  bool number_unsigned(Json::number_unsigned_t value) { return Add("u" + std::to_string(value)); }
-  bool number_float(Json::number_float_t, const std::string& text) { return Add("f" + text); }
-  bool string(std::string& value) { return Add("s" + value); }
+  bool number_integer(Json::number_integer_t value) { return Add("i", std::to_string(value)); }
+  bool number_unsigned(Json::number_unsigned_t value) { return Add("u", std::to_string(value)); }
+  bool number_float(Json::number_float_t, const std::string& text) { return Add("f", text); }
+  bool string(std::string& value) { return Add("s", value); }
   bool binary(Json::binary_t&) { return Add("binary"); }
   bool start_object(std::size_t) { return Add("{"); }
   bool end_object() { return Add("}"); }
   bool start_array(std::size_t) { return Add("["); }
   bool end_array() { return Add("]"); }
-  bool key(std::string& name) { return Add("k" + name); }
+  bool key(std::string& name) { return Add("k", name); }
   bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
     return false;
   }
