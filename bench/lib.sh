@@ -52,6 +52,7 @@ stop_nginx() {
   if [ -n "${NGINX_WORK:-}" ] && [ -f "$NGINX_WORK/nginx.pid" ]; then
     kill "$(cat "$NGINX_WORK/nginx.pid")" 2>/dev/null || true
   fi
+  NGINX_WORK=""  # stopped: the exit trap's call has nothing left to stop
 }
 
 # Bytes nginx sent in response bodies so far.
