@@ -52,6 +52,7 @@ stop_nginx() {
   if [ -n "${NGINX_WORK:-}" ] && [ -f "$NGINX_WORK/nginx.pid" ]; then
     kill "$(cat "$NGINX_WORK/nginx.pid")" 2>/dev/null || true
   fi
+  NGINX_WORK=""  # stopped: the exit trap's call has nothing left to stop
 }
 
 # Bytes nginx sent in response bodies so far.
@@ -97,13 +98,16 @@ best_measure() {
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
 
 # forget_cache DIR: drops the page cache of DIR's files only (the rest of the machine
-# keeps its own), so the next read comes from the disk.
+# keeps its own), so the next read comes from the disk. Pages not yet written back
+# cannot be dropped: a client made just before would still be read from memory by
+# whichever tool came first, so each file is flushed first.
 forget_cache() {
   python3 - "$1" <<'PY'
 import os, sys
 for folder, _, names in os.walk(sys.argv[1]):
     for name in names:
         fd = os.open(os.path.join(folder, name), os.O_RDONLY)
+        os.fdatasync(fd)
         os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
         os.close(fd)
 PY

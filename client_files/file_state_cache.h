@@ -33,6 +33,11 @@ class FileStateCache {
   void Save(const std::string& install_dir);
 
   std::optional<FileState> Lookup(const std::string& path);
+  // What the record of `path` says of a file of this size and time: nothing when there
+  // is none for these very attributes, else whether its hash is `sha256`. One lookup
+  // under the lock, with no copy of the record.
+  std::optional<bool> RecordedHashIs(const std::string& path, std::uint64_t size,
+                                     std::uint64_t mtime, const std::string& sha256);
   void Store(const std::string& path, const FileState& state);
   void Erase(const std::string& path);
   void SetRevision(const std::string& revision);

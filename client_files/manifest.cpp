@@ -3,12 +3,14 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "client_files/file_state_cache.h"
+#include "client_files/json_quick.h"
 #include "client_files/json_stream.h"
 #include "core/install_tree.h"
 #include "core/paths.h"
@@ -227,12 +229,15 @@ bool IsLauncherOwnPath(const std::string& path) {
 
 bool ParseManifest(const std::string& body, Manifest& manifest, std::string& error) {
   manifest = Manifest();
-  ManifestReader reader;
-  reader.entries().reserve(MaxElements(body));
-  if (!nlohmann::json::sax_parse(body, &reader) || !reader.RootIsObject() ||
-      !reader.FilesIsArray()) {
-    return Fail(error, kInvalidDocument);
+  std::optional<ManifestReader> parsed;
+  parsed.emplace().entries().reserve(MaxElements(body));
+  WholeText text(body);
+  if (QuickSaxParse(text, *parsed) != QuickParse::kDone) {
+    parsed.emplace().entries().reserve(MaxElements(body));
+    if (!nlohmann::json::sax_parse(body, &*parsed)) return Fail(error, kInvalidDocument);
   }
+  ManifestReader& reader = *parsed;
+  if (!reader.RootIsObject() || !reader.FilesIsArray()) return Fail(error, kInvalidDocument);
   // A revision of the wrong type would otherwise throw out of the check job; it is as
   // unusable as any other malformed document.
   if (reader.RevisionIsBad()) return Fail(error, kInvalidDocument);

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace brisal {
 
@@ -28,6 +29,26 @@ struct FileId {
 
 // False when the path does not exist or cannot be queried.
 bool GetFileInfo(const std::string& path, FileInfo& info);
+
+// GetFileInfo for many manifest paths ("/"-separated) below one folder, as a check
+// queries them: the folder of the last file stays open, so each file of a run in one
+// folder costs one name lookup instead of a walk of its whole path. Links are followed
+// exactly as GetFileInfo follows them (the check only reads). Move-less; closes itself.
+class FolderFileInfo {
+ public:
+  explicit FolderFileInfo(std::string root) : root_(std::move(root)) {}
+  ~FolderFileInfo();
+  FolderFileInfo(const FolderFileInfo&) = delete;
+  FolderFileInfo& operator=(const FolderFileInfo&) = delete;
+
+  // GetFileInfo(JoinPath(root, ManifestPathToNative(relative))).
+  bool Get(const std::string& relative, FileInfo& info);
+
+ private:
+  std::string root_;
+  std::string folder_;  // the relative folder `handle_` stands for
+  std::intptr_t handle_ = -1;
+};
 
 // Exists and is a regular file (or anything that is not a folder).
 bool FileExists(const std::string& path);

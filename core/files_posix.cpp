@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string_view>
 #include <vector>
 
 #include "core/files.h"
@@ -57,6 +58,10 @@ std::string FileNameKey(const std::string& name) {
   return name;
 }
 
+bool FileNameKeysAreNames() {
+  return true;
+}
+
 std::size_t ShortestNonRootFolder() {
   return 1;
 }
@@ -65,6 +70,36 @@ bool GetFileInfo(const std::string& path, FileInfo& info) {
   if (Injected(FileOp::kStat)) return false;
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return false;
+  info.is_directory = S_ISDIR(st.st_mode);
+  info.is_regular = S_ISREG(st.st_mode);
+  info.size = static_cast<std::uint64_t>(st.st_size);
+  info.mtime = ToFileTime(st.st_mtim);
+  return true;
+}
+
+FolderFileInfo::~FolderFileInfo() {
+  if (handle_ >= 0) ::close(Fd(handle_));
+}
+
+bool FolderFileInfo::Get(const std::string& relative, FileInfo& info) {
+  const std::size_t slash = relative.rfind('/');
+  const std::string_view folder =
+      slash == std::string::npos ? std::string_view() : std::string_view(relative).substr(0, slash);
+  if (handle_ < 0 || folder != folder_) {
+    if (handle_ >= 0) ::close(Fd(handle_));
+    folder_.assign(folder);
+    // O_PATH asks nothing of the folder itself but what stat asks of it: search
+    // permission on the way.
+    const std::string path = folder.empty() ? root_ : JoinPath(root_, folder_);
+    handle_ = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
+  // A folder that cannot be opened gets the plain query, so that the outcome stays
+  // GetFileInfo's whatever the reason.
+  if (handle_ < 0) return GetFileInfo(JoinPath(root_, relative), info);
+  if (Injected(FileOp::kStat)) return false;
+  struct stat st;
+  const char* name = relative.c_str() + (slash == std::string::npos ? 0 : slash + 1);
+  if (::fstatat(Fd(handle_), name, &st, 0) != 0) return false;
   info.is_directory = S_ISDIR(st.st_mode);
   info.is_regular = S_ISREG(st.st_mode);
   info.size = static_cast<std::uint64_t>(st.st_size);

@@ -49,6 +49,10 @@ std::string FileNameKey(const std::string& name) {
   return FoldCase(name);
 }
 
+bool FileNameKeysAreNames() {
+  return false;
+}
+
 std::size_t ShortestNonRootFolder() {
   return 4;
 }
@@ -63,6 +67,13 @@ bool GetFileInfo(const std::string& path, FileInfo& info) {
   info.mtime = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
                data.ftLastWriteTime.dwLowDateTime;
   return true;
+}
+
+FolderFileInfo::~FolderFileInfo() = default;
+
+// Windows has no query relative to an open folder in this API; the plain one it is.
+bool FolderFileInfo::Get(const std::string& relative, FileInfo& info) {
+  return GetFileInfo(JoinPath(root_, ManifestPathToNative(relative)), info);
 }
 
 bool FileExists(const std::string& path) {

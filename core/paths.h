@@ -73,6 +73,9 @@ bool SamePathText(const std::string& a, const std::string& b);
 // A key equal for two names this platform's file system takes for one file: the
 // name itself on POSIX, its FoldCase on Windows.
 std::string FileNameKey(const std::string& name);
+// True where FileNameKey(name) is always `name` itself, so that a caller with many
+// names need not make their keys.
+bool FileNameKeysAreNames();
 
 // The fewest characters a path, trailing separators removed, needs to name a folder
 // rather than a drive or the file-system root: 1 on POSIX (anything but "/"), 4 on

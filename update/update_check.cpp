@@ -51,6 +51,40 @@ struct PendingHash {
   FileInfo info;
 };
 
+// A set of views into strings that outlive it, sized once for all it will hold, with
+// open addressing: a re-check of 100,000 files would otherwise pay 100,000 node
+// allocations per set for bookkeeping alone.
+class ViewSet {
+ public:
+  explicit ViewSet(std::size_t most) {
+    std::size_t slots = 16;
+    while (slots < most * 2)
+      slots *= 2;
+    slots_.resize(slots);
+  }
+  // False when `text` was in the set already. `text` views a std::string, whose data
+  // is never null: a free slot is a view without data.
+  bool Insert(std::string_view text) {
+    const std::size_t i = Find(text);
+    if (slots_[i].data() != nullptr) return false;
+    slots_[i] = text;
+    return true;
+  }
+  bool Contains(std::string_view text) const { return slots_[Find(text)].data() != nullptr; }
+
+ private:
+  // The slot holding `text`, else the free one where it belongs.
+  std::size_t Find(std::string_view text) const {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = std::hash<std::string_view>()(text) & mask;
+    while (slots_[i].data() != nullptr && slots_[i] != text)
+      i = (i + 1) & mask;
+    return i;
+  }
+
+  std::vector<std::string_view> slots_;
+};
+
 // Hashing runs on this many threads at most: past eight, a disk rather than the cores
 // sets the pace, and every thread holds one read block.
 constexpr unsigned kMaxHashThreads = 8;
@@ -136,8 +170,11 @@ bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Compar
   // difference to the file system, in two letter cases) is compared and queued once,
   // as the manifest lists it first. Two workers on one partial file would cut each
   // other's bytes.
-  std::unordered_set<std::string> seen;
-  seen.reserve(manifest.files.size());
+  const bool keys_are_paths = FileNameKeysAreNames();
+  std::vector<std::string> keys;  // reserved whole: `seen` views into them
+  if (!keys_are_paths) keys.reserve(count);
+  ViewSet seen(count);
+  FolderFileInfo folder(install_dir);
   // 0 not intact, 1 intact, 2 a repeated path (neither counted nor queued).
   std::vector<unsigned char> verdict(count, 0);
   std::vector<PendingHash> pending;
@@ -149,18 +186,21 @@ bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Compar
       return false;
     }
     state.files_done.store(i - static_cast<std::uint32_t>(pending.size()));
-    if (!seen.insert(FileNameKey(entry.path)).second) {
+    if (!keys_are_paths) keys.push_back(FileNameKey(entry.path));
+    if (!seen.Insert(keys_are_paths ? entry.path : keys.back())) {
       verdict[i] = 2;
       continue;
     }
     PendingHash file{i, {}};
-    if (!GetFileInfo(JoinPath(install_dir, ManifestPathToNative(entry.path)), file.info) ||
-        !file.info.is_regular || file.info.size != entry.size) {
+    if (!folder.Get(entry.path, file.info) || !file.info.is_regular ||
+        file.info.size != entry.size) {
       continue;
     }
-    auto known = verify_all ? std::nullopt : cache.Lookup(entry.path);
-    if (known && known->size == file.info.size && known->mtime == file.info.mtime) {
-      verdict[i] = known->sha256 == entry.sha256 ? 1 : 0;
+    auto known = verify_all ? std::nullopt
+                            : cache.RecordedHashIs(entry.path, file.info.size,
+                                                   file.info.mtime, entry.sha256);
+    if (known) {
+      verdict[i] = *known ? 1 : 0;
     } else {
       pending.push_back(std::move(file));
     }
@@ -185,15 +225,19 @@ bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Compar
   // names the same file on case-insensitive file systems, so it is never put up for
   // deletion. Views into the manifest avoid copying 100,000 paths; folding is only
   // paid for unlisted keys.
-  std::unordered_set<std::string_view> listed;
-  listed.reserve(manifest.files.size());
-  for (const ManifestEntry& entry : manifest.files)
-    listed.insert(entry.path);
+  // Where keys are the paths themselves, `seen` already holds every listed path.
+  std::optional<ViewSet> listed_paths;
+  if (!keys_are_paths) {
+    listed_paths.emplace(count);
+    for (const ManifestEntry& entry : manifest.files)
+      listed_paths->Insert(entry.path);
+  }
+  const ViewSet& listed = keys_are_paths ? seen : *listed_paths;
   std::vector<std::string> unlisted;
   {
     std::lock_guard<std::mutex> guard(cache.lock());
     cache.ForEachPathLocked([&](const std::string& path) {
-      if (listed.count(path) == 0) unlisted.push_back(path);
+      if (!listed.Contains(path)) unlisted.push_back(path);
     });
   }
   if (!unlisted.empty()) {

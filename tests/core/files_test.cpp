@@ -34,6 +34,30 @@ TEST(FileInfo, ReportsSizeFolderAndAFileTimeOfNow) {
   EXPECT_FALSE(FileExists(dir.path()));
 }
 
+// The same answers as GetFileInfo on the whole path, whatever order the folders come
+// in: a folder left open from the file before must never answer for another one.
+TEST(FileInfo, FolderQueriesAnswerAsWholePathsDo) {
+  TempDir dir;
+  testing::WriteFile(dir.Sub("top"), "1");
+  testing::WriteFile(dir.Sub("a/x"), "22");
+  testing::WriteFile(dir.Sub("b/x"), "333");
+  testing::WriteFile(dir.Sub("a/y"), "4444");
+  testing::WriteFile(dir.Sub("a/b/x"), "55555");
+  FolderFileInfo folder(dir.path());
+  for (const char* path : {"a/x", "b/x", "a/y", "top", "a/b/x", "a/x", "missing/x", "a/missing",
+                           "a/b", "b/x/z", "b/x", "a", "top"}) {
+    SCOPED_TRACE(path);
+    FileInfo expected, got;
+    const bool exists = GetFileInfo(dir.Sub(path), expected);
+    ASSERT_EQ(folder.Get(path, got), exists);
+    if (!exists) continue;
+    EXPECT_EQ(got.size, expected.size);
+    EXPECT_EQ(got.mtime, expected.mtime);
+    EXPECT_EQ(got.is_directory, expected.is_directory);
+    EXPECT_EQ(got.is_regular, expected.is_regular);
+  }
+}
+
 TEST(File, ReadWriteSeekTruncateAndReopenUnchanged) {
   TempDir dir;
   const std::string path = dir.Sub("part");
