@@ -14,6 +14,7 @@
 
 #include "core/files.h"
 #include "core/file_faults.h"
+#include "core/file_time_posix.h"
 #include "core/paths.h"
 #include "core/platform.h"
 
@@ -21,19 +22,18 @@ namespace brisal {
 
 namespace {
 
-// Seconds between 1601-01-01 and 1970-01-01, the FILETIME and Unix epochs.
-constexpr std::uint64_t kEpochDifferenceSeconds = 11644473600ULL;
-
-std::uint64_t ToFileTime(const struct timespec& ts) {
-  return (static_cast<std::uint64_t>(ts.tv_sec) + kEpochDifferenceSeconds) * 10000000ULL +
-         static_cast<std::uint64_t>(ts.tv_nsec) / 100;
-}
-
 // The test seam's failure, with the error number a failing disk gives.
 bool Injected(FileOp op) {
   if (!FileOpFails(op)) return false;
   errno = EIO;
   return true;
+}
+
+void FillInfo(const struct stat& st, FileInfo& info) {
+  info.is_directory = S_ISDIR(st.st_mode);
+  info.is_regular = S_ISREG(st.st_mode);
+  info.size = static_cast<std::uint64_t>(st.st_size);
+  info.mtime = FileTimeOf(st.st_mtim);
 }
 
 int Fd(std::intptr_t handle) {
@@ -70,10 +70,7 @@ bool GetFileInfo(const std::string& path, FileInfo& info) {
   if (Injected(FileOp::kStat)) return false;
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return false;
-  info.is_directory = S_ISDIR(st.st_mode);
-  info.is_regular = S_ISREG(st.st_mode);
-  info.size = static_cast<std::uint64_t>(st.st_size);
-  info.mtime = ToFileTime(st.st_mtim);
+  FillInfo(st, info);
   return true;
 }
 
@@ -100,10 +97,7 @@ bool FolderFileInfo::Get(const std::string& relative, FileInfo& info) {
   struct stat st;
   const char* name = relative.c_str() + (slash == std::string::npos ? 0 : slash + 1);
   if (::fstatat(Fd(handle_), name, &st, 0) != 0) return false;
-  info.is_directory = S_ISDIR(st.st_mode);
-  info.is_regular = S_ISREG(st.st_mode);
-  info.size = static_cast<std::uint64_t>(st.st_size);
-  info.mtime = ToFileTime(st.st_mtim);
+  FillInfo(st, info);
   return true;
 }
 

@@ -14,12 +14,11 @@
 
 #include "core/install_tree.h"
 #include "core/file_faults.h"
+#include "core/file_time_posix.h"
 
 namespace brisal {
 
 namespace {
-
-constexpr std::uint64_t kEpochDifferenceSeconds = 11644473600ULL;
 
 class Fd {
  public:
@@ -145,9 +144,7 @@ void FillEntry(const struct stat& st, TreeEntry& entry) {
   entry.is_directory = S_ISDIR(st.st_mode);
   entry.is_regular = S_ISREG(st.st_mode);
   entry.size = static_cast<std::uint64_t>(st.st_size);
-  entry.mtime = (static_cast<std::uint64_t>(st.st_mtim.tv_sec) + kEpochDifferenceSeconds) *
-                    10000000ULL +
-                static_cast<std::uint64_t>(st.st_mtim.tv_nsec) / 100;
+  entry.mtime = FileTimeOf(st.st_mtim);
   entry.id = FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 

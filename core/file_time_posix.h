@@ -1,0 +1,18 @@
+// File times as the state file keeps them on every platform: Windows' FILETIME, 100 ns
+// ticks since 1601-01-01, so that a state file means the same wherever it was written.
+#pragma once
+
+#include <time.h>
+
+#include <cstdint>
+
+namespace brisal {
+
+inline std::uint64_t FileTimeOf(const struct timespec& ts) {
+  // Seconds between 1601-01-01 and 1970-01-01, the FILETIME and Unix epochs.
+  constexpr std::uint64_t kEpochDifferenceSeconds = 11644473600ULL;
+  return (static_cast<std::uint64_t>(ts.tv_sec) + kEpochDifferenceSeconds) * 10000000ULL +
+         static_cast<std::uint64_t>(ts.tv_nsec) / 100;
+}
+
+}  // namespace brisal
