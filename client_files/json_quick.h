@@ -114,30 +114,24 @@ QuickParse QuickSaxParse(Source& source, Handler& handler) {
     in.Skip();
     return true;
   };
+  auto close = [&](bool object) { return object ? handler.end_object() : handler.end_array(); };
   bool want_value = true;
   while (true) {
     if (want_value) {
       const int c = in.PeekAfterSpace();
-      if (c == '{') {
+      if (c == '{' || c == '[') {
+        const bool object = c == '{';
         in.Skip();
-        if (!handler.start_object(kUnknownSize)) return unsure;
-        if (in.PeekAfterSpace() == '}') {
-          in.Skip();
-          if (!handler.end_object()) return unsure;
-          want_value = false;
-        } else {
-          open.push_back('{');
-          if (!key()) return unsure;
+        if (!(object ? handler.start_object(kUnknownSize) : handler.start_array(kUnknownSize))) {
+          return unsure;
         }
-      } else if (c == '[') {
-        in.Skip();
-        if (!handler.start_array(kUnknownSize)) return unsure;
-        if (in.PeekAfterSpace() == ']') {
+        if (in.PeekAfterSpace() == (object ? '}' : ']')) {
           in.Skip();
-          if (!handler.end_array()) return unsure;
+          if (!close(object)) return unsure;
           want_value = false;
         } else {
-          open.push_back('[');
+          open.push_back(static_cast<char>(c));
+          if (object && !key()) return unsure;
         }
       } else if (c == '"') {
         in.Skip();
@@ -158,14 +152,10 @@ QuickParse QuickSaxParse(Source& source, Handler& handler) {
       in.Skip();
       if (open.back() == '{' && !key()) return unsure;
       want_value = true;
-    } else if (c == '}' && open.back() == '{') {
+    } else if ((c == '}' && open.back() == '{') || (c == ']' && open.back() == '[')) {
       in.Skip();
       open.pop_back();
-      if (!handler.end_object()) return unsure;
-    } else if (c == ']' && open.back() == '[') {
-      in.Skip();
-      open.pop_back();
-      if (!handler.end_array()) return unsure;
+      if (!close(c == '}')) return unsure;
     } else {
       return unsure;
     }
