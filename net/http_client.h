@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+#include "core/network_errors.h"
+
 namespace brisal {
 
 struct HttpResult {
@@ -27,25 +29,6 @@ struct HttpResult {
 using ResponseCallback = std::function<bool(const HttpResult&)>;
 // Called per body chunk; returning false stops the transfer.
 using BodySink = std::function<bool(const char* data, std::uint32_t length)>;
-
-// WinHTTP error numbers shared by both backends.
-namespace http_error {
-inline constexpr std::uint32_t kTimeout = 12002;
-inline constexpr std::uint32_t kInternalError = 12004;
-inline constexpr std::uint32_t kInvalidUrl = 12005;
-inline constexpr std::uint32_t kNameNotResolved = 12007;
-inline constexpr std::uint32_t kOperationCancelled = 12017;
-inline constexpr std::uint32_t kIncorrectHandleState = 12019;
-inline constexpr std::uint32_t kCannotConnect = 12029;
-inline constexpr std::uint32_t kConnectionError = 12030;
-inline constexpr std::uint32_t kRedirectFailed = 12156;
-inline constexpr std::uint32_t kInvalidServerResponse = 12152;
-inline constexpr std::uint32_t kSecureCertDateInvalid = 12037;
-inline constexpr std::uint32_t kSecureCertCnInvalid = 12038;
-inline constexpr std::uint32_t kSecureInvalidCa = 12045;
-inline constexpr std::uint32_t kSecureInvalidCert = 12169;
-inline constexpr std::uint32_t kSecureFailure = 12175;
-}  // namespace http_error
 
 // How long a request may take. The defaults are the launcher's; tests shorten them.
 struct HttpLimits {

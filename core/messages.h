@@ -1,0 +1,84 @@
+// What the engine has to tell the player, as a code with its subject. The engine
+// never builds a sentence: it returns a Message, and one renderer per language
+// (messages_es.cpp today) turns it into the words the player reads. A change of
+// wording, or a second language, touches that file alone.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace brisal {
+
+enum class MessageCode : std::uint16_t {
+  kNone = 0,
+  // A failure that escaped every handler; `subject` is what the exception said.
+  kInternalError,
+  kInternalUnexpected,
+  kCannotStartTask,
+  kCannotStartDownload,
+
+  // Network: `number` is the WinHTTP-style error number both backends report.
+  kNetworkError,
+  // `number` is the HTTP status, `subject` what was asked for.
+  kServerAnsweredHttp,
+
+  // Configuration and install folder.
+  kBadBaseUrl,
+  kFolderBusy,
+  kCannotCreateInstallFolder,
+
+  // Manifest and its signature.
+  kSignatureFetchFailed,    // number: network error
+  kSignatureMissing,        // number: HTTP status, subject: the signature's path
+  kSignatureInvalid,
+  kManifestRolledBack,
+  kManifestExpired,
+  kManifestGuardsMalformed,
+
+  // Offline: the installed client stays playable; `causes` holds why.
+  kOffline,
+
+  // Downloads: `subject` is the manifest path.
+  kThroughLink,
+  kFolderInTheWay,
+  kCannotWrite,
+  kCannotWriteDiskFull,
+  kHashInitFailed,
+  kDownloadHttpStatus,      // number: HTTP status
+  kDownloadNetworkError,    // number: network error
+  kServerFileTooLarge,
+  kDownloadIncomplete,
+  kHashFailed,
+  kHashMismatch,
+  kChangedOnDisk,
+  kCannotReplace,
+  kNotEnoughSpace,          // number: bytes needed, other: bytes free
+
+  // Codes of the other subsystems follow.
+};
+
+struct Message {
+  MessageCode code = MessageCode::kNone;
+  std::string subject;     // a path, a URL or a name, exactly as it came
+  std::uint64_t number = 0;  // an HTTP status, an error number, a size
+  std::uint64_t other = 0;   // a second number where the sentence needs one
+  std::vector<Message> causes;  // at most one: the message this one wraps
+
+  Message() = default;
+  explicit Message(MessageCode c, std::string s = {}, std::uint64_t n = 0, std::uint64_t o = 0)
+      : code(c), subject(std::move(s)), number(n), other(o) {}
+
+  bool empty() const { return code == MessageCode::kNone; }
+};
+
+// `message` wrapped by `code`: the sentence of `code` names the sentence of `cause`.
+Message Wrap(MessageCode code, Message cause);
+
+// The player's sentence for `message`: Spanish, exactly as the launcher shows it.
+// A subject is set in as the code's sentence always set it (a URL made safe, a path
+// as it is); the status line makes the whole sentence safe before it is shown.
+std::string Sentence(const Message& message);
+
+}  // namespace brisal
