@@ -36,6 +36,7 @@ enum class MessageCode : std::uint16_t {
   kManifestRolledBack,
   kManifestExpired,
   kManifestGuardsMalformed,
+  kManifestKeyInvalid,      // manifest_key in config.json is not a public key
 
   // Offline: the installed client stays playable; `causes` holds why.
   kOffline,
@@ -71,6 +72,7 @@ struct Message {
       : code(c), subject(std::move(s)), number(n), other(o) {}
 
   bool empty() const { return code == MessageCode::kNone; }
+  friend bool operator==(const Message&, const Message&) = default;
 };
 
 // `message` wrapped by `code`: the sentence of `code` names the sentence of `cause`.

@@ -79,6 +79,9 @@ std::string Sentence(const Message& m) {
       return "El manifiesto ha caducado";
     case MessageCode::kManifestGuardsMalformed:
       return "El manifiesto tiene \"serial\" o \"expires\" con formato incorrecto";
+    case MessageCode::kManifestKeyInvalid:
+      return "manifest_key en config.json no es una clave pública válida: no se aceptará "
+             "ningún manifiesto hasta corregirla";
     case MessageCode::kOffline:
       return "Modo sin conexión · " + cause;
     case MessageCode::kThroughLink:
