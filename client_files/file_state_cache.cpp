@@ -256,7 +256,7 @@ void AppendUnsigned(std::string& out, std::uint64_t value) {
 }  // namespace
 
 void FileStateCache::Load(const std::string& install_dir) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   if (loaded_) return;
   loaded_ = true;
   entries_.clear();
@@ -303,10 +303,10 @@ void FileStateCache::Save(const std::string& install_dir) {
   // The text is built under the cache lock and written outside it, so a download that
   // records its file never waits for the disk; save_lock_ keeps the writes in the
   // order their texts were built.
-  std::lock_guard<std::mutex> writing(save_lock_);
+  MutexLock writing(save_lock_);
   std::string out;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     out = SerialiseLocked();
   }
   // A failed write leaves the previous file whole; memory stays right and is written
@@ -363,14 +363,13 @@ std::string FileStateCache::SerialiseLocked() const {
 }
 
 std::optional<FileState> FileStateCache::Lookup(const std::string& path) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   return LookupLocked(path);
 }
 
 std::optional<bool> FileStateCache::RecordedHashIs(const std::string& path, std::uint64_t size,
-                                                   std::uint64_t mtime,
-                                                   const std::string& sha256) {
-  std::lock_guard<std::mutex> guard(lock_);
+                                                   std::uint64_t mtime, const std::string& sha256) {
+  MutexLock guard(lock_);
   auto it = entries_.find(path);
   if (it == entries_.end() || it->second.size != size || it->second.mtime != mtime) {
     return std::nullopt;
@@ -379,39 +378,39 @@ std::optional<bool> FileStateCache::RecordedHashIs(const std::string& path, std:
 }
 
 void FileStateCache::Store(const std::string& path, const FileState& state) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   StoreLocked(path, state);
 }
 
 void FileStateCache::Erase(const std::string& path) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   entries_.erase(path);
 }
 
 void FileStateCache::SetRevision(const std::string& revision) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   revision_ = revision;
 }
 
 std::string FileStateCache::Revision() {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   return revision_;
 }
 
 std::uint64_t FileStateCache::Serial() {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   return serial_;
 }
 
 bool FileStateCache::RaiseSerial(std::uint64_t serial) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   if (serial <= serial_) return false;
   serial_ = serial;
   return true;
 }
 
 void FileStateCache::Reset() {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   entries_.clear();
   revision_.clear();
   serial_ = 0;
@@ -419,7 +418,7 @@ void FileStateCache::Reset() {
 }
 
 std::size_t FileStateCache::Count() {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   return entries_.size();
 }
 

@@ -4,10 +4,11 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
+
+#include "core/mutex.h"
 
 namespace brisal {
 
@@ -24,7 +25,7 @@ inline constexpr const char* kStateFileName = ".brisal_state.json";
 // the save lock, then this lock, then the launcher state's lock; never the reverse.
 class FileStateCache {
  public:
-  std::mutex& lock() { return lock_; }
+  Mutex& lock() RETURN_CAPABILITY(lock_) { return lock_; }
 
   // Reads the install folder's state file once; a no-op until Reset.
   void Load(const std::string& install_dir);
@@ -50,24 +51,24 @@ class FileStateCache {
   void Reset();
   std::size_t Count();
 
-  std::optional<FileState> LookupLocked(const std::string& path) const;
-  void StoreLocked(const std::string& path, const FileState& state);
+  std::optional<FileState> LookupLocked(const std::string& path) const REQUIRES(lock_);
+  void StoreLocked(const std::string& path, const FileState& state) REQUIRES(lock_);
   // Paths in iteration order, for the obsolete-file scan.
   template <typename Fn>
-  void ForEachPathLocked(Fn&& fn) const {
+  void ForEachPathLocked(Fn&& fn) const REQUIRES(lock_) {
     for (const auto& [path, state] : entries_)
       fn(path);
   }
 
  private:
-  std::string SerialiseLocked() const;
+  std::string SerialiseLocked() const REQUIRES(lock_);
 
-  std::mutex save_lock_;  // orders whole saves; taken before lock_
-  std::mutex lock_;
-  std::unordered_map<std::string, FileState> entries_;
-  std::string revision_;
-  std::uint64_t serial_ = 0;
-  bool loaded_ = false;
+  Mutex save_lock_;  // orders whole saves; taken before lock_
+  Mutex lock_;
+  std::unordered_map<std::string, FileState> entries_ GUARDED_BY(lock_);
+  std::string revision_ GUARDED_BY(lock_);
+  std::uint64_t serial_ GUARDED_BY(lock_) = 0;
+  bool loaded_ GUARDED_BY(lock_) = false;
 };
 
 }  // namespace brisal

@@ -226,7 +226,7 @@ TEST(FileStateCache, KeysThatCouldLeaveTheInstallFolderAreDropped) {
   EXPECT_EQ(cache.Count(), 1u);
   ExpectState(cache, "data/ok.bin", 3, 4, kHashB);
   std::vector<std::string> listed;
-  std::lock_guard<std::mutex> guard(cache.lock());
+  MutexLock guard(cache.lock());
   cache.ForEachPathLocked([&listed](const std::string& path) { listed.push_back(path); });
   EXPECT_EQ(listed, std::vector<std::string>{"data/ok.bin"});
 }
