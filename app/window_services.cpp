@@ -8,21 +8,20 @@
 #include "launch/install_dir.h"
 #include "launch/launch_client.h"
 #include "news/news_job.h"
-#include "update/update_check.h"
-#include "update/update_job.h"
+#include "update/engine.h"
 
 namespace brisal {
 
 WindowServices LauncherServices(LauncherState& state) {
   WindowServices services;
-  services.start_check = [&state](const CheckRequest& request) {
-    StartJob(state, true, [&state, request] {
-      RunUpdateCheck(state, request.verify_all, request.quiet, request.auto_update);
-    });
+  services.start_check = [&state](const EngineRequest& request) {
+    StartJob(state, JobKind::kExclusive, [&state, request] { RunEngine(state, request); });
   };
-  services.start_news = [&state] { StartJob(state, false, [&state] { RunNewsJob(state); }); };
+  services.start_news = [&state] {
+    StartJob(state, JobKind::kConcurrent, [&state] { RunNewsJob(state); });
+  };
   services.start_update_job = [&state] {
-    StartJob(state, true, [&state] { RunUpdateJob(state); });
+    StartJob(state, JobKind::kExclusive, [&state] { RunUpdateJob(state); });
   };
   services.launch_client = LaunchClient;
   services.save_settings = SaveSettings;

@@ -17,7 +17,7 @@
 #include "launch/install_dir.h"
 #include "shared_state/launcher_state.h"
 #include "shared_state/status_text.h"
-#include "update/update_check.h"
+#include "update/engine.h"
 
 namespace brisal::cli {
 
@@ -61,12 +61,11 @@ class ProgressLine {
                                  ? 0.0
                                  : 100.0 * static_cast<double>(snapshot.bytes_done) /
                                        static_cast<double>(snapshot.bytes_total);
-      line = StringPrintf("%s / %s (%.1f %%) · %s/s · %u / %u archivos · %s",
-                          FormatSize(snapshot.bytes_done).c_str(),
-                          FormatSize(snapshot.bytes_total).c_str(), percent,
-                          FormatSize(static_cast<std::uint64_t>(speed_)).c_str(),
-                          snapshot.files_done, snapshot.files_total,
-                          SafeText(snapshot.file_path).c_str());
+      line = StringPrintf(
+          "%s / %s (%.1f %%) · %s/s · %u / %u archivos · %s",
+          FormatSize(snapshot.bytes_done).c_str(), FormatSize(snapshot.bytes_total).c_str(),
+          percent, FormatSize(static_cast<std::uint64_t>(speed_)).c_str(), snapshot.files_done,
+          snapshot.files_total, SafeText(snapshot.file_path).c_str());
     } else {
       const double percent =
           snapshot.files_total == 0 ? 0.0 : 100.0 * snapshot.files_done / snapshot.files_total;
@@ -110,6 +109,108 @@ class ProgressLine {
   double speed_ = 0;
 };
 
+// The job's thread and the main thread's wait for what it publishes: the main thread
+// wakes for every state change, at least ten times a second for the progress line,
+// and once more when the job has ended.
+class JobWatch {
+ public:
+  explicit JobWatch(LauncherState& state) {
+    state.notify = [this] {
+      std::lock_guard<std::mutex> guard(mutex_);
+      notified_ = true;
+      wake_.notify_one();
+    };
+  }
+
+  void Finished() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    finished_ = true;
+    wake_.notify_one();
+  }
+
+  // False once the job has ended.
+  bool Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_.wait_for(lock, std::chrono::milliseconds(100), [&] { return notified_ || finished_; });
+    notified_ = false;
+    return !finished_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool notified_ = false;
+  bool finished_ = false;
+};
+
+// The status line, printed whenever its text changes.
+class StatusPrinter {
+ public:
+  StatusPrinter(LauncherState& state, ProgressLine& progress)
+      : state_(state), progress_(progress) {}
+
+  void Print() {
+    StatusLine line = ComposeStatusLine(state_, "");
+    // Phase 5's text names the current file; print it once, the progress line
+    // follows the files.
+    if (CurrentPhase(state_) == UpdatePhase::kDownloading) line.text = "Descargando…";
+    if (line.text == last_printed_) return;
+    progress_.Clear();
+    std::printf("%s\n", line.text.c_str());
+    std::fflush(stdout);
+    last_printed_ = line.text;
+  }
+
+ private:
+  LauncherState& state_;
+  ProgressLine& progress_;
+  std::string last_printed_;
+};
+
+// The settings of config.json (its complaint printed, the defaults standing in) and
+// the install folder: the one asked for, else the player's, else the default.
+JobSettings SettingsFor(const EngineOptions& options) {
+  LauncherConfig config;
+  std::string config_message;
+  const std::string config_path =
+      options.config_path.empty() ? JoinPath(ExeFolder(), "config.json") : options.config_path;
+  if (!LoadConfig(config_path, config, config_message)) {
+    std::fprintf(stderr, "%s\n", SafeText(ConfigNotice(config_message)).c_str());
+  }
+  std::string install_dir = options.install_dir;
+  if (install_dir.empty()) install_dir = LoadSettings().install_dir;
+  if (install_dir.empty()) install_dir = ResolveInstallDir(config);
+  return MakeJobSettings(config, install_dir);
+}
+
+EngineRequest RequestFor(EngineCommand command) {
+  switch (command) {
+    case EngineCommand::kVerify:
+      return {EngineAction::kVerify, AfterCheck::kStop};
+    case EngineCommand::kUpdate:
+      return {EngineAction::kCheck, AfterCheck::kUpdateWhenNeeded};
+    case EngineCommand::kCheck:
+      break;
+  }
+  return {EngineAction::kCheck, AfterCheck::kStop};
+}
+
+void PrintSummary(LauncherState& state) {
+  // The job has ended: its lock is free, and taking it makes the plan's last writes
+  // visible here.
+  MutexLock guard(state.plan.job_lock);
+  nlohmann::json summary = nlohmann::json::object();
+  summary["phase"] = static_cast<int>(CurrentPhase(state));
+  summary["status"] = ComposeStatusLine(state, "").text;
+  summary["files_to_download"] = state.progress.update_files.load();
+  summary["bytes_to_download"] = state.progress.update_bytes.load();
+  summary["files_to_delete"] = state.plan.to_delete.size();
+  summary["revision"] =
+      state.plan.have_manifest ? state.plan.manifest.revision : state.cache.Revision();
+  std::printf("%s\n",
+              summary.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+}
+
 }  // namespace
 
 int RunEngineCommand(const EngineOptions& options) {
@@ -118,91 +219,34 @@ int RunEngineCommand(const EngineOptions& options) {
   static LauncherState state;
   // The signal watcher outlives this function: the flag it raises must too.
   static std::atomic<bool> interrupted{false};
-  InterceptInterrupt(state.cancel, interrupted);
+  InterceptInterrupt(state.jobs.cancel, interrupted);
+  HandOverSettings(state, SettingsFor(options));
 
-  LauncherConfig config;
-  std::string config_message;
-  const std::string config_path =
-      options.config_path.empty() ? JoinPath(ExeFolder(), "config.json") : options.config_path;
-  if (!LoadConfig(config_path, config, config_message)) {
-    std::fprintf(stderr, "%s\n", SafeText(ConfigNotice(config_message)).c_str());
-  }
-
-  std::string install_dir = options.install_dir;
-  if (install_dir.empty()) install_dir = LoadSettings().install_dir;
-  if (install_dir.empty()) install_dir = ResolveInstallDir(config);
-
-  HandOverSettings(state, MakeJobSettings(config, install_dir));
-
-  std::mutex wake_mutex;
-  std::condition_variable wake;
-  bool notified = false;
-  bool finished = false;
-  state.notify = [&] {
-    std::lock_guard<std::mutex> guard(wake_mutex);
-    notified = true;
-    wake.notify_one();
-  };
-
-  const bool verify = options.command == EngineCommand::kVerify;
-  const bool chain = options.command == EngineCommand::kUpdate;
-  std::thread job([&] {
-    RunJobWrapped(state, true, [&] {
+  JobWatch watch(state);
+  const EngineRequest request = RequestFor(options.command);
+  std::jthread job([&] {
+    RunJobWrapped(state, JobKind::kExclusive, [&] {
       // The job began by clearing `cancel`; an interrupt that came before must stand.
-      if (interrupted.load()) state.cancel.store(true);
-      RunUpdateCheck(state, verify, false, chain);
+      if (interrupted.load()) state.jobs.cancel.store(true);
+      RunEngine(state, request);
     });
-    std::lock_guard<std::mutex> guard(wake_mutex);
-    finished = true;
-    wake.notify_one();
+    watch.Finished();
   });
 
   ProgressLine progress(!options.json && IsTerminal(stdout));
-  std::string last_printed;
-  auto print_status = [&] {
-    StatusLine line = ComposeStatusLine(state, "");
-    // Phase 5's text names the current file; print it once, the progress line
-    // follows the files.
-    if (CurrentPhase(state) == UpdatePhase::kDownloading) line.text = "Descargando…";
-    if (line.text != last_printed) {
-      progress.Clear();
-      std::printf("%s\n", line.text.c_str());
-      std::fflush(stdout);
-      last_printed = line.text;
-    }
-  };
-
-  bool done = false;
-  while (!done) {
-    {
-      std::unique_lock<std::mutex> lock(wake_mutex);
-      wake.wait_for(lock, std::chrono::milliseconds(100), [&] { return notified || finished; });
-      notified = false;
-      done = finished;
-    }
-    print_status();
+  StatusPrinter status(state, progress);
+  while (watch.Wait()) {
+    status.Print();
     progress.Update(state);
   }
   job.join();
   progress.Clear();
-  print_status();
+  status.Print();
 
-  const UpdatePhase phase = CurrentPhase(state);
-  if (options.json) {
-    nlohmann::json summary = nlohmann::json::object();
-    summary["phase"] = static_cast<int>(phase);
-    summary["status"] = ComposeStatusLine(state, "").text;
-    summary["files_to_download"] = state.update_files.load();
-    summary["bytes_to_download"] = state.update_bytes.load();
-    summary["files_to_delete"] = state.to_delete.size();
-    summary["revision"] =
-        state.have_manifest ? state.last_manifest.revision : state.cache.Revision();
-    std::printf("%s\n",
-                summary.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
-  }
+  if (options.json) PrintSummary(state);
   std::fflush(stdout);
   if (interrupted.load()) return kExitInterrupted;
-  return ExitStatusFor(phase);
+  return ExitStatusFor(CurrentPhase(state));
 }
 
 }  // namespace brisal::cli

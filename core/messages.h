@@ -30,13 +30,13 @@ enum class MessageCode : std::uint16_t {
   kCannotCreateInstallFolder,
 
   // Manifest and its signature.
-  kSignatureFetchFailed,    // number: network error
-  kSignatureMissing,        // number: HTTP status, subject: the signature's path
+  kSignatureFetchFailed,  // number: network error
+  kSignatureMissing,      // number: HTTP status, subject: the signature's path
   kSignatureInvalid,
   kManifestRolledBack,
   kManifestExpired,
   kManifestGuardsMalformed,
-  kManifestKeyInvalid,      // manifest_key in config.json is not a public key
+  kManifestKeyInvalid,  // manifest_key in config.json is not a public key
 
   // Offline: the installed client stays playable; `causes` holds why.
   kOffline,
@@ -47,24 +47,26 @@ enum class MessageCode : std::uint16_t {
   kCannotWrite,
   kCannotWriteDiskFull,
   kHashInitFailed,
-  kDownloadHttpStatus,      // number: HTTP status
-  kDownloadNetworkError,    // number: network error
+  kDownloadHttpStatus,    // number: HTTP status
+  kDownloadNetworkError,  // number: network error
   kServerFileTooLarge,
   kDownloadIncomplete,
   kHashFailed,
   kHashMismatch,
   kChangedOnDisk,
   kCannotReplace,
-  kNotEnoughSpace,          // number: bytes needed, other: bytes free
+  kNotEnoughSpace,  // number: bytes needed, other: bytes free
 
   // Codes of the other subsystems follow.
+  kVerbatim,         // SHIM
+  kManifestBadHash,  // SHIM
 };
 
 struct Message {
   MessageCode code = MessageCode::kNone;
-  std::string subject;     // a path, a URL or a name, exactly as it came
-  std::uint64_t number = 0;  // an HTTP status, an error number, a size
-  std::uint64_t other = 0;   // a second number where the sentence needs one
+  std::string subject;          // a path, a URL or a name, exactly as it came
+  std::uint64_t number = 0;     // an HTTP status, an error number, a size
+  std::uint64_t other = 0;      // a second number where the sentence needs one
   std::vector<Message> causes;  // at most one: the message this one wraps
 
   Message() = default;

@@ -32,7 +32,9 @@ std::string NetworkErrorSentence(std::uint64_t error) {
   }
 }
 
-std::string Http(std::uint64_t status) { return std::to_string(status); }
+std::string Http(std::uint64_t status) {
+  return std::to_string(status);
+}
 
 }  // namespace
 
@@ -48,6 +50,9 @@ std::string Sentence(const Message& m) {
   switch (m.code) {
     case MessageCode::kNone:
       return "";
+    case MessageCode::kManifestBadHash:  // SHIM
+    case MessageCode::kVerbatim:         // SHIM
+      return s;
     case MessageCode::kInternalError:
       return "Error interno: " + s;
     case MessageCode::kInternalUnexpected:

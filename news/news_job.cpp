@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "core/paths.h"
-#include "news/news_feed.h"
 #include "net/http_client.h"
+#include "news/news_feed.h"
 
 namespace brisal {
 
@@ -36,15 +36,9 @@ std::string FetchFeed(const std::string& base_url, const std::string& news_path)
 void RunNewsJob(LauncherState& state) {
   const std::string cache_path = JoinPath(DataFolder(), kNewsCacheName);
 
-  std::string base_url;
-  std::string news_path;
-  {
-    // A hand-over not yet taken up by an exclusive job is the newer wish.
-    std::lock_guard<std::mutex> guard(state.state_lock);
-    const JobSettings& settings = state.pending_dirty ? state.pending : state.live;
-    base_url = settings.base_url;
-    news_path = settings.news;
-  }
+  const JobSettings settings = NewestSettings(state);
+  const std::string& base_url = settings.base_url;
+  const std::string& news_path = settings.news;
 
   std::string feed;
   if (!news_path.empty()) feed = FetchFeed(base_url, news_path);
@@ -59,11 +53,7 @@ void RunNewsJob(LauncherState& state) {
   // Kept exactly as the server sent it. A failed write only costs the offline news.
   if (fresh) WriteFileAtomic(cache_path, feed);
 
-  {
-    std::lock_guard<std::mutex> guard(state.state_lock);
-    state.news = std::move(*items);
-  }
-  if (state.notify) state.notify();
+  PublishNews(state, std::move(*items));
 }
 
 }  // namespace brisal

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <system_error>
 #include <thread>
 
 #include "core/log.h"
@@ -25,56 +26,71 @@ bool IsBusyPhase(UpdatePhase phase) {
          phase == UpdatePhase::kDownloading;
 }
 
-UpdatePhase CurrentPhase(const LauncherState& state) {
-  return static_cast<UpdatePhase>(state.phase.load());
-}
-
-void SetPhase(LauncherState& state, UpdatePhase phase, const std::string& text) {
-  const auto value = static_cast<std::uint32_t>(phase);
-  bool changed;
-  {
-    std::lock_guard<std::mutex> guard(state.state_lock);
-    changed = value != state.phase.load() || text != state.status_text;
-    state.status_text = text;
-    // Stored under the lock so that phase and text never disagree for a reader that
-    // takes the lock; readers of the phase alone need no lock.
-    state.phase.store(value);
-  }
+bool IsSettledPhase(UpdatePhase phase) {
   switch (phase) {
     case UpdatePhase::kNotInstalled:
     case UpdatePhase::kUpdateAvailable:
     case UpdatePhase::kUpToDate:
     case UpdatePhase::kOffline:
     case UpdatePhase::kFailed:
-      state.settled_phase.store(value);
-      break;
+      return true;
     default:
-      break;
+      return false;
   }
+}
+
+UpdatePhase CurrentPhase(const LauncherState& state) {
+  return state.board.phase.load();
+}
+
+void SetPhase(LauncherState& state, UpdatePhase phase, const Message& message) {
+  Board& board = state.board;
+  bool changed;
+  {
+    MutexLock guard(board.lock);
+    changed = phase != board.phase.load() || !(message == board.status);
+    board.status = message;
+    board.phase.store(phase);
+  }
+  if (IsSettledPhase(phase)) board.settled_phase.store(phase);
   if (changed && state.notify) state.notify();
 }
 
 std::string StatusText(LauncherState& state) {
-  std::lock_guard<std::mutex> guard(state.state_lock);
-  return state.status_text;
+  Message status;
+  {
+    MutexLock guard(state.board.lock);
+    status = state.board.status;
+  }
+  return Sentence(status);
 }
 
-void RunJobWrapped(LauncherState& state, bool exclusive, const std::function<void()>& job) {
+namespace {
+
+void RunExclusive(LauncherState& state, const std::function<void()>& job) {
+  MutexLock guard(state.plan.job_lock);
+  state.jobs.cancel.store(false);
+  ApplyPendingSettings(state);
+  job();
+}
+
+}  // namespace
+
+void RunJobWrapped(LauncherState& state, JobKind kind, const std::function<void()>& job) {
+  const bool exclusive = kind == JobKind::kExclusive;
   try {
     if (exclusive) {
-      std::lock_guard<std::mutex> guard(state.job_lock);
-      state.cancel.store(false);
-      ApplyPendingSettings(state);
-      job();
+      RunExclusive(state, job);
     } else {
       job();
     }
   } catch (const std::exception& e) {
     Log("excepcion en hilo: %s", e.what());
-    if (exclusive) SetPhase(state, UpdatePhase::kFailed, std::string("Error interno: ") + e.what());
+    if (exclusive)
+      SetPhase(state, UpdatePhase::kFailed, Message(MessageCode::kInternalError, e.what()));
   } catch (...) {
     Log("excepcion desconocida en hilo");
-    if (exclusive) SetPhase(state, UpdatePhase::kFailed, "Error interno inesperado");
+    if (exclusive) SetPhase(state, UpdatePhase::kFailed, Message(MessageCode::kInternalUnexpected));
   }
 }
 
@@ -88,7 +104,7 @@ class JobCount {
   JobCount& operator=(const JobCount&) = delete;
   ~JobCount() { Release(); }
   void Release() {
-    if (state_) state_->exclusive_jobs.fetch_sub(1);
+    if (state_) state_->jobs.exclusive_jobs.fetch_sub(1);
     state_ = nullptr;
   }
 
@@ -98,94 +114,107 @@ class JobCount {
 
 }  // namespace
 
-void StartJob(LauncherState& state, bool exclusive, std::function<void()> job) {
+void StartJob(LauncherState& state, JobKind kind, std::function<void()> job) {
+  const bool exclusive = kind == JobKind::kExclusive;
   // Counted before the thread exists, so the window never sees a started job as absent.
-  if (exclusive) state.exclusive_jobs.fetch_add(1);
+  if (exclusive) state.jobs.exclusive_jobs.fetch_add(1);
   try {
-    std::thread([&state, exclusive, job = std::move(job)] {
-      if (!exclusive) return RunJobWrapped(state, false, job);
+    std::thread([&state, kind, job = std::move(job)] {
+      if (kind == JobKind::kConcurrent) return RunJobWrapped(state, kind, job);
       JobCount count(state);
       // Given back while job_lock is still held: a job that has let go of the lock
       // touches the state no more on its normal way out.
-      RunJobWrapped(state, true, [&] {
+      RunJobWrapped(state, kind, [&] {
         job();
         count.Release();
       });
     }).detach();
   } catch (const std::system_error& e) {
-    if (exclusive) state.exclusive_jobs.fetch_sub(1);
+    if (exclusive) state.jobs.exclusive_jobs.fetch_sub(1);
     // No thread could be made (resources exhausted). The player must not be left
     // looking at a busy phase that nothing will ever end.
     Log("no se pudo iniciar un hilo: %s", e.what());
-    if (exclusive)
-      SetPhase(state, UpdatePhase::kFailed, "Error interno: no se pudo iniciar la tarea");
+    if (exclusive) SetPhase(state, UpdatePhase::kFailed, Message(MessageCode::kCannotStartTask));
   }
 }
 
 void HandOverSettings(LauncherState& state, const JobSettings& settings) {
-  std::lock_guard<std::mutex> guard(state.state_lock);
-  state.pending = settings;
-  state.pending_dirty = true;
+  MutexLock guard(state.handover.lock);
+  state.handover.pending = settings;
+  state.handover.pending_dirty = true;
+}
+
+JobSettings NewestSettings(LauncherState& state) {
+  SettingsHandover& handover = state.handover;
+  MutexLock guard(handover.lock);
+  return handover.pending_dirty ? handover.pending : handover.current;
 }
 
 void ApplyPendingSettings(LauncherState& state) {
   JobSettings copy;
   {
-    std::lock_guard<std::mutex> guard(state.state_lock);
-    if (!state.pending_dirty) return;
-    copy = state.pending;
-    state.pending_dirty = false;
+    SettingsHandover& handover = state.handover;
+    MutexLock guard(handover.lock);
+    if (!handover.pending_dirty) return;
+    copy = handover.pending;
+    handover.current = copy;
+    handover.pending_dirty = false;
   }
-  const bool folder_changed = copy.install_dir != state.live.install_dir;
-  const bool server_changed = copy.base_url != state.live.base_url ||
-                              copy.manifest != state.live.manifest ||
-                              copy.manifest_key != state.live.manifest_key;
-  {
-    // The news job reads `live` concurrently under state_lock.
-    std::lock_guard<std::mutex> guard(state.state_lock);
-    state.live = std::move(copy);
-  }
+  const bool folder_changed = copy.install_dir != state.plan.live.install_dir;
+  const bool server_changed = copy.base_url != state.plan.live.base_url ||
+                              copy.manifest != state.plan.live.manifest ||
+                              copy.manifest_key != state.plan.live.manifest_key;
+  state.plan.live = std::move(copy);
   if (folder_changed) state.cache.Reset();
   if (folder_changed || server_changed) {
-    state.have_manifest = false;
-    state.manifest_etag.clear();
+    state.plan.have_manifest = false;
+    state.plan.manifest_etag.clear();
     // The plan names another folder's files: run in this one, it would download into
     // it what the other lacked and delete what the other no longer lists.
-    state.have_plan = false;
-    state.to_download.clear();
-    state.to_delete.clear();
-    state.update_files.store(0);
-    state.update_bytes.store(0);
+    state.plan.ready = false;
+    state.plan.to_download.clear();
+    state.plan.to_delete.clear();
+    state.progress.update_files.store(0);
+    state.progress.update_bytes.store(0);
   }
 }
 
 ProgressSnapshot TakeSnapshot(LauncherState& state) {
+  Progress& progress = state.progress;
   ProgressSnapshot snapshot;
-  snapshot.bytes_total = state.bytes_total.load();
-  snapshot.bytes_done = state.bytes_done.load();
-  snapshot.files_total = state.files_total.load();
-  snapshot.files_done = state.files_done.load();
+  snapshot.bytes_total = progress.bytes_total.load();
+  snapshot.bytes_done = progress.bytes_done.load();
+  snapshot.files_total = progress.files_total.load();
+  snapshot.files_done = progress.files_done.load();
   int pick = -1;
   std::uint64_t pick_size = 0;
   for (int i = 0; i < kMaxWorkers; ++i) {
-    std::uint64_t size = state.slots[i].file_size.load();
+    std::uint64_t size = progress.slots[i].file_size.load();
     if (size > pick_size) {
       pick = i;
       pick_size = size;
     }
   }
   if (pick < 0) return snapshot;
-  WorkerSlot& slot = state.slots[pick];
+  WorkerSlot& slot = progress.slots[pick];
   snapshot.file_size = pick_size;
   snapshot.file_done = std::min(pick_size, slot.file_done.load());
-  std::lock_guard<std::mutex> guard(slot.lock);
+  MutexLock guard(slot.lock);
   snapshot.file_path = slot.file_path;
   return snapshot;
 }
 
 std::vector<NewsItem> CopyNews(LauncherState& state) {
-  std::lock_guard<std::mutex> guard(state.state_lock);
-  return state.news;
+  MutexLock guard(state.board.lock);
+  return state.board.news;
+}
+
+void PublishNews(LauncherState& state, std::vector<NewsItem> news) {
+  {
+    MutexLock guard(state.board.lock);
+    state.board.news = std::move(news);
+  }
+  if (state.notify) state.notify();
 }
 
 }  // namespace brisal

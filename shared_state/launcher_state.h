@@ -1,12 +1,18 @@
-// The one object shared by the window and every background job: the settings jobs
-// work with, the phase and its status text, progress counters, per-worker file
-// progress, the news, the last manifest and the update plan, the file-state cache
-// and the cancel flag. Jobs publish into it and wake the window through `notify`;
-// the window pulls what it needs.
+// The one object shared by the window and every background job. It is made of a few
+// owners, each with one lock (or none, for atomics) and one writer:
 //
-// Locks, outermost first: job_lock; the FileStateCache lock (may be held while
-// state_lock is taken, never the reverse); state_lock; each WorkerSlot::lock; the
-// update job's error lock. Everything atomic is read without a lock.
+//   handover  the settings the window hands to the next exclusive job   handover.lock
+//   board     what the window shows: phase, status message, news         board.lock
+//   plan      what only exclusive jobs touch: the settings in use, the   plan.job_lock, held
+//             manifest and its ETag, the lists to download and delete    for each job's run
+//   cache     the file-state cache of the plan's folder                  its own lock
+//   progress  counters and worker slots the window reads                 atomics, slot.lock
+//   jobs      the cancel flag, the hold on downloads, the job count      atomics
+//
+// Jobs publish into it and wake the window through `notify`; the window pulls what it
+// needs. Locks, outermost first: plan.job_lock; the cache's lock; board.lock or
+// handover.lock (never both); a WorkerSlot's lock. Clang's -Wthread-safety checks
+// every guarded member below.
 #pragma once
 
 #include <array>
@@ -14,13 +20,14 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "client_files/file_state_cache.h"
 #include "client_files/manifest.h"
 #include "config/launcher_config.h"
+#include "core/messages.h"
+#include "core/mutex.h"
 #include "shared_state/news_item.h"
 
 namespace brisal {
@@ -39,6 +46,8 @@ enum class UpdatePhase : std::uint32_t {
 
 // Checking, verifying and downloading: the phases with live progress and a cancel.
 bool IsBusyPhase(UpdatePhase phase);
+// Not installed, update available, up to date, offline and failed: where a job ends.
+bool IsSettledPhase(UpdatePhase phase);
 
 struct JobSettings {
   std::string base_url;
@@ -53,12 +62,131 @@ struct JobSettings {
 // The job settings the configuration and the install folder in use give.
 JobSettings MakeJobSettings(const LauncherConfig& config, const std::string& install_dir);
 
+// Written by the window, taken up by the next exclusive job (ApplyPendingSettings).
+struct SettingsHandover {
+  Mutex lock;
+  JobSettings pending GUARDED_BY(lock);
+  bool pending_dirty GUARDED_BY(lock) = false;
+  // What the last exclusive job took up: the news job, which runs beside the
+  // exclusive ones, reads it here rather than in the plan.
+  JobSettings current GUARDED_BY(lock);
+};
+
+// What the window shows. Jobs write it through SetPhase and the news job; the window
+// and brisal-cli read it.
+struct Board {
+  // Stored under `lock` with the message, so that a reader holding the lock never
+  // sees them disagree; a reader of the phase alone needs no lock. Sequentially
+  // consistent, as the window pairs it with the progress counters.
+  std::atomic<UpdatePhase> phase{UpdatePhase::kStarting};
+  // The last settled phase; a cancelled check returns to it.
+  std::atomic<UpdatePhase> settled_phase{UpdatePhase::kStarting};
+  Mutex lock;
+  Message status GUARDED_BY(lock);
+  std::vector<NewsItem> news GUARDED_BY(lock);  // at most 8
+};
+
+// What exclusive jobs alone touch, one job at a time: they hold `job_lock` for their
+// whole run (RunJobWrapped takes it).
+struct Plan {
+  Mutex job_lock;
+  // The settings taken up by ApplyPendingSettings.
+  JobSettings live GUARDED_BY(job_lock);
+  Manifest manifest GUARDED_BY(job_lock);
+  bool have_manifest GUARDED_BY(job_lock) = false;
+  std::string manifest_etag GUARDED_BY(job_lock);
+  std::vector<ManifestEntry> to_download GUARDED_BY(job_lock);
+  std::vector<std::string> to_delete GUARDED_BY(job_lock);
+  // The lists above were made for the live install folder and server. A change of
+  // either discards them; the update never carries out a plan made for another.
+  bool ready GUARDED_BY(job_lock) = false;
+};
+
 struct WorkerSlot {
   std::atomic<std::uint64_t> file_size{0};  // manifest size of the worker's current file
   std::atomic<std::uint64_t> file_done{0};  // bytes of it present so far
-  std::mutex lock;                          // guards file_path
-  std::string file_path;                    // manifest path of the current file
+  Mutex lock;
+  std::string file_path GUARDED_BY(lock);  // manifest path of the current file
 };
+
+inline constexpr int kMaxWorkers = 8;
+
+// Written by the running job and its workers, read by the window at any moment. Each
+// counter is read on its own, so the window may see a byte count a moment ahead of
+// the file count: it only draws them.
+struct Progress {
+  std::atomic<std::uint64_t> bytes_total{0};
+  std::atomic<std::uint64_t> bytes_done{0};
+  std::atomic<std::uint32_t> files_total{0};
+  std::atomic<std::uint32_t> files_done{0};
+  // What the last check found to fetch: the status line of phases 3 and 4.
+  std::atomic<std::uint32_t> update_files{0};
+  std::atomic<std::uint64_t> update_bytes{0};
+  std::array<WorkerSlot, kMaxWorkers> slots;
+};
+
+// Flags that ask jobs to stop or hold; they guard no data, so relaxed order would do,
+// and the default order costs nothing that matters here.
+struct JobControl {
+  // Set by the window (close, CANCELAR) and the CLI (Ctrl-C); cleared when an
+  // exclusive job starts and after a cancelled update.
+  std::atomic<bool> cancel{false};
+  // Set when the player cancels a download: until the window clears it because the
+  // player asked for an update again, neither an update already queued nor an
+  // auto_update check starts downloading.
+  std::atomic<bool> downloads_held{false};
+  // Exclusive jobs started through StartJob and not ended yet, waiting or running. The
+  // re-check timer starts nothing while one is pending, so its ticks never queue
+  // threads behind a slow job.
+  std::atomic<int> exclusive_jobs{0};
+  // The pause before a file's second attempt (twice as long before the third). Set
+  // once before any job runs; tests that fail hundreds of attempts on purpose shorten
+  // it.
+  std::chrono::milliseconds retry_pause{700};
+};
+
+struct LauncherState {
+  // The state-changed notifier: set once by the window (or a test, or the CLI) before
+  // the first job starts, read-only afterwards. Posts a message; never blocks.
+  std::function<void()> notify;
+
+  SettingsHandover handover;
+  Board board;
+  Plan plan;
+  FileStateCache cache;
+  Progress progress;
+  JobControl jobs;
+};
+
+UpdatePhase CurrentPhase(const LauncherState& state);
+
+// Publishes a phase with its status message; calls `notify` when either changed.
+void SetPhase(LauncherState& state, UpdatePhase phase, const Message& message = {});
+
+// The sentence of the status message.
+std::string StatusText(LauncherState& state);
+
+enum class JobKind : std::uint8_t {
+  kConcurrent,  // the news: runs beside anything
+  kExclusive,   // checks and updates: one at a time, under plan.job_lock
+};
+
+// Starts `job` on a new detached thread. An exclusive job is counted in
+// `jobs.exclusive_jobs` until it ends; it takes plan.job_lock, clears `cancel` and takes
+// up pending settings first. An exception escaping the job is logged and, for an
+// exclusive job, shown as phase 8.
+void StartJob(LauncherState& state, JobKind kind, std::function<void()> job);
+
+// The body StartJob runs on its thread; public so the CLI can run a job on its own
+// thread with the very same rules.
+void RunJobWrapped(LauncherState& state, JobKind kind, const std::function<void()>& job);
+
+// The window's hand-over of settings to the next exclusive job.
+void HandOverSettings(LauncherState& state, const JobSettings& settings);
+
+// Takes up the settings handed over since the last job; a change of folder or server
+// discards the plan.
+void ApplyPendingSettings(LauncherState& state) REQUIRES(state.plan.job_lock);
 
 struct ProgressSnapshot {
   std::uint64_t bytes_total = 0;
@@ -70,100 +198,13 @@ struct ProgressSnapshot {
   std::string file_path;
 };
 
-inline constexpr int kMaxWorkers = 8;
-
-struct LauncherState {
-  // Written only by ApplyPendingSettings on an exclusive job thread (under state_lock
-  // too, for the news job); exclusive jobs and their workers read it without a lock.
-  JobSettings live;
-
-  // REQUIRES state_lock.
-  JobSettings pending;
-  bool pending_dirty = false;
-
-  // The state-changed notifier: set once by the window (or a test, or the CLI) before
-  // the first job starts, read-only afterwards. Posts a message; never blocks.
-  std::function<void()> notify;
-
-  // Written only through SetPhase.
-  std::atomic<std::uint32_t> phase{0};
-  // The last settled phase (3, 4, 6, 7, 8); a cancelled check returns to it. Atomic
-  // because the window and the CLI read it while jobs write it.
-  std::atomic<std::uint32_t> settled_phase{0};
-
-  std::mutex state_lock;
-  std::string status_text;     // REQUIRES state_lock
-  std::vector<NewsItem> news;  // REQUIRES state_lock, at most 8
-
-  std::mutex job_lock;  // held for the whole run of every exclusive job
-  // Exclusive jobs started through StartJob and not ended yet, waiting or running. The
-  // re-check timer starts nothing while one is pending, so its ticks never queue
-  // threads behind a slow job.
-  std::atomic<int> exclusive_jobs{0};
-  // Set when the player cancels a download: until the window clears it because the
-  // player asked for an update again, neither an update job already queued nor an
-  // auto_update check starts downloading.
-  std::atomic<bool> downloads_held{false};
-
-  // Set by the window (close, CANCELAR) and the CLI (Ctrl-C); cleared when an
-  // exclusive job starts and after a cancelled update. Relaxed order is enough: it
-  // guards no data, it only asks loops to stop.
-  std::atomic<bool> cancel{false};
-
-  // The update job's pause before a file's second attempt (twice as long before the
-  // third). Set once before any job runs; tests that fail hundreds of attempts on
-  // purpose shorten it.
-  std::chrono::milliseconds retry_pause{700};
-
-  // Touched only by exclusive jobs, which never overlap (job_lock).
-  Manifest last_manifest;
-  bool have_manifest = false;
-  std::string manifest_etag;
-  std::vector<ManifestEntry> to_download;
-  std::vector<std::string> to_delete;
-  // The plan above was made for the live install folder and server. A change of
-  // either discards it; the update job never carries out a plan made for another.
-  bool have_plan = false;
-
-  std::atomic<std::uint32_t> update_files{0};
-  std::atomic<std::uint64_t> update_bytes{0};
-
-  FileStateCache cache;
-
-  std::atomic<std::uint64_t> bytes_total{0};
-  std::atomic<std::uint64_t> bytes_done{0};
-  std::atomic<std::uint32_t> files_total{0};
-  std::atomic<std::uint32_t> files_done{0};
-
-  std::array<WorkerSlot, kMaxWorkers> slots;
-};
-
-UpdatePhase CurrentPhase(const LauncherState& state);
-
-// Publishes a phase with its status text; calls `notify` when either changed.
-void SetPhase(LauncherState& state, UpdatePhase phase, const std::string& text);
-
-// The status text, copied under state_lock.
-std::string StatusText(LauncherState& state);
-
-// Starts `job` on a new detached thread. An exclusive job is counted in
-// `exclusive_jobs` until it ends; it takes job_lock, clears `cancel` and takes up
-// pending settings first. An exception escaping the job is
-// logged and, for an exclusive job, shown as phase 8.
-void StartJob(LauncherState& state, bool exclusive, std::function<void()> job);
-
-// The body StartJob runs on its thread; public so the CLI can run a job on its own
-// thread with the very same rules.
-void RunJobWrapped(LauncherState& state, bool exclusive, const std::function<void()>& job);
-
-// The window's hand-over of settings to the next exclusive job.
-void HandOverSettings(LauncherState& state, const JobSettings& settings);
-
-// REQUIRES: called on an exclusive job's thread with job_lock held.
-void ApplyPendingSettings(LauncherState& state);
-
 ProgressSnapshot TakeSnapshot(LauncherState& state);
 
 std::vector<NewsItem> CopyNews(LauncherState& state);
+void PublishNews(LauncherState& state, std::vector<NewsItem> news);
+
+// The settings the news job should use: a hand-over not yet taken up by an exclusive
+// job is the newer wish.
+JobSettings NewestSettings(LauncherState& state);
 
 }  // namespace brisal

@@ -14,19 +14,21 @@ StatusLine ComposeStatusLine(LauncherState& state, const std::string& notice) {
     case UpdatePhase::kChecking:
       return {"Buscando actualizaciones…", false};
     case UpdatePhase::kVerifying:
-      return {StringPrintf("Verificando archivos… %u / %u", state.files_done.load(),
-                           state.files_total.load()),
+      return {StringPrintf("Verificando archivos… %u / %u", state.progress.files_done.load(),
+                           state.progress.files_total.load()),
               false};
     case UpdatePhase::kNotInstalled:
-      return {StringPrintf("Cliente no instalado · %u archivos (%s)", state.update_files.load(),
-                           FormatSize(state.update_bytes.load()).c_str()),
+      return {StringPrintf("Cliente no instalado · %u archivos (%s)",
+                           state.progress.update_files.load(),
+                           FormatSize(state.progress.update_bytes.load()).c_str()),
               false};
     case UpdatePhase::kUpdateAvailable:
-      if (state.update_files.load() == 0) {
+      if (state.progress.update_files.load() == 0) {
         return {"Actualización disponible · limpieza de archivos antiguos", false};
       }
-      return {StringPrintf("Actualización disponible · %u archivos (%s)", state.update_files.load(),
-                           FormatSize(state.update_bytes.load()).c_str()),
+      return {StringPrintf("Actualización disponible · %u archivos (%s)",
+                           state.progress.update_files.load(),
+                           FormatSize(state.progress.update_bytes.load()).c_str()),
               false};
     case UpdatePhase::kDownloading: {
       ProgressSnapshot snapshot = TakeSnapshot(state);

@@ -59,7 +59,7 @@ void LauncherWindow::OnElementClick(int index) {
       ChooseInstallFolder();
       return;
     case kVerifyButton:
-      services_.start_check({true, false, false});
+      services_.start_check({EngineAction::kVerify, AfterCheck::kStop});
       return;
     default:
       break;
@@ -79,17 +79,17 @@ void LauncherWindow::PrimaryAction() {
     // and the cleared notice would stay on screen.
     InvalidateArea(kStatusLineArea);
   }
-  switch (static_cast<UpdatePhase>(state->phase.load())) {
+  switch (CurrentPhase(*state)) {
     case UpdatePhase::kVerifying:
     case UpdatePhase::kDownloading:
       // The job stops at its next test of the flag and publishes the phase it returns
       // to; until then the button keeps reading CANCELAR.
-      state->cancel.exchange(true);
+      state->jobs.cancel.exchange(true);
       return;
     case UpdatePhase::kNotInstalled:
     case UpdatePhase::kUpdateAvailable:
       // The player asks again: a download cancelled earlier may start.
-      state->downloads_held.store(false);
+      state->jobs.downloads_held.store(false);
       services_.start_update_job();
       return;
     case UpdatePhase::kUpToDate:
@@ -98,8 +98,8 @@ void LauncherWindow::PrimaryAction() {
       return;
     case UpdatePhase::kFailed:
       // A retry that finds work goes straight on to the update.
-      state->downloads_held.store(false);
-      services_.start_check({false, false, true});
+      state->jobs.downloads_held.store(false);
+      services_.start_check({EngineAction::kCheck, AfterCheck::kUpdateWhenNeeded});
       return;
     default:
       return;

@@ -42,7 +42,7 @@ bool CheckInstallFolder(const std::string& chosen, const std::string& exe_folder
 }
 
 void LauncherWindow::ChooseInstallFolder() {
-  const auto phase = static_cast<UpdatePhase>(state->phase.load());
+  const UpdatePhase phase = CurrentPhase(*state);
   // The jobs read the folder while they run; a change waits for an idle phase.
   if (IsBusyPhase(phase)) return;
 

@@ -7,22 +7,6 @@
 #include "ui/painter.h"
 
 namespace brisal {
-namespace {
-
-bool IsSettledPhase(std::uint32_t phase) {
-  switch (static_cast<UpdatePhase>(phase)) {
-    case UpdatePhase::kNotInstalled:
-    case UpdatePhase::kUpdateAvailable:
-    case UpdatePhase::kUpToDate:
-    case UpdatePhase::kOffline:
-    case UpdatePhase::kFailed:
-      return true;
-    default:
-      return false;
-  }
-}
-
-}  // namespace
 
 int RecheckPeriodMs(std::int32_t recheck_seconds) {
   const std::int64_t period = static_cast<std::int64_t>(recheck_seconds) * 1000;
@@ -59,7 +43,7 @@ void LauncherWindow::Start() {
     InvalidateArea(kProgressArea);
   }
   ApplyJobSettings(false);
-  services_.start_check({false, false, config.auto_update});
+  services_.start_check({EngineAction::kCheck, AfterCheckFor(config.auto_update)});
   services_.start_news();
   if (config.recheck_seconds > 0) {
     host_->StartTimer(kRecheckTimerId, RecheckPeriodMs(config.recheck_seconds));
@@ -68,7 +52,7 @@ void LauncherWindow::Start() {
 
 void LauncherWindow::ApplyJobSettings(bool restart) {
   HandOverSettings(*state, MakeJobSettings(config, install_folder));
-  if (restart) services_.start_check({false, false, false});
+  if (restart) services_.start_check({EngineAction::kCheck, AfterCheck::kStop});
   InvalidateArea(kFolderRowArea);
 }
 
@@ -79,12 +63,12 @@ void LauncherWindow::SyncFromState() {
     elements[kFirstNewsRow + k].enabled = news.size() > index && !news[index].url.empty();
   }
 
-  const std::uint32_t phase = state->phase.load();
+  const UpdatePhase phase = CurrentPhase(*state);
   if (phase != last_phase) {
     const bool keep = !first_check_notice_.empty() && notice == first_check_notice_;
     if (!keep) notice.clear();
     if (IsSettledPhase(phase)) first_check_notice_.clear();
-    if (static_cast<UpdatePhase>(phase) == UpdatePhase::kDownloading) {
+    if (phase == UpdatePhase::kDownloading) {
       speed = 0;
       speed_sample_bytes = 0;
       speed_sample_ms = services_.now_ms();
@@ -92,10 +76,10 @@ void LauncherWindow::SyncFromState() {
     last_phase = phase;
   }
 
-  const bool busy = IsBusyPhase(static_cast<UpdatePhase>(phase));
+  const bool busy = IsBusyPhase(phase);
   elements[kChangeFolderButton].enabled = !busy;
   elements[kVerifyButton].enabled = !busy;
-  elements[kPrimaryButton].enabled = PrimarySpec(static_cast<UpdatePhase>(phase)).enabled;
+  elements[kPrimaryButton].enabled = PrimarySpec(phase).enabled;
 
   if (busy) {
     host_->StartTimer(kProgressTimerId, kProgressTimerMs);
@@ -107,15 +91,15 @@ void LauncherWindow::SyncFromState() {
 }
 
 void LauncherWindow::OnTimer(int timer_id) {
-  const auto phase = static_cast<UpdatePhase>(state->phase.load());
+  const UpdatePhase phase = CurrentPhase(*state);
   if (timer_id == kProgressTimerId) {
     if (phase == UpdatePhase::kDownloading) TakeSpeedSample();
     InvalidateArea(kProgressArea);
   } else if (timer_id == kRecheckTimerId) {
     // A tick while any exclusive job runs or waits would only queue another thread
     // behind it; the next tick after it comes soon enough.
-    if (IsSettledPhase(static_cast<std::uint32_t>(phase)) && state->exclusive_jobs.load() == 0) {
-      services_.start_check({false, true, config.auto_update});
+    if (IsSettledPhase(phase) && state->jobs.exclusive_jobs.load() == 0) {
+      services_.start_check({EngineAction::kQuietRecheck, AfterCheckFor(config.auto_update)});
     }
   }
 }
@@ -137,7 +121,7 @@ void LauncherWindow::TakeSpeedSample() {
 void LauncherWindow::OnClose() {
   // Jobs test the flag between chunks, blocks and files and give up quietly; the
   // process ends after the loop without joining them, so no download holds it open.
-  state->cancel.exchange(true);
+  state->jobs.cancel.exchange(true);
 }
 
 bool LauncherWindow::IsDragPoint(int x, int y) const {

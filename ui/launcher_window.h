@@ -14,6 +14,7 @@
 
 #include "config/launcher_config.h"
 #include "config/user_settings.h"
+#include "shared_state/engine_request.h"
 #include "shared_state/launcher_state.h"
 #include "shared_state/news_item.h"
 #include "ui/canvas.h"
@@ -35,17 +36,11 @@ inline constexpr int kMaxTimerMs = 0x7FFFFFFF;
 // period, and a check would start at every tick.
 int RecheckPeriodMs(std::int32_t recheck_seconds);
 
-struct CheckRequest {
-  bool verify_all = false;
-  bool quiet = false;        // leave the phase alone while checking
-  bool auto_update = false;  // go on to the update when one is needed
-};
-
 // What the window starts or asks for outside itself. The application wires the real
 // jobs; tests wire recorders.
 struct WindowServices {
   // Starts an exclusive update check.
-  std::function<void(const CheckRequest&)> start_check;
+  std::function<void(const EngineRequest&)> start_check;
   // Starts the concurrent news fetch.
   std::function<void()> start_news;
   // The install folder used when the player has chosen none.
@@ -150,7 +145,7 @@ class LauncherWindow {
   double speed = 0;  // smoothed download speed, bytes per second
   std::uint64_t speed_sample_bytes = 0;
   std::uint64_t speed_sample_ms = 0;
-  std::uint32_t last_phase = 0;
+  UpdatePhase last_phase = UpdatePhase::kStarting;
 
  private:
   void TakeSpeedSample();

@@ -132,7 +132,7 @@ void PaintProgress(Canvas& canvas, const LauncherWindow& w, UpdatePhase phase,
       break;
     case UpdatePhase::kNotInstalled:
     case UpdatePhase::kUpdateAvailable:
-      total_text = "Pendiente: " + FormatSize(w.state->update_bytes.load());
+      total_text = "Pendiente: " + FormatSize(w.state->progress.update_bytes.load());
       break;
     default:
       break;
@@ -251,7 +251,7 @@ void PaintStatic(Canvas& canvas, const LauncherWindow& w, const CanvasImage* log
 }
 
 void PaintDynamic(Canvas& canvas, const LauncherWindow& w, const PixelRect& dirty) {
-  const auto phase = static_cast<UpdatePhase>(w.state->phase.load());
+  const UpdatePhase phase = CurrentPhase(*w.state);
   const ProgressSnapshot progress = TakeSnapshot(*w.state);
 
   if (MeetsElement(w, dirty, kMinimizeButton) || MeetsElement(w, dirty, kCloseButton)) {

@@ -4,20 +4,24 @@
 #include <thread>
 #include <vector>
 
+#include "client_files/file_state_cache.h"
+#include "client_files/sha256.h"
 #include "core/files.h"
 #include "core/install_tree.h"
+#include "core/log.h"
 #include "core/paths.h"
 #include "net/http_client.h"
 #include "shared_state/launcher_state.h"
-#include "client_files/sha256.h"
 
 namespace brisal {
 
 namespace {
 
+constexpr int kAttempts = 3;
 constexpr std::size_t kRehashBlock = 262144;
 constexpr int kReplaceTries = 10;
 constexpr auto kReplacePause = std::chrono::milliseconds(400);
+constexpr auto kWaitSlice = std::chrono::milliseconds(100);
 
 // Re-reads the first `offset` bytes of the partial file into the hasher. False when
 // the prefix cannot be read back whole.
@@ -41,196 +45,254 @@ bool StartOver(File& file, Sha256& hasher) {
   return file.Seek(0) && file.TruncateHere();
 }
 
+// Sleeps `pause` in slices of at most 100 ms, returning early when a cancel arrives.
+void WaitUnlessCancelled(const std::atomic<bool>& cancel, std::chrono::milliseconds pause) {
+  while (pause.count() > 0 && !cancel.load()) {
+    const auto slice = std::min<std::chrono::milliseconds>(pause, kWaitSlice);
+    std::this_thread::sleep_for(slice);
+    pause -= slice;
+  }
+}
+
+// One attempt at one file. Every stage returns false to end the attempt, with the
+// reason in `error_`, or with none when a cancel ended it.
+class FileDownload {
+ public:
+  FileDownload(const DownloadContext& context, HttpClient& client, const ManifestEntry& entry,
+               const EntryPaths& paths, WorkerSlot& slot, std::uint64_t& attempt_bytes,
+               Message& error)
+      : context_(context),
+        client_(client),
+        entry_(entry),
+        paths_(paths),
+        slot_(slot),
+        attempt_bytes_(attempt_bytes),
+        error_(error),
+        tree_(context.settings.install_dir) {}
+
+  bool Run() { return OpenPartial() && Fill() && Verify() && Seal() && Place() && Record(); }
+
+ private:
+  bool Fail(MessageCode code, std::uint64_t number = 0) {
+    error_ = Message(code, entry_.path, number);
+    return false;
+  }
+  // The partial file goes too: what it holds can never become the entry.
+  bool Discard(MessageCode code, std::uint64_t number = 0) {
+    file_.Close();
+    tree_.RemoveFile(paths_.partial);
+    return Fail(code, number);
+  }
+  void Count(std::uint64_t bytes) {
+    context_.progress.bytes_done.fetch_add(bytes);
+    attempt_bytes_ += bytes;
+  }
+  void Uncount(std::uint64_t bytes) {
+    context_.progress.bytes_done.fetch_sub(bytes);
+    attempt_bytes_ -= bytes;
+  }
+
+  // Resumes from whatever a previous attempt or run left behind; a stale partial file
+  // longer than the entry, or one whose start cannot be read back, is started over.
+  bool OpenPartial() {
+    const TreeResult opened = tree_.OpenPartial(paths_.partial, file_);
+    if (opened == TreeResult::kLink) return Fail(MessageCode::kThroughLink);
+    if (opened != TreeResult::kDone) return Fail(MessageCode::kCannotWrite);
+    if (!file_.Size(offset_) || offset_ > entry_.size) offset_ = 0;
+    hasher_.Init();
+    if (!hasher_.ok()) return Fail(MessageCode::kHashInitFailed);
+    // A file that cannot be cut back could keep stale bytes past what is written next.
+    if (offset_ == 0 || !HashPrefix(file_, offset_, hasher_)) {
+      offset_ = 0;
+      if (!StartOver(file_, hasher_)) return Fail(MessageCode::kCannotWrite);
+    }
+    Count(offset_);
+    slot_.file_done.store(offset_);
+    return true;
+  }
+
+  bool OnResponse(const HttpResult& response) {
+    if (response.status == 206) return true;
+    if (response.status != 200) return false;
+    if (offset_ > 0) {
+      // The server ignored the range and sends the whole file.
+      Uncount(offset_);
+      offset_ = 0;
+      slot_.file_done.store(0);
+      if (!StartOver(file_, hasher_)) {
+        write_failed_ = true;
+        return false;
+      }
+    }
+    return true;
+  }
+
+  bool OnData(const char* data, std::uint32_t length) {
+    if (offset_ + written_ + length > entry_.size) {
+      too_large_ = true;
+      return false;
+    }
+    if (file_.Write(data, length) != static_cast<std::int64_t>(length)) {
+      write_failed_ = true;
+      return false;
+    }
+    hasher_.Update(data, length);
+    written_ += length;
+    Count(length);
+    slot_.file_done.store(offset_ + written_);
+    return true;
+  }
+
+  // Fetches what the partial file lacks into it.
+  bool Fill() {
+    if (offset_ >= entry_.size) return true;
+    std::string headers;
+    if (offset_ > 0) headers = "Range: bytes=" + std::to_string(offset_) + "-\r\n";
+    const HttpResult result = client_.Get(
+        context_.settings.files_path + entry_.path, headers,
+        [this](const HttpResult& response) { return OnResponse(response); },
+        [this](const char* data, std::uint32_t length) { return OnData(data, length); },
+        &context_.cancel);
+    if (context_.cancel.load()) return false;
+    if (result.status != 0 && result.status != 200 && result.status != 206) {
+      if (result.status == 416) return Discard(MessageCode::kDownloadHttpStatus, result.status);
+      return Fail(MessageCode::kDownloadHttpStatus, result.status);
+    }
+    if (write_failed_) return Fail(MessageCode::kCannotWriteDiskFull);
+    if (too_large_) return Discard(MessageCode::kServerFileTooLarge);
+    if (result.error != 0) return Fail(MessageCode::kDownloadNetworkError, result.error);
+    return true;
+  }
+
+  bool Verify() {
+    if (offset_ + written_ != entry_.size) return Fail(MessageCode::kDownloadIncomplete);
+    // A provider that failed midway leaves no digest at all (FinishHex then gives 64
+    // zeros): that is no verdict on the file, which is kept for the next attempt.
+    const bool hashed = hasher_.ok();
+    const std::string hex = hasher_.FinishHex();
+    if (!hashed || hex.find_first_not_of('0') == std::string::npos) {
+      return Fail(MessageCode::kHashFailed);
+    }
+    if (hex != entry_.sha256) return Discard(MessageCode::kHashMismatch);
+    return true;
+  }
+
+  // The bytes must be on disk before the file is moved into place and recorded: the
+  // state file vouches for it from then on, and a power cut must not leave a
+  // zero-filled file that every later check trusts.
+  bool Seal() {
+    std::uint64_t size_now = 0;
+    if (!file_.Sync() || !file_.Identity(verified_) || !file_.Size(size_now) ||
+        size_now != entry_.size) {
+      return Fail(MessageCode::kCannotWriteDiskFull);
+    }
+    file_.Close();
+    return true;
+  }
+
+  // What is moved into place must be the very file whose bytes were hashed, not
+  // something put under its name since. A target someone holds open is waited for.
+  bool Place() {
+    for (int attempt = 0; attempt < kReplaceTries; ++attempt) {
+      TreeEntry before;
+      if (tree_.Stat(paths_.partial, before) != TreeResult::kDone || before.is_link ||
+          before.id != verified_) {
+        return Fail(MessageCode::kChangedOnDisk);
+      }
+      const TreeResult outcome = tree_.Replace(paths_.partial, paths_.target);
+      if (outcome == TreeResult::kDone) return true;
+      if (outcome == TreeResult::kLink) return Fail(MessageCode::kThroughLink);
+      if (outcome != TreeResult::kRetryable) break;
+      if (context_.cancel.load()) return false;
+      std::this_thread::sleep_for(kReplacePause);
+    }
+    return Fail(MessageCode::kCannotReplace);
+  }
+
+  bool Record() {
+    TreeEntry placed;
+    if (tree_.Stat(paths_.target, placed) != TreeResult::kDone || placed.id != verified_ ||
+        !placed.is_regular || placed.size != entry_.size) {
+      return Fail(MessageCode::kChangedOnDisk);
+    }
+    context_.cache.Store(entry_.path, FileState{placed.size, placed.mtime, entry_.sha256});
+    return true;
+  }
+
+  const DownloadContext& context_;
+  HttpClient& client_;
+  const ManifestEntry& entry_;
+  const EntryPaths& paths_;
+  WorkerSlot& slot_;
+  std::uint64_t& attempt_bytes_;
+  Message& error_;
+  const InstallTree tree_;
+  File file_;
+  Sha256 hasher_;
+  std::uint64_t offset_ = 0;   // bytes the partial file held when the transfer began
+  std::uint64_t written_ = 0;  // bytes written by this transfer
+  bool too_large_ = false;
+  bool write_failed_ = false;
+  FileId verified_;
+};
+
+// Shows the file in the worker's slot and makes its folders. False with the reason
+// when nothing could be placed there by any attempt.
+bool PrepareEntry(const DownloadContext& context, const ManifestEntry& entry,
+                  const EntryPaths& paths, WorkerSlot& slot, Message& error) {
+  {
+    MutexLock guard(slot.lock);
+    slot.file_path = entry.path;
+  }
+  slot.file_size.store(entry.size);
+  slot.file_done.store(0);
+  // Missing folders are made here; one that cannot be made shows up as the partial
+  // file that cannot be written. A link on the way is final: no retry goes past it.
+  const InstallTree tree(context.settings.install_dir);
+  if (tree.CreateParents(paths.target) == TreeResult::kLink) {
+    error = Message(MessageCode::kThroughLink, entry.path);
+    return false;
+  }
+  // What the job could not clear out of the way is the player's: no attempt can pass.
+  TreeEntry standing;
+  if (tree.Stat(paths.target, standing) == TreeResult::kDone && standing.is_directory) {
+    error = Message(MessageCode::kFolderInTheWay, entry.path);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 EntryPaths PathsForEntry(const ManifestEntry& entry) {
   return EntryPaths{entry.path, entry.path + kPartialSuffix};
 }
 
-std::string ThroughLinkMessage(const std::string& path) {
-  return "No se instaló " + path +
-         ": su ruta pasa por un enlace o una unión dentro de la carpeta de instalación";
+bool DownloadFile(const DownloadContext& context, HttpClient& client, const ManifestEntry& entry,
+                  const EntryPaths& paths, WorkerSlot& slot, std::uint64_t& attempt_bytes,
+                  Message& error) {
+  return FileDownload(context, client, entry, paths, slot, attempt_bytes, error).Run();
 }
 
-bool DownloadFile(LauncherState& state, HttpClient& client, const ManifestEntry& entry,
-                  const std::string& partial_path, const std::string& target_path, WorkerSlot& slot,
-                  std::uint64_t& attempt_bytes, std::string& error) {
-  const InstallTree tree(state.live.install_dir);
-  File file;
-  const TreeResult opened = tree.OpenPartial(partial_path, file);
-  if (opened == TreeResult::kLink) {
-    error = ThroughLinkMessage(entry.path);
-    return false;
-  }
-  if (opened != TreeResult::kDone) {
-    error = "No se pudo escribir " + entry.path + " (¿sin permisos o disco lleno?)";
-    return false;
-  }
-  // Resume from whatever a previous attempt or run left behind (a stale partial file
-  // longer than the entry is started over).
-  std::uint64_t offset = 0;
-  if (!file.Size(offset) || offset > entry.size) offset = 0;
-  Sha256 hasher;
-  hasher.Init();
-  if (!hasher.ok()) {
-    error = "No se pudo inicializar SHA-256";
-    return false;
-  }
-
-  // A file that cannot be cut back could keep stale bytes past what is written next.
-  if (offset == 0 || !HashPrefix(file, offset, hasher)) {
-    offset = 0;
-    if (!StartOver(file, hasher)) {
-      error = "No se pudo escribir " + entry.path + " (¿sin permisos o disco lleno?)";
-      return false;
+bool DownloadWithRetries(const DownloadContext& context, HttpClient& client,
+                         const ManifestEntry& entry, WorkerSlot& slot, Message& error) {
+  const EntryPaths paths = PathsForEntry(entry);
+  if (!PrepareEntry(context, entry, paths, slot, error)) return false;
+  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+    if (context.cancel.load()) return false;
+    if (attempt > 1) {
+      WaitUnlessCancelled(context.cancel,
+                          attempt == 2 ? context.retry_pause : 2 * context.retry_pause);
+      if (context.cancel.load()) return false;
     }
+    std::uint64_t attempt_bytes = 0;
+    error = {};
+    if (DownloadFile(context, client, entry, paths, slot, attempt_bytes, error)) return true;
+    context.progress.bytes_done.fetch_sub(attempt_bytes);
+    if (context.cancel.load()) return false;
+    Log("reintento %d de %s: %s", attempt, entry.path.c_str(), Sentence(error).c_str());
   }
-
-  state.bytes_done.fetch_add(offset);
-  attempt_bytes += offset;
-  slot.file_done.store(offset);
-
-  std::uint64_t written = 0;
-  bool too_large = false;
-  bool write_failed = false;
-  HttpResult result;
-  if (offset < entry.size) {
-    std::string headers;
-    if (offset > 0) headers = "Range: bytes=" + std::to_string(offset) + "-\r\n";
-    auto on_response = [&](const HttpResult& response) {
-      if (response.status == 206) return true;
-      if (response.status != 200) return false;
-      if (offset > 0) {
-        // The server ignored the range and sends the whole file.
-        state.bytes_done.fetch_sub(offset);
-        attempt_bytes -= offset;
-        offset = 0;
-        slot.file_done.store(0);
-        if (!StartOver(file, hasher)) {
-          write_failed = true;
-          return false;
-        }
-      }
-      return true;
-    };
-    auto on_data = [&](const char* data, std::uint32_t length) {
-      if (offset + written + length > entry.size) {
-        too_large = true;
-        return false;
-      }
-      if (file.Write(data, length) != static_cast<std::int64_t>(length)) {
-        write_failed = true;
-        return false;
-      }
-      hasher.Update(data, length);
-      written += length;
-      state.bytes_done.fetch_add(length);
-      attempt_bytes += length;
-      slot.file_done.store(offset + written);
-      return true;
-    };
-    result = client.Get(state.live.files_path + entry.path, headers, on_response, on_data,
-                        &state.cancel);
-
-    if (state.cancel.load()) return false;
-    if (result.status != 0 && result.status != 200 && result.status != 206) {
-      if (result.status == 416) {
-        file.Close();
-        tree.RemoveFile(partial_path);
-      }
-      error = "HTTP " + std::to_string(result.status) + " al descargar " + entry.path;
-      return false;
-    }
-    if (write_failed) {
-      error = "No se pudo escribir " + entry.path + " (¿disco lleno?)";
-      return false;
-    }
-    if (too_large) {
-      file.Close();
-      tree.RemoveFile(partial_path);
-      error =
-          "El archivo del servidor es más grande de lo indicado en el manifiesto: " + entry.path;
-      return false;
-    }
-    if (result.error != 0) {
-      error = HttpErrorText(result.error) + " (" + entry.path + ")";
-      return false;
-    }
-  }
-
-  if (offset + written != entry.size) {
-    error = "Descarga incompleta: " + entry.path;
-    return false;
-  }
-
-  // A provider that failed midway leaves no digest at all (FinishHex then gives 64
-  // zeros): that is no verdict on the file, which is kept for the next attempt.
-  const bool hashed = hasher.ok();
-  const std::string hex = hasher.FinishHex();
-  if (!hashed || hex.find_first_not_of('0') == std::string::npos) {
-    error = "No se pudo calcular el SHA-256 de " + entry.path;
-    return false;
-  }
-  if (hex != entry.sha256) {
-    file.Close();
-    tree.RemoveFile(partial_path);
-    error =
-        "El archivo no coincide con el manifiesto (¿cambió en el servidor durante la "
-        "descarga?): " +
-        entry.path;
-    return false;
-  }
-  // The bytes must be on disk before the file is moved into place and recorded: the
-  // state file vouches for it from then on, and a power cut must not leave a
-  // zero-filled file that every later check trusts.
-  FileId verified;
-  std::uint64_t size_now = 0;
-  if (!file.Sync() || !file.Identity(verified) || !file.Size(size_now) ||
-      size_now != entry.size) {
-    error = "No se pudo escribir " + entry.path + " (¿disco lleno?)";
-    return false;
-  }
-  file.Close();
-
-  // What is moved into place must be the very file whose bytes were hashed, not
-  // something put under its name since.
-  const std::string changed = "El archivo " + entry.path + " cambió en el disco durante la descarga";
-  bool replaced = false;
-  for (int attempt = 0; attempt < kReplaceTries; ++attempt) {
-    TreeEntry before;
-    if (tree.Stat(partial_path, before) != TreeResult::kDone || before.is_link ||
-        before.id != verified) {
-      error = changed;
-      return false;
-    }
-    const TreeResult outcome = tree.Replace(partial_path, target_path);
-    if (outcome == TreeResult::kDone) {
-      replaced = true;
-      break;
-    }
-    if (outcome == TreeResult::kLink) {
-      error = ThroughLinkMessage(entry.path);
-      return false;
-    }
-    if (outcome != TreeResult::kRetryable) break;
-    if (state.cancel.load()) return false;
-    std::this_thread::sleep_for(kReplacePause);
-  }
-  if (!replaced) {
-    error = "No se pudo reemplazar " + entry.path +
-            ". Si el juego está abierto, ciérralo e inténtalo de nuevo.";
-    return false;
-  }
-
-  TreeEntry placed;
-  if (tree.Stat(target_path, placed) != TreeResult::kDone || placed.id != verified ||
-      !placed.is_regular || placed.size != entry.size) {
-    error = changed;
-    return false;
-  }
-  std::lock_guard<std::mutex> guard(state.cache.lock());
-  state.cache.StoreLocked(entry.path, FileState{placed.size, placed.mtime, entry.sha256});
-  return true;
+  return false;
 }
 
 }  // namespace brisal

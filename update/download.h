@@ -1,21 +1,38 @@
-// One attempt at fetching one manifest entry into the install folder: the bytes go
-// to "<target>.bpart", a partial file left by anything earlier is resumed with a
-// Range request, the result must match the manifest's size and SHA-256, and only
-// then is it moved over the target and recorded in the file-state cache.
+// The download of one manifest entry into the install folder, as a pipeline: open or
+// resume "<target>.bpart" (a partial file left by anything earlier is resumed with a
+// Range request), fill it from the server, verify its size and SHA-256 against the
+// manifest, seal it on disk, place it over the target, record it in the file-state
+// cache. Each stage ends the attempt with its reason, or hands on to the next.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
 #include "client_files/manifest.h"
+#include "core/messages.h"
 
 namespace brisal {
 
+class FileStateCache;
 class HttpClient;
-struct LauncherState;
+struct JobSettings;
+struct Progress;
 struct WorkerSlot;
 
-// "/"-separated, relative to the live install folder: everything below it is changed
+// What a download needs of the job it belongs to. Workers share it read-only; the
+// job outlives them.
+struct DownloadContext {
+  const JobSettings& settings;  // install_dir and files_path
+  FileStateCache& cache;
+  Progress& progress;
+  const std::atomic<bool>& cancel;
+  // The pause before a file's second attempt, twice as long before the third.
+  std::chrono::milliseconds retry_pause;
+};
+
+// "/"-separated, relative to the install folder: everything below it is changed
 // through InstallTree, which never follows a link.
 struct EntryPaths {
   std::string target;
@@ -24,14 +41,16 @@ struct EntryPaths {
 
 EntryPaths PathsForEntry(const ManifestEntry& entry);
 
-// The sentence for a file whose path leads through a link inside the install folder.
-std::string ThroughLinkMessage(const std::string& path);
+// One attempt. True when the target now holds the verified file. False with `error`
+// empty means the cancel flag stopped the attempt. Every byte added to bytes_done is
+// also added to `attempt_bytes`, so the caller can take a failed attempt back exactly.
+bool DownloadFile(const DownloadContext& context, HttpClient& client, const ManifestEntry& entry,
+                  const EntryPaths& paths, WorkerSlot& slot, std::uint64_t& attempt_bytes,
+                  Message& error);
 
-// True when the target now holds the verified file. False with `error` untouched
-// means the cancel flag stopped the attempt. Every byte added to bytes_done is also
-// added to `attempt_bytes`, so the caller can take a failed attempt back exactly.
-bool DownloadFile(LauncherState& state, HttpClient& client, const ManifestEntry& entry,
-                  const std::string& partial_path, const std::string& target_path, WorkerSlot& slot,
-                  std::uint64_t& attempt_bytes, std::string& error);
+// Up to three attempts with pauses between them; logs every failed attempt. Shows the
+// file in `slot` and makes its folders first. False with `error` empty on a cancel.
+bool DownloadWithRetries(const DownloadContext& context, HttpClient& client,
+                         const ManifestEntry& entry, WorkerSlot& slot, Message& error);
 
 }  // namespace brisal

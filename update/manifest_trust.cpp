@@ -26,11 +26,11 @@ std::string SignaturePath(const std::string& manifest_path) {
 
 bool VerifyManifestSignature(HttpClient& client, const std::string& manifest_path,
                              const std::string& manifest_key, const std::string& body,
-                             const std::atomic<bool>& cancel, std::string& error) {
-  error.clear();
+                             const std::atomic<bool>& cancel, Message& error) {
+  error = {};
   std::string point;
   if (!DecodeManifestKey(manifest_key, point)) {
-    error = kManifestKeyError;
+    error = Message(MessageCode::kManifestKeyInvalid);
     return false;
   }
   const std::string path = SignaturePath(manifest_path);
@@ -44,46 +44,45 @@ bool VerifyManifestSignature(HttpClient& client, const std::string& manifest_pat
       &cancel);
   if (cancel.load()) return false;
   if (result.status == 0) {
-    error = "No se pudo obtener la firma del manifiesto: " + HttpErrorText(result.error);
+    error = Message(MessageCode::kSignatureFetchFailed, {}, result.error);
     return false;
   }
   if (result.status != 200) {
-    error = "Falta la firma del manifiesto: el servidor respondió HTTP " +
-            std::to_string(result.status) + " al pedir " + SafeText(path);
+    error = Message(MessageCode::kSignatureMissing, path, result.status);
     return false;
   }
   std::string signature;
   // A body cut short by the network fails here too: a truncated text never decodes to
   // the 64 bytes, or decodes to a signature that does not verify.
   if (result.error != 0 || !DecodeBase64(text, signature) || signature.size() != kSignatureBytes) {
-    error = kSignatureInvalid;
+    error = Message(MessageCode::kSignatureInvalid);
     return false;
   }
   switch (VerifySignature(point, body, signature)) {
     case SignatureCheck::kValid:
       return true;
     case SignatureCheck::kBadKey:
-      error = kManifestKeyError;
+      error = Message(MessageCode::kManifestKeyInvalid);
       return false;
     case SignatureCheck::kBadSignature:
       break;
   }
-  error = kSignatureInvalid;
+  error = Message(MessageCode::kSignatureInvalid);
   return false;
 }
 
 bool CheckManifestGuards(const Manifest& manifest, std::uint64_t accepted_serial, std::int64_t now,
-                         std::string& error) {
+                         Message& error) {
   if (manifest.guards_malformed) {
-    error = "El manifiesto tiene \"serial\" o \"expires\" con formato incorrecto";
+    error = Message(MessageCode::kManifestGuardsMalformed);
     return false;
   }
   if (manifest.serial.value_or(0) < accepted_serial) {
-    error = kManifestRollback;
+    error = Message(MessageCode::kManifestRolledBack);
     return false;
   }
   if (manifest.expires && *manifest.expires <= now) {
-    error = kManifestExpired;
+    error = Message(MessageCode::kManifestExpired);
     return false;
   }
   return true;

@@ -9,30 +9,26 @@
 #include <string>
 
 #include "client_files/manifest.h"
+#include "core/messages.h"
 
 namespace brisal {
 
 class HttpClient;
 
-inline constexpr const char* kSignatureInvalid = "La firma del manifiesto no es válida";
-inline constexpr const char* kManifestRollback =
-    "El servidor ofrece una versión anterior del cliente";
-inline constexpr const char* kManifestExpired = "El manifiesto ha caducado";
-
 // The signature's place beside the manifest: ".sig" after the path, before any query.
 std::string SignaturePath(const std::string& manifest_path);
 
 // Fetches the signature of `body` with `client` (opened on the manifest's server) and
-// verifies it with `manifest_key` (config.json's text). False with the sentence in
+// verifies it with `manifest_key` (config.json's text). False with the reason in
 // `error`; on a cancel, false with `error` empty.
 bool VerifyManifestSignature(HttpClient& client, const std::string& manifest_path,
                              const std::string& manifest_key, const std::string& body,
-                             const std::atomic<bool>& cancel, std::string& error);
+                             const std::atomic<bool>& cancel, Message& error);
 
 // Serial and expiry of a signed manifest about to be used. A missing serial counts as
 // 0; `now` is seconds since 1970-01-01 UTC.
 bool CheckManifestGuards(const Manifest& manifest, std::uint64_t accepted_serial, std::int64_t now,
-                         std::string& error);
+                         Message& error);
 
 std::int64_t UnixTimeNow();
 

@@ -1,424 +1,223 @@
 #include "update/update_check.h"
 
-#include <algorithm>
-#include <atomic>
-#include <exception>
 #include <optional>
 #include <string>
-#include <string_view>
-#include <system_error>
-#include <thread>
-#include <unordered_set>
-#include <vector>
+#include <utility>
 
 #include "client_files/manifest.h"
-#include "client_files/sha256.h"
 #include "core/files.h"
 #include "core/install_tree.h"
 #include "core/log.h"
-#include "core/paths.h"
-#include "core/text.h"
 #include "net/http_client.h"
-#include "shared_state/launcher_state.h"
+#include "update/folder_cleanup.h"
+#include "update/folder_comparison.h"
 #include "update/manifest_trust.h"
-#include "update/update_job.h"
 
 namespace brisal {
 
 namespace {
 
-const char* const kBadBaseUrl = "La dirección del servidor no es válida (base_url en config.json)";
-
-void ReturnToSettled(LauncherState& state, bool quiet) {
-  if (!quiet) SetPhase(state, static_cast<UpdatePhase>(state.settled_phase.load()), "");
-}
-
-// The comparison's outcome, published only when the whole pass completes.
-struct Comparison {
-  std::vector<ManifestEntry> download;
-  std::vector<std::string> remove;
-  std::uint64_t bytes = 0;
-  std::uint32_t intact = 0;
-  bool rehashed = false;
+// What one run of the check step was asked to be.
+struct CheckRun {
+  FolderLock& lock;
+  bool verify_all;
+  bool quiet;               // the periodic re-check: most failures change nothing
+  UpdatePhase start_phase;  // what the window showed when the check began
 };
 
-// A file whose content must be read before it can be judged, with the attributes it
-// had when it was looked at (those go into the cache with its hash). Its local path
-// is made again when it is hashed: a verification of 100,000 files would otherwise
-// hold 100,000 of them.
-struct PendingHash {
-  std::uint32_t index = 0;
-  FileInfo info;
+struct ManifestReply {
+  bool opened = false;  // false: base_url is not a URL
+  HttpResult result;
+  std::string body;
 };
 
-// A set of views into strings that outlive it, sized once for all it will hold, with
-// open addressing: a re-check of 100,000 files would otherwise pay 100,000 node
-// allocations per set for bookkeeping alone.
-class ViewSet {
- public:
-  explicit ViewSet(std::size_t most) {
-    std::size_t slots = 16;
-    while (slots < most * 2)
-      slots *= 2;
-    slots_.resize(slots);
-  }
-  // False when `text` was in the set already. `text` views a std::string, whose data
-  // is never null: a free slot is a view without data.
-  bool Insert(std::string_view text) {
-    const std::size_t i = Find(text);
-    if (slots_[i].data() != nullptr) return false;
-    slots_[i] = text;
-    return true;
-  }
-  bool Contains(std::string_view text) const { return slots_[Find(text)].data() != nullptr; }
-
- private:
-  // The slot holding `text`, else the free one where it belongs.
-  std::size_t Find(std::string_view text) const {
-    const std::size_t mask = slots_.size() - 1;
-    std::size_t i = std::hash<std::string_view>()(text) & mask;
-    while (slots_[i].data() != nullptr && slots_[i] != text)
-      i = (i + 1) & mask;
-    return i;
-  }
-
-  std::vector<std::string_view> slots_;
-};
-
-// Hashing runs on this many threads at most: past eight, a disk rather than the cores
-// sets the pace, and every thread holds one read block.
-constexpr unsigned kMaxHashThreads = 8;
-
-unsigned HashThreadCount(std::size_t files) {
-  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  return static_cast<unsigned>(
-      std::min<std::size_t>({cores, kMaxHashThreads, std::max<std::size_t>(files, 1)}));
+StepOutcome Ended(StepResult result, Message message = {}) {
+  return StepOutcome{result, std::move(message)};
 }
 
-// Hashes the pending files on several threads, largest first so that no big file is
-// left alone at the end. Verdicts land at each file's manifest index; each lookup was
-// made and each store is made under the cache lock on its own, never across a read,
-// so the lock is held for microseconds. False when a cancel stopped the hashing.
-bool HashPending(LauncherState& state, std::vector<PendingHash>& pending,
-                 std::vector<unsigned char>& verdict, bool& rehashed) {
-  if (pending.empty()) return true;
-  std::stable_sort(pending.begin(), pending.end(), [](const PendingHash& a, const PendingHash& b) {
-    return a.info.size > b.info.size;
-  });
-  const std::vector<ManifestEntry>& files = state.last_manifest.files;
-  std::atomic<std::size_t> next{0};
-  std::atomic<bool> cancelled{false};
-  std::atomic<bool> stored{false};
-  auto hash_files = [&] {
-    while (true) {
-      if (state.cancel.load()) {
-        cancelled.store(true);
-        return;
-      }
-      const std::size_t k = next.fetch_add(1);
-      if (k >= pending.size()) return;
-      const PendingHash& file = pending[k];
-      const ManifestEntry& entry = files[file.index];
-      // No handler sits above a hashing thread; a file that could not be judged for
-      // want of memory is simply fetched again.
-      try {
-        std::string hex;
-        const std::string local =
-            JoinPath(state.live.install_dir, ManifestPathToNative(entry.path));
-        if (HashFile(local, hex, &state.cancel)) {
-          verdict[file.index] = hex == entry.sha256 ? 1 : 0;
-          state.cache.Store(entry.path, FileState{file.info.size, file.info.mtime, hex});
-          stored.store(true);
-        } else if (state.cancel.load()) {
-          cancelled.store(true);
-          return;
-        }
-      } catch (const std::exception&) {
-        verdict[file.index] = 0;
-      }
-      state.files_done.fetch_add(1);
-    }
-  };
-
-  const unsigned count = HashThreadCount(pending.size());
-  std::vector<std::thread> helpers;
-  helpers.reserve(count - 1);
-  for (unsigned i = 1; i < count; ++i) {
-    try {
-      helpers.emplace_back(hash_files);
-    } catch (const std::system_error&) {
-      break;  // out of threads: the ones running share the rest
-    }
-  }
-  hash_files();
-  for (std::thread& helper : helpers)
-    helper.join();
-  if (stored.load()) rehashed = true;
-  return !cancelled.load();
+StepOutcome Cancelled(LauncherState& state, const CheckRun& run) {
+  if (!run.quiet) SetPhase(state, state.board.settled_phase.load());
+  return Ended(StepResult::kCancelled);
 }
 
-// Compares every manifest entry with the install folder. False when cancelled.
-// Attributes are read and the cache consulted in manifest order; the files that need
-// reading are then hashed together (HashPending). "files_done" counts judged files.
-bool CompareWithFolder(LauncherState& state, bool verify_all, bool quiet, Comparison& out) {
-  const Manifest& manifest = state.last_manifest;
-  const std::string& install_dir = state.live.install_dir;
-  FileStateCache& cache = state.cache;
-  const auto count = static_cast<std::uint32_t>(manifest.files.size());
-  state.files_total.store(count);
-  // One file, one entry: a path listed twice (or, where letter case makes no
-  // difference to the file system, in two letter cases) is compared and queued once,
-  // as the manifest lists it first. Two workers on one partial file would cut each
-  // other's bytes.
-  const bool keys_are_paths = FileNameKeysAreNames();
-  std::vector<std::string> keys;  // reserved whole: `seen` views into them
-  if (!keys_are_paths) keys.reserve(count);
-  ViewSet seen(count);
-  FolderFileInfo folder(install_dir);
-  // 0 not intact, 1 intact, 2 a repeated path (neither counted nor queued).
-  std::vector<unsigned char> verdict(count, 0);
-  std::vector<PendingHash> pending;
+ManifestReply FetchManifest(LauncherState& state, const CheckRun& run, HttpClient& client)
+    REQUIRES(state.plan.job_lock) {
+  ManifestReply reply;
+  reply.opened = client.Open(state.plan.live.base_url);
+  if (!reply.opened) return reply;
+  HttpLimits limits;
+  limits.deadline = kManifestDeadline;
+  client.SetLimits(limits);
+  std::string headers = "Cache-Control: no-cache\r\n";
+  if (state.plan.have_manifest && !run.verify_all && !state.plan.manifest_etag.empty()) {
+    headers += "If-None-Match: " + state.plan.manifest_etag + "\r\n";
+  }
+  std::string& body = reply.body;
+  reply.result = client.Get(
+      state.plan.live.manifest, headers, nullptr,
+      [&body](const char* data, std::uint32_t length) {
+        body.append(data, length);
+        return body.size() < kManifestBodyCap;
+      },
+      &state.jobs.cancel);
+  return reply;
+}
 
-  for (std::uint32_t i = 0; i < count; ++i) {
-    const ManifestEntry& entry = manifest.files[i];
-    if (state.cancel.load()) {
-      ReturnToSettled(state, quiet);
-      return false;
-    }
-    state.files_done.store(i - static_cast<std::uint32_t>(pending.size()));
-    if (!keys_are_paths) keys.push_back(FileNameKey(entry.path));
-    if (!seen.Insert(keys_are_paths ? entry.path : keys.back())) {
-      verdict[i] = 2;
-      continue;
-    }
-    PendingHash file{i, {}};
-    if (!folder.Get(entry.path, file.info) || !file.info.is_regular ||
-        file.info.size != entry.size) {
-      continue;
-    }
-    auto known = verify_all ? std::nullopt
-                            : cache.RecordedHashIs(entry.path, file.info.size,
-                                                   file.info.mtime, entry.sha256);
-    if (known) {
-      verdict[i] = *known ? 1 : 0;
-    } else {
-      pending.push_back(std::move(file));
-    }
+// The server could not be reached or gave no manifest. An installed client stays
+// playable offline; a quiet re-check only speaks up where it would not hide a more
+// important phase.
+StepOutcome Unreachable(LauncherState& state, const CheckRun& run, const ManifestReply& reply,
+                        bool installed_before) REQUIRES(state.plan.job_lock) {
+  Message message;
+  if (!reply.opened) {
+    message = Message(MessageCode::kBadBaseUrl);
+  } else if (reply.result.status == 0 || reply.result.status == 200) {
+    message = Message(MessageCode::kNetworkError, {}, reply.result.error);
+  } else {
+    message =
+        Message(MessageCode::kServerAnsweredHttp, state.plan.live.manifest, reply.result.status);
   }
-  state.files_done.store(count - static_cast<std::uint32_t>(pending.size()));
-  if (!HashPending(state, pending, verdict, out.rehashed)) {
-    ReturnToSettled(state, quiet);
-    return false;
-  }
-  for (std::uint32_t i = 0; i < count; ++i) {
-    if (verdict[i] == 1) {
-      ++out.intact;
-    } else if (verdict[i] == 0) {
-      out.download.push_back(manifest.files[i]);
-      out.bytes += manifest.files[i].size;
+  Log("manifiesto: %s", Sentence(message).c_str());
+  if (installed_before) {
+    if (!(run.quiet && run.start_phase != UpdatePhase::kUpToDate &&
+          run.start_phase != UpdatePhase::kOffline)) {
+      SetPhase(state, UpdatePhase::kOffline, Wrap(MessageCode::kOffline, message));
     }
+  } else if (!run.quiet) {
+    SetPhase(state, UpdatePhase::kFailed, message);
   }
-  state.files_done.store(count);
+  return Ended(StepResult::kFailed, std::move(message));
+}
 
-  // Only files the launcher itself recorded are ever deleted. A recorded path that
-  // the manifest still lists in another letter case (any letter: Ñandú and ñandú)
-  // names the same file on case-insensitive file systems, so it is never put up for
-  // deletion. Views into the manifest avoid copying 100,000 paths; folding is only
-  // paid for unlisted keys.
-  // Where keys are the paths themselves, `seen` already holds every listed path.
-  std::optional<ViewSet> listed_paths;
-  if (!keys_are_paths) {
-    listed_paths.emplace(count);
-    for (const ManifestEntry& entry : manifest.files)
-      listed_paths->Insert(entry.path);
+// A manifest the operator did not sign is refused like a malformed one: nothing is
+// downloaded or deleted, and the installed client stays playable.
+StepOutcome Refused(LauncherState& state, const CheckRun& run, const char* what, Message error) {
+  Log("%s: %s", what, Sentence(error).c_str());
+  if (!(run.quiet && run.start_phase != UpdatePhase::kStarting)) {
+    SetPhase(state, UpdatePhase::kFailed, error);
   }
-  const ViewSet& listed = keys_are_paths ? seen : *listed_paths;
-  std::vector<std::string> unlisted;
-  {
-    std::lock_guard<std::mutex> guard(cache.lock());
-    cache.ForEachPathLocked([&](const std::string& path) {
-      if (!listed.Contains(path)) unlisted.push_back(path);
-    });
+  return Ended(StepResult::kFailed, std::move(error));
+}
+
+// Takes a fresh manifest into the plan once its signature, form, serial and expiry
+// hold. Nothing when it was taken.
+std::optional<StepOutcome> TakeFreshManifest(LauncherState& state, const CheckRun& run,
+                                             HttpClient& client, const ManifestReply& reply)
+    REQUIRES(state.plan.job_lock) {
+  const bool signed_only = !state.plan.live.manifest_key.empty();
+  Manifest parsed;
+  Message error;
+  if (signed_only &&
+      !VerifyManifestSignature(client, state.plan.live.manifest, state.plan.live.manifest_key,
+                               reply.body, state.jobs.cancel, error)) {
+    // No reason: cancelled while fetching the signature.
+    if (error.empty()) return Cancelled(state, run);
+    return Refused(state, run, "manifiesto rechazado", std::move(error));
   }
-  if (!unlisted.empty()) {
-    std::unordered_set<std::string> listed_folded;
-    listed_folded.reserve(manifest.files.size());
-    for (const ManifestEntry& entry : manifest.files)
-      listed_folded.insert(FoldCase(entry.path));
-    for (std::string& path : unlisted) {
-      if (listed_folded.count(FoldCase(path)) == 0) out.remove.push_back(std::move(path));
-    }
+  std::string parse_error;  // SHIM until ParseManifest reports a Message
+  if (!ParseManifest(reply.body, parsed, parse_error)) {
+    return Refused(state, run, "manifiesto invalido", Message(MessageCode::kVerbatim, parse_error));
   }
-  return true;
+  if (signed_only && !CheckManifestGuards(parsed, state.cache.Serial(), UnixTimeNow(), error)) {
+    return Refused(state, run, "manifiesto rechazado", std::move(error));
+  }
+  state.plan.manifest = std::move(parsed);
+  state.plan.manifest_etag = reply.result.etag;
+  state.plan.have_manifest = true;
+  return std::nullopt;
+}
+
+// A 304 reuses the manifest kept from before, if it still holds.
+std::optional<StepOutcome> KeepManifest(LauncherState& state, const CheckRun& run)
+    REQUIRES(state.plan.job_lock) {
+  Message error;
+  if (state.plan.live.manifest_key.empty() ||
+      CheckManifestGuards(state.plan.manifest, state.cache.Serial(), UnixTimeNow(), error)) {
+    return std::nullopt;
+  }
+  // It has expired since: forgotten, so that the next check fetches it whole.
+  state.plan.have_manifest = false;
+  state.plan.manifest_etag.clear();
+  return Refused(state, run, "manifiesto rechazado", std::move(error));
+}
+
+UpdatePhase PhaseFor(const Comparison& comparison) {
+  if (comparison.intact == 0) return UpdatePhase::kNotInstalled;
+  if (comparison.download.empty() && comparison.remove.empty()) return UpdatePhase::kUpToDate;
+  return UpdatePhase::kUpdateAvailable;
+}
+
+// Makes the comparison the plan and settles the phase.
+StepOutcome PublishPlan(LauncherState& state, const CheckRun& run, Comparison& comparison)
+    REQUIRES(state.plan.job_lock) {
+  const bool serial_raised = !state.plan.live.manifest_key.empty() &&
+                             state.cache.RaiseSerial(state.plan.manifest.serial.value_or(0));
+  const UpdatePhase phase = PhaseFor(comparison);
+  state.progress.update_files.store(static_cast<std::uint32_t>(comparison.download.size()));
+  state.progress.update_bytes.store(comparison.bytes);
+  Log("comprobacion: %u archivos en el manifiesto, %zu por descargar (%llu bytes), %zu por "
+      "borrar -> fase %d",
+      static_cast<unsigned>(state.plan.manifest.files.size()), comparison.download.size(),
+      static_cast<unsigned long long>(comparison.bytes), comparison.remove.size(),
+      static_cast<int>(phase));
+  state.plan.to_download = std::move(comparison.download);
+  state.plan.to_delete = std::move(comparison.remove);
+  state.plan.ready = true;
+
+  if (comparison.rehashed || serial_raised) state.cache.Save(state.plan.live.install_dir);
+  if (phase == UpdatePhase::kUpToDate) {
+    state.progress.bytes_total.store(0);
+    state.progress.bytes_done.store(0);
+    // Never without the folder's lock: another engine may be filling them.
+    if (run.lock.held())
+      RemoveOrphanPartials(state.plan.manifest, InstallTree(state.plan.live.install_dir));
+  }
+  SetPhase(state, phase);
+  return Ended(phase == UpdatePhase::kUpToDate ? StepResult::kUpToDate : StepResult::kPlanReady);
 }
 
 }  // namespace
 
 bool LockInstallFolder(LauncherState& state, FolderLock& lock, bool quiet) {
-  if (lock.Acquire(state.live.install_dir) != FolderLock::Result::kBusy) return true;
-  Log("carpeta ocupada por otro proceso del launcher: %s", state.live.install_dir.c_str());
-  if (!quiet) SetPhase(state, UpdatePhase::kFailed, kFolderBusy);
+  const std::string& folder = state.plan.live.install_dir;
+  if (lock.Acquire(folder) != FolderLock::Result::kBusy) return true;
+  Log("carpeta ocupada por otro proceso del launcher: %s", folder.c_str());
+  if (!quiet) SetPhase(state, UpdatePhase::kFailed, Message(MessageCode::kFolderBusy));
   return false;
 }
 
-void RunUpdateCheck(LauncherState& state, bool verify_all, bool quiet, bool auto_update) {
-  FolderLock lock;
-  RunUpdateCheck(state, lock, verify_all, quiet, auto_update);
-}
-
-void RunUpdateCheck(LauncherState& state, FolderLock& lock, bool verify_all, bool quiet,
-                    bool auto_update) {
-  const auto start_phase = static_cast<UpdatePhase>(state.phase.load());
-  if (!quiet) {
-    SetPhase(state, verify_all ? UpdatePhase::kVerifying : UpdatePhase::kChecking, "");
+StepOutcome CheckStep(LauncherState& state, FolderLock& lock, EngineAction action) {
+  const CheckRun run{lock, action == EngineAction::kVerify, action == EngineAction::kQuietRecheck,
+                     CurrentPhase(state)};
+  if (!run.quiet)
+    SetPhase(state, run.verify_all ? UpdatePhase::kVerifying : UpdatePhase::kChecking);
+  if (!lock.held() && IsDirectory(state.plan.live.install_dir) &&
+      !LockInstallFolder(state, lock, run.quiet)) {
+    return Ended(StepResult::kFailed, Message(MessageCode::kFolderBusy));
   }
-  // A folder not made yet holds nothing to guard; the update job takes the lock once
-  // it has made it.
-  if (!lock.held() && IsDirectory(state.live.install_dir) &&
-      !LockInstallFolder(state, lock, quiet)) {
-    return;
-  }
-  state.files_total.store(0);
-  state.files_done.store(0);
-
-  state.cache.Load(state.live.install_dir);
+  state.progress.files_total.store(0);
+  state.progress.files_done.store(0);
+  state.cache.Load(state.plan.live.install_dir);
   const bool installed_before = state.cache.Count() > 0;
 
   HttpClient client;
-  const bool opened = client.Open(state.live.base_url);
-  HttpLimits limits;
-  limits.deadline = kManifestDeadline;
-  client.SetLimits(limits);
-  HttpResult result;
-  std::string body;
-  if (opened) {
-    std::string headers = "Cache-Control: no-cache\r\n";
-    if (state.have_manifest && !verify_all && !state.manifest_etag.empty()) {
-      headers += "If-None-Match: " + state.manifest_etag + "\r\n";
-    }
-    result = client.Get(
-        state.live.manifest, headers, nullptr,
-        [&body](const char* data, std::uint32_t length) {
-          body.append(data, length);
-          return body.size() < kManifestBodyCap;
-        },
-        &state.cancel);
+  ManifestReply reply = FetchManifest(state, run, client);
+  if (state.jobs.cancel.load()) return Cancelled(state, run);
+  const bool fresh = reply.opened && reply.result.status == 200 && reply.result.error == 0;
+  const bool not_modified = reply.opened && reply.result.status == 304 && state.plan.have_manifest;
+  if (not_modified && run.quiet) return Ended(StepResult::kUnchanged);
+  if (!fresh && !not_modified) return Unreachable(state, run, reply, installed_before);
+  if (auto refused =
+          fresh ? TakeFreshManifest(state, run, client, reply) : KeepManifest(state, run)) {
+    return *std::move(refused);
   }
-
-  if (state.cancel.load()) {
-    ReturnToSettled(state, quiet);
-    return;
-  }
-
-  const bool fresh = opened && result.status == 200 && result.error == 0;
-  const bool not_modified = opened && result.status == 304 && state.have_manifest;
-  if (not_modified && quiet) return;
-
-  if (!fresh && !not_modified) {
-    std::string message;
-    if (!opened) {
-      message = kBadBaseUrl;
-    } else if (result.status == 0 || result.status == 200) {
-      message = HttpErrorText(result.error);
-    } else {
-      message = "El servidor respondió HTTP " + std::to_string(result.status) + " al pedir " +
-                SafeText(state.live.manifest);
-    }
-    Log("manifiesto: %s", message.c_str());
-    if (installed_before) {
-      if (!(quiet && start_phase != UpdatePhase::kUpToDate &&
-            start_phase != UpdatePhase::kOffline)) {
-        SetPhase(state, UpdatePhase::kOffline, "Modo sin conexión · " + message);
-      }
-    } else if (!quiet) {
-      SetPhase(state, UpdatePhase::kFailed, message);
-    }
-    return;
-  }
-
-  // A manifest the operator did not sign is refused like a malformed one: nothing is
-  // downloaded or deleted, and the installed client stays playable.
-  const bool signed_only = !state.live.manifest_key.empty();
-  auto refuse = [&](const char* what, const std::string& error) {
-    Log("%s: %s", what, error.c_str());
-    if (!(quiet && start_phase != UpdatePhase::kStarting)) {
-      SetPhase(state, UpdatePhase::kFailed, error);
-    }
-  };
-  if (fresh) {
-    Manifest parsed;
-    std::string error;
-    if (signed_only &&
-        !VerifyManifestSignature(client, state.live.manifest, state.live.manifest_key, body,
-                                 state.cancel, error)) {
-      if (error.empty()) {
-        ReturnToSettled(state, quiet);  // cancelled while fetching the signature
-      } else {
-        refuse("manifiesto rechazado", error);
-      }
-      return;
-    }
-    if (!ParseManifest(body, parsed, error)) {
-      refuse("manifiesto invalido", error);
-      return;
-    }
-    if (signed_only && !CheckManifestGuards(parsed, state.cache.Serial(), UnixTimeNow(), error)) {
-      refuse("manifiesto rechazado", error);
-      return;
-    }
-    state.last_manifest = std::move(parsed);
-    state.manifest_etag = result.etag;
-    state.have_manifest = true;
-  } else if (std::string error;
-             signed_only && !CheckManifestGuards(state.last_manifest, state.cache.Serial(),
-                                                 UnixTimeNow(), error)) {
-    // The manifest kept for a 304 has expired since: forgotten, so that the next check
-    // fetches it whole.
-    state.have_manifest = false;
-    state.manifest_etag.clear();
-    refuse("manifiesto rechazado", error);
-    return;
-  }
-  body.clear();
-  body.shrink_to_fit();
+  reply = {};
 
   Comparison comparison;
-  if (!CompareWithFolder(state, verify_all, quiet, comparison)) return;
-  const bool serial_raised =
-      signed_only && state.cache.RaiseSerial(state.last_manifest.serial.value_or(0));
-
-  state.update_files.store(static_cast<std::uint32_t>(comparison.download.size()));
-  state.update_bytes.store(comparison.bytes);
-  const std::size_t download_count = comparison.download.size();
-  const std::size_t delete_count = comparison.remove.size();
-  state.to_download = std::move(comparison.download);
-  state.to_delete = std::move(comparison.remove);
-  state.have_plan = true;
-
-  if (comparison.rehashed || serial_raised) state.cache.Save(state.live.install_dir);
-
-  UpdatePhase phase;
-  if (comparison.intact == 0) {
-    phase = UpdatePhase::kNotInstalled;
-  } else if (download_count == 0 && delete_count == 0) {
-    phase = UpdatePhase::kUpToDate;
-    state.bytes_total.store(0);
-    state.bytes_done.store(0);
-  } else {
-    phase = UpdatePhase::kUpdateAvailable;
-  }
-  Log("comprobacion: %u archivos en el manifiesto, %zu por descargar (%llu bytes), %zu por "
-      "borrar -> fase %d",
-      static_cast<unsigned>(state.last_manifest.files.size()), download_count,
-      static_cast<unsigned long long>(state.update_bytes.load()), delete_count,
-      static_cast<int>(phase));
-  SetPhase(state, phase, "");
-
-  if (auto_update &&
-      (phase == UpdatePhase::kNotInstalled || phase == UpdatePhase::kUpdateAvailable) &&
-      !state.cancel.load()) {
-    RunUpdateJob(state, lock);
-  }
+  const FolderScan scan{state.plan.manifest, state.plan.live.install_dir, state.cache,
+                        state.progress,      state.jobs.cancel,           run.verify_all};
+  if (!CompareWithFolder(scan, comparison)) return Cancelled(state, run);
+  return PublishPlan(state, run, comparison);
 }
 
 }  // namespace brisal

@@ -1,34 +1,31 @@
-// The update check: fetches the manifest (conditionally, with the stored ETag),
-// compares every listed file with the install folder through the file-state cache,
-// publishes the plan and concludes the phase. Runs as an exclusive job.
+// The check step: fetches the manifest (conditionally, with the stored ETag), makes
+// sure the operator stands behind it, compares every listed file with the install
+// folder through the file-state cache, publishes the plan and settles the phase.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 
+#include "shared_state/engine_request.h"
+#include "shared_state/launcher_state.h"
+#include "update/step.h"
+
 namespace brisal {
 
 class FolderLock;
-struct LauncherState;
 
-// verify_all: rehash every present file of the right size, ignore the cache.
-// quiet: the periodic re-check; no busy phase, and most failures change nothing.
-// auto_update: go straight on to the update job when there is work.
-void RunUpdateCheck(LauncherState& state, bool verify_all, bool quiet, bool auto_update);
-
-// The same, for a job that may hold the install folder's lock already (an update
-// that checks afresh after a cancel). Takes it when it is not held and the folder
-// exists, and hands it on to the update job it chains into.
-void RunUpdateCheck(LauncherState& state, FolderLock& lock, bool verify_all, bool quiet,
-                    bool auto_update);
+// `action` is kCheck, kVerify or kQuietRecheck. Takes the folder's lock into `lock`
+// when it is not held and the folder exists (a folder not made yet holds nothing to
+// guard). kPlanReady when the phase is now "not installed" or "update available".
+StepOutcome CheckStep(LauncherState& state, FolderLock& lock, EngineAction action)
+    REQUIRES(state.plan.job_lock);
 
 // One engine per install folder. False, with phase 8 and the reason unless `quiet`,
 // when another engine (the window, brisal-cli) holds the folder. A folder where the
 // lock file cannot be made at all is used without it: nothing could be written there
 // by either engine.
-bool LockInstallFolder(LauncherState& state, FolderLock& lock, bool quiet);
-
-inline constexpr const char* kFolderBusy = "Otro proceso del launcher está usando esta carpeta";
+bool LockInstallFolder(LauncherState& state, FolderLock& lock, bool quiet)
+    REQUIRES(state.plan.job_lock);
 
 // The manifest is fetched whole into memory; anything larger is cut here and then
 // fails to parse.

@@ -13,6 +13,7 @@
 #include "net/http_client.h"
 #include "tests/support/signing_vectors.h"
 #include "tests/update/engine_fixture.h"
+#include "core/messages.h"
 #include "update/manifest_trust.h"
 
 #ifdef _WIN32
@@ -229,7 +230,7 @@ TEST_F(CliTest, KeygenAndSignedManifestAreWhatTheLauncherTakes) {
   configure(kOtherPublicKey);
   CliRun other = Cli(Engine("update"));
   EXPECT_EQ(other.status, 1);
-  EXPECT_EQ(other.lines.back(), kSignatureInvalid);
+  EXPECT_EQ(other.lines.back(), Sentence(Message(MessageCode::kSignatureInvalid)));
   EXPECT_FALSE(FileExists(InstallPath("Brisal Client_GL.exe")));
 
   configure("no es una clave");

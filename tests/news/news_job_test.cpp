@@ -57,8 +57,8 @@ class NewsJobTest : public ::testing::Test {
  protected:
   NewsJobTest() {
     OverrideDataFolder(data_.path());
-    state_.live.base_url = server_.Url("/brisal/");
-    state_.live.news = "news.json";
+    state_.handover.current.base_url = server_.Url("/brisal/");
+    state_.handover.current.news = "news.json";
     state_.notify = [this] { ++notified_; };
   }
 
@@ -85,7 +85,7 @@ class NewsJobTest : public ::testing::Test {
 
   // Runs the job as the job runner does, on this thread.
   void Run() {
-    RunJobWrapped(state_, false, [this] { RunNewsJob(state_); });
+    RunJobWrapped(state_, JobKind::kConcurrent, [this] { RunNewsJob(state_); });
   }
 
   std::vector<NewsItem> News() { return CopyNews(state_); }
@@ -193,7 +193,7 @@ TEST_F(NewsJobTest, FeedOfAnotherShapeChangesNothing) {
                            "{\"news\": [{\"title\": \"x\"}]", "<html>no</html>"}) {
     SCOPED_TRACE(body);
     SeedCache(cached);
-    state_.news = {Expected("anterior")};
+    state_.board.news = {Expected("anterior")};
     notified_ = 0;
     Serve(body);
     Run();
@@ -229,15 +229,16 @@ TEST_F(NewsJobTest, WithoutAFeedFromTheServerTheCacheIsUsed) {
            return response;
          });
        }},
-      {"servidor apagado", [&] { state_.live.base_url = dead_url; }},
-      {"base_url mal formada", [&] { state_.live.base_url = "ftp://127.0.0.1/brisal/"; }},
-      {"sin ruta de noticias", [&] { state_.live.news.clear(); }},
+      {"servidor apagado", [&] { state_.handover.current.base_url = dead_url; }},
+      {"base_url mal formada",
+       [&] { state_.handover.current.base_url = "ftp://127.0.0.1/brisal/"; }},
+      {"sin ruta de noticias", [&] { state_.handover.current.news.clear(); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    state_.live.base_url = server_.Url("/brisal/");
-    state_.live.news = "news.json";
-    state_.news.clear();
+    state_.handover.current.base_url = server_.Url("/brisal/");
+    state_.handover.current.news = "news.json";
+    state_.board.news.clear();
     notified_ = 0;
     SeedCache(cached);
     c.arrange();
@@ -250,7 +251,7 @@ TEST_F(NewsJobTest, WithoutAFeedFromTheServerTheCacheIsUsed) {
 }
 
 TEST_F(NewsJobTest, NoSettingMeansNoRequest) {
-  state_.live.news.clear();
+  state_.handover.current.news.clear();
   Serve("[]");
   Run();
   EXPECT_EQ(NewsRequests(), 0);
@@ -272,7 +273,7 @@ TEST_F(NewsJobTest, FreshFeedThatDoesNotParseLeavesTheCacheAlone) {
 TEST_F(NewsJobTest, CachedFeedThatDoesNotParseYieldsNothing) {
   SeedCache("[{\"title\": \"roto\"");
   ServeStatus(404);
-  state_.news = {Expected("anterior")};
+  state_.board.news = {Expected("anterior")};
   Run();
 
   EXPECT_THAT(News(), ElementsAre(Expected("anterior")));
@@ -293,7 +294,7 @@ TEST_F(NewsJobTest, BodyIsReadUpToOneMebibyte) {
   // cache is neither used nor replaced.
   const std::string cached = Json::array({Item("en cach\xC3\xA9")}).dump();
   SeedCache(cached);
-  state_.news.clear();
+  state_.board.news.clear();
   Json over_cap = Json::array({Item("enorme")});
   over_cap[0]["relleno"] = std::string(3 * kNewsBodyCap, 'x');
   Serve(over_cap.dump());
@@ -304,13 +305,13 @@ TEST_F(NewsJobTest, BodyIsReadUpToOneMebibyte) {
 
 TEST_F(NewsJobTest, PendingHandOverWinsOverLiveSettings) {
   Serve(Json::array({Item("nuevo servidor")}).dump());
-  JobSettings pending = state_.live;
-  state_.live.news = "otra.json";
+  JobSettings pending = state_.handover.current;
+  state_.handover.current.news = "otra.json";
   HandOverSettings(state_, pending);
   Run();
   EXPECT_THAT(News(), ElementsAre(Expected("nuevo servidor")));
   EXPECT_EQ(server_.Requests().size(), 1u);
-  EXPECT_TRUE(state_.pending_dirty) << "only an exclusive job takes the hand-over up";
+  EXPECT_TRUE(state_.handover.pending_dirty) << "only an exclusive job takes the hand-over up";
 }
 
 TEST_F(NewsJobTest, MemberThatIsNotAStringEndsTheJobThroughTheWrapper) {
@@ -320,7 +321,7 @@ TEST_F(NewsJobTest, MemberThatIsNotAStringEndsTheJobThroughTheWrapper) {
         "{\"news\": [{\"title\": \"x\", \"tag\": [\"a\"]}]}"}) {
     SCOPED_TRACE(body);
     SeedCache(cached);
-    state_.news = {Expected("anterior")};
+    state_.board.news = {Expected("anterior")};
     Serve(body);
     Run();
 
@@ -345,8 +346,8 @@ TEST_F(NewsJobTest, RunsAsAConcurrentJobBesideAnExclusiveOne) {
     published.notify_all();
   };
   // An exclusive job holds job_lock for its whole run; the news must not wait for it.
-  std::lock_guard<std::mutex> exclusive_job_running(state_.job_lock);
-  StartJob(state_, false, [this] { RunNewsJob(state_); });
+  MutexLock exclusive_job_running(state_.plan.job_lock);
+  StartJob(state_, JobKind::kConcurrent, [this] { RunNewsJob(state_); });
 
   std::unique_lock<std::mutex> lock(mutex);
   ASSERT_TRUE(published.wait_for(lock, std::chrono::seconds(30), [&] { return notified_ > 0; }));

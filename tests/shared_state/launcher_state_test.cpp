@@ -29,30 +29,30 @@ bool Eventually(Predicate predicate) {
 
 TEST(SetPhase, NotifiesOnlyWhenPhaseOrTextChange) {
   LauncherState state;
-  SetPhase(state, UpdatePhase::kChecking, "");  // no notifier yet: state changes silently
+  SetPhase(state, UpdatePhase::kChecking);  // no notifier yet: state changes silently
   EXPECT_EQ(CurrentPhase(state), UpdatePhase::kChecking);
 
   std::atomic<int> posts{0};
   state.notify = [&] { ++posts; };
-  SetPhase(state, UpdatePhase::kChecking, "");
+  SetPhase(state, UpdatePhase::kChecking);
   EXPECT_EQ(posts.load(), 0);
-  SetPhase(state, UpdatePhase::kChecking, "otro texto");
+  SetPhase(state, UpdatePhase::kChecking, Message(MessageCode::kVerbatim, "otro texto"));
   EXPECT_EQ(posts.load(), 1);
   EXPECT_EQ(StatusText(state), "otro texto");
-  SetPhase(state, UpdatePhase::kUpToDate, "otro texto");
+  SetPhase(state, UpdatePhase::kUpToDate, Message(MessageCode::kVerbatim, "otro texto"));
   EXPECT_EQ(posts.load(), 2);
 }
 
 TEST(SetPhase, OnlyConcludedPhasesSettle) {
   LauncherState state;
-  SetPhase(state, UpdatePhase::kUpToDate, "");
+  SetPhase(state, UpdatePhase::kUpToDate);
   for (UpdatePhase busy :
        {UpdatePhase::kChecking, UpdatePhase::kVerifying, UpdatePhase::kDownloading}) {
-    SetPhase(state, busy, "");
-    EXPECT_EQ(state.settled_phase.load(), 6u);
+    SetPhase(state, busy);
+    EXPECT_EQ(state.board.settled_phase.load(), UpdatePhase::kUpToDate);
   }
-  SetPhase(state, UpdatePhase::kFailed, "x");
-  EXPECT_EQ(state.settled_phase.load(), 8u);
+  SetPhase(state, UpdatePhase::kFailed, Message(MessageCode::kVerbatim, "x"));
+  EXPECT_EQ(state.board.settled_phase.load(), UpdatePhase::kFailed);
 }
 
 TEST(ApplyPendingSettings, ResetsOnlyWhatTheChangeInvalidates) {
@@ -60,11 +60,11 @@ TEST(ApplyPendingSettings, ResetsOnlyWhatTheChangeInvalidates) {
   JobSettings first{"http://a/", "m.json", "client/", "news.json", 3, "/games/a", ""};
   HandOverSettings(state, first);
   ApplyPendingSettings(state);
-  EXPECT_EQ(state.live.install_dir, "/games/a");
+  EXPECT_EQ(state.plan.live.install_dir, "/games/a");
 
   auto prime = [&] {
-    state.have_manifest = true;
-    state.manifest_etag = "\"e1\"";
+    state.plan.have_manifest = true;
+    state.plan.manifest_etag = "\"e1\"";
     state.cache.Store("a.bin", FileState{1, 2, std::string(64, 'a')});
   };
 
@@ -74,17 +74,17 @@ TEST(ApplyPendingSettings, ResetsOnlyWhatTheChangeInvalidates) {
   news_only.connections = 8;
   HandOverSettings(state, news_only);
   ApplyPendingSettings(state);
-  EXPECT_TRUE(state.have_manifest);
-  EXPECT_EQ(state.manifest_etag, "\"e1\"");
+  EXPECT_TRUE(state.plan.have_manifest);
+  EXPECT_EQ(state.plan.manifest_etag, "\"e1\"");
   EXPECT_EQ(state.cache.Count(), 1u);
-  EXPECT_EQ(state.live.connections, 8);
+  EXPECT_EQ(state.plan.live.connections, 8);
 
   JobSettings server = news_only;
   server.base_url = "http://b/";
   HandOverSettings(state, server);
   ApplyPendingSettings(state);
-  EXPECT_FALSE(state.have_manifest);
-  EXPECT_EQ(state.manifest_etag, "");
+  EXPECT_FALSE(state.plan.have_manifest);
+  EXPECT_EQ(state.plan.manifest_etag, "");
   EXPECT_EQ(state.cache.Count(), 1u);
 
   prime();
@@ -92,7 +92,7 @@ TEST(ApplyPendingSettings, ResetsOnlyWhatTheChangeInvalidates) {
   folder.install_dir = "/games/b";
   HandOverSettings(state, folder);
   ApplyPendingSettings(state);
-  EXPECT_FALSE(state.have_manifest);
+  EXPECT_FALSE(state.plan.have_manifest);
   EXPECT_EQ(state.cache.Count(), 0u);
 
   // A manifest taken under another key (or none) must be fetched and judged again.
@@ -101,29 +101,29 @@ TEST(ApplyPendingSettings, ResetsOnlyWhatTheChangeInvalidates) {
   keyed.manifest_key = "k";
   HandOverSettings(state, keyed);
   ApplyPendingSettings(state);
-  EXPECT_FALSE(state.have_manifest);
+  EXPECT_FALSE(state.plan.have_manifest);
   EXPECT_EQ(state.cache.Count(), 1u);
 
   // Nothing pending: nothing happens.
   prime();
   ApplyPendingSettings(state);
-  EXPECT_TRUE(state.have_manifest);
+  EXPECT_TRUE(state.plan.have_manifest);
 }
 
 TEST(TakeSnapshot, ShowsTheLargestBusySlotClamped) {
   LauncherState state;
   EXPECT_EQ(TakeSnapshot(state).file_path, "");
   auto fill = [&](int i, std::uint64_t size, std::uint64_t done, const char* path) {
-    state.slots[i].file_size.store(size);
-    state.slots[i].file_done.store(done);
-    std::lock_guard<std::mutex> guard(state.slots[i].lock);
-    state.slots[i].file_path = path;
+    state.progress.slots[i].file_size.store(size);
+    state.progress.slots[i].file_done.store(done);
+    MutexLock guard(state.progress.slots[i].lock);
+    state.progress.slots[i].file_path = path;
   };
   fill(0, 10000000, 5, "a.bin");
   fill(1, 50000000, 7, "b.bin");
   fill(2, 50000000, 9, "c.bin");
-  state.bytes_total.store(110000000);
-  state.bytes_done.store(21);
+  state.progress.bytes_total.store(110000000);
+  state.progress.bytes_done.store(21);
   ProgressSnapshot snapshot = TakeSnapshot(state);
   EXPECT_EQ(snapshot.file_path, "b.bin");
   EXPECT_EQ(snapshot.file_done, 7u);
@@ -149,25 +149,25 @@ TEST_F(JobTest, ExclusiveJobsNeverOverlapAndEachClearsCancel) {
   std::atomic<int> saw_cancel{0};
   constexpr int kJobs = 6;
   for (int i = 0; i < kJobs; ++i) {
-    StartJob(state, true, [&] {
+    StartJob(state, JobKind::kExclusive, [&] {
       int now = ++running;
       int seen = max_running.load();
       while (now > seen && !max_running.compare_exchange_weak(seen, now)) {
       }
-      if (state.cancel.load()) ++saw_cancel;
+      if (state.jobs.cancel.load()) ++saw_cancel;
       std::this_thread::sleep_for(5ms);
-      state.cancel.store(true);  // a cancel meant for this job only
+      state.jobs.cancel.store(true);  // a cancel meant for this job only
       --running;
       ++finished;
     });
   }
   // Every job is counted from its start until it has ended, waiting ones included.
-  EXPECT_GE(state.exclusive_jobs.load(), 1);
+  EXPECT_GE(state.jobs.exclusive_jobs.load(), 1);
   ASSERT_TRUE(Eventually([&] { return finished.load() == kJobs; }));
-  ASSERT_TRUE(Eventually([&] { return state.exclusive_jobs.load() == 0; }));
+  ASSERT_TRUE(Eventually([&] { return state.jobs.exclusive_jobs.load() == 0; }));
   // Job threads are detached; the last one is done with the state once it has let go
   // of the job lock.
-  { std::lock_guard<std::mutex> wait_for_last(state.job_lock); }
+  { MutexLock wait_for_last(state.plan.job_lock); }
   EXPECT_EQ(max_running.load(), 1);
   EXPECT_EQ(saw_cancel.load(), 0);
 }
@@ -179,13 +179,13 @@ TEST_F(JobTest, ConcurrentJobRunsBesideAnExclusiveOne) {
   bool release = false;
   std::atomic<bool> exclusive_done{false};
   std::atomic<bool> concurrent_ran{false};
-  StartJob(state, true, [&] {
+  StartJob(state, JobKind::kExclusive, [&] {
     std::unique_lock<std::mutex> lock(m);
     cv.wait(lock, [&] { return release; });
     lock.unlock();  // the test may tear `m` down as soon as it sees the flag
     exclusive_done = true;
   });
-  StartJob(state, false, [&] { concurrent_ran = true; });
+  StartJob(state, JobKind::kConcurrent, [&] { concurrent_ran = true; });
   EXPECT_TRUE(Eventually([&] { return concurrent_ran.load(); }));
   EXPECT_FALSE(exclusive_done.load());
   {
@@ -194,26 +194,26 @@ TEST_F(JobTest, ConcurrentJobRunsBesideAnExclusiveOne) {
   }
   cv.notify_all();
   EXPECT_TRUE(Eventually([&] { return exclusive_done.load(); }));
-  { std::lock_guard<std::mutex> wait_for_job(state.job_lock); }
+  { MutexLock wait_for_job(state.plan.job_lock); }
 }
 
 TEST_F(JobTest, EscapedExceptionsAreLoggedAndShownOnlyForExclusiveJobs) {
   LauncherState state;
-  RunJobWrapped(state, false, [] { throw std::runtime_error("fallo de noticias"); });
+  RunJobWrapped(state, JobKind::kConcurrent, [] { throw std::runtime_error("fallo de noticias"); });
   EXPECT_EQ(CurrentPhase(state), UpdatePhase::kStarting);
   EXPECT_NE(LogText().find("  excepcion en hilo: fallo de noticias\r\n"), std::string::npos);
 
-  RunJobWrapped(state, true, [] { throw std::runtime_error("roto"); });
+  RunJobWrapped(state, JobKind::kExclusive, [] { throw std::runtime_error("roto"); });
   EXPECT_EQ(CurrentPhase(state), UpdatePhase::kFailed);
   EXPECT_EQ(StatusText(state), "Error interno: roto");
 
-  RunJobWrapped(state, true, [] { throw 42; });
+  RunJobWrapped(state, JobKind::kExclusive, [] { throw 42; });
   EXPECT_EQ(StatusText(state), "Error interno inesperado");
   EXPECT_NE(LogText().find("  excepcion desconocida en hilo\r\n"), std::string::npos);
 
   // The job lock was released on the way out: the next exclusive job runs.
   bool ran = false;
-  RunJobWrapped(state, true, [&] { ran = true; });
+  RunJobWrapped(state, JobKind::kExclusive, [&] { ran = true; });
   EXPECT_TRUE(ran);
 }
 
@@ -223,8 +223,8 @@ TEST(CopyNews, CopiesUnderTheLockWhileAWriterReplacesTheList) {
   std::thread writer([&] {
     for (int i = 0; i < 2000 && !stop; ++i) {
       std::vector<NewsItem> items(static_cast<std::size_t>(i % 8 + 1), NewsItem{"t", "x", "", ""});
-      std::lock_guard<std::mutex> guard(state.state_lock);
-      state.news = std::move(items);
+      MutexLock guard(state.board.lock);
+      state.board.news = std::move(items);
     }
   });
   for (int i = 0; i < 2000; ++i) {

@@ -11,36 +11,36 @@ TEST(StatusLine, EveryPhaseSaysWhatTheLauncherIsDoing) {
   LauncherState state;
   EXPECT_EQ(ComposeStatusLine(state, "").text, "Buscando actualizaciones…");
 
-  SetPhase(state, UpdatePhase::kVerifying, "");
-  state.files_done.store(12);
-  state.files_total.store(340);
+  SetPhase(state, UpdatePhase::kVerifying);
+  state.progress.files_done.store(12);
+  state.progress.files_total.store(340);
   EXPECT_EQ(ComposeStatusLine(state, "").text, "Verificando archivos… 12 / 340");
 
-  state.update_files.store(25);
-  state.update_bytes.store(1572864);
-  SetPhase(state, UpdatePhase::kNotInstalled, "");
+  state.progress.update_files.store(25);
+  state.progress.update_bytes.store(1572864);
+  SetPhase(state, UpdatePhase::kNotInstalled);
   EXPECT_EQ(ComposeStatusLine(state, "").text, "Cliente no instalado · 25 archivos (1.5 MB)");
-  SetPhase(state, UpdatePhase::kUpdateAvailable, "");
+  SetPhase(state, UpdatePhase::kUpdateAvailable);
   EXPECT_EQ(ComposeStatusLine(state, "").text, "Actualización disponible · 25 archivos (1.5 MB)");
-  state.update_files.store(0);
+  state.progress.update_files.store(0);
   EXPECT_EQ(ComposeStatusLine(state, "").text,
             "Actualización disponible · limpieza de archivos antiguos");
 
-  SetPhase(state, UpdatePhase::kDownloading, "");
+  SetPhase(state, UpdatePhase::kDownloading);
   EXPECT_EQ(ComposeStatusLine(state, "").text, "Descargando…");
-  state.slots[3].file_size.store(10);
+  state.progress.slots[3].file_size.store(10);
   {
-    std::lock_guard<std::mutex> guard(state.slots[3].lock);
-    state.slots[3].file_path = "data/mapa.pak";
+    MutexLock guard(state.progress.slots[3].lock);
+    state.progress.slots[3].file_path = "data/mapa.pak";
   }
   EXPECT_EQ(ComposeStatusLine(state, "").text, "Descargando data/mapa.pak");
 
-  SetPhase(state, UpdatePhase::kUpToDate, "");
+  SetPhase(state, UpdatePhase::kUpToDate);
   StatusLine ready = ComposeStatusLine(state, "");
   EXPECT_EQ(ready.text, "Cliente actualizado. ¡Listo para jugar!");
   EXPECT_FALSE(ready.highlighted);
 
-  SetPhase(state, UpdatePhase::kOffline, "Modo sin conexión · x");
+  SetPhase(state, UpdatePhase::kOffline, Message(MessageCode::kVerbatim, "Modo sin conexión · x"));
   StatusLine offline = ComposeStatusLine(state, "");
   EXPECT_EQ(offline.text, "Modo sin conexión · x");
   EXPECT_TRUE(offline.highlighted);
@@ -53,18 +53,22 @@ TEST(StatusLine, EveryPhaseSaysWhatTheLauncherIsDoing) {
 // Paths, error sentences and notices come from servers and files: each is made safe
 // wherever the line is composed.
 TEST(StatusLine, OutsideTextIsShownSafely) {
-  const std::string hostile = "a\x1B[2J\xE2\x80\xAE" "b";
-  const std::string shown = "a\xEF\xBF\xBD[2J\xEF\xBF\xBD" "b";
+  const std::string hostile =
+      "a\x1B[2J\xE2\x80\xAE"
+      "b";
+  const std::string shown =
+      "a\xEF\xBF\xBD[2J\xEF\xBF\xBD"
+      "b";
   LauncherState state;
-  SetPhase(state, UpdatePhase::kDownloading, "");
-  state.slots[0].file_size.store(10);
+  SetPhase(state, UpdatePhase::kDownloading);
+  state.progress.slots[0].file_size.store(10);
   {
-    std::lock_guard<std::mutex> guard(state.slots[0].lock);
-    state.slots[0].file_path = hostile;
+    MutexLock guard(state.progress.slots[0].lock);
+    state.progress.slots[0].file_path = hostile;
   }
   EXPECT_EQ(ComposeStatusLine(state, "").text, "Descargando " + shown);
   EXPECT_EQ(ComposeStatusLine(state, hostile).text, shown);
-  SetPhase(state, UpdatePhase::kFailed, hostile);
+  SetPhase(state, UpdatePhase::kFailed, Message(MessageCode::kVerbatim, hostile));
   EXPECT_EQ(ComposeStatusLine(state, "").text, shown);
 }
 

@@ -25,22 +25,22 @@ TEST_F(ActionsTest, PrimaryActionByPhase) {
 
   // Asking for the update lifts the hold a cancelled download left.
   Publish(UpdatePhase::kNotInstalled);
-  state.downloads_held = true;
+  state.jobs.downloads_held = true;
   Click(kPrimaryButton);
-  EXPECT_FALSE(state.downloads_held.load());
+  EXPECT_FALSE(state.jobs.downloads_held.load());
   Publish(UpdatePhase::kUpdateAvailable);
-  state.downloads_held = true;
+  state.jobs.downloads_held = true;
   Click(kPrimaryButton);
-  EXPECT_FALSE(state.downloads_held.load());
+  EXPECT_FALSE(state.jobs.downloads_held.load());
   EXPECT_EQ(log.update_jobs, 2);
   EXPECT_TRUE(log.checks.empty());
   EXPECT_TRUE(log.launches.empty());
 
   for (UpdatePhase phase : {UpdatePhase::kVerifying, UpdatePhase::kDownloading}) {
     Publish(phase);
-    state.cancel = false;
+    state.jobs.cancel = false;
     Click(kPrimaryButton);
-    EXPECT_TRUE(state.cancel.load()) << "phase " << static_cast<int>(phase);
+    EXPECT_TRUE(state.jobs.cancel.load()) << "phase " << static_cast<int>(phase);
   }
   EXPECT_EQ(log.update_jobs, 2);
 
@@ -61,7 +61,7 @@ TEST_F(ActionsTest, PrimaryActionByPhase) {
 
   // Phases without an action: starting and checking do nothing even when called
   // directly (the button is disabled there anyway).
-  state.cancel = false;
+  state.jobs.cancel = false;
   for (UpdatePhase phase : {UpdatePhase::kStarting, UpdatePhase::kChecking}) {
     Publish(phase);
     window->PrimaryAction();
@@ -69,7 +69,7 @@ TEST_F(ActionsTest, PrimaryActionByPhase) {
   EXPECT_EQ(log.update_jobs, 2);
   EXPECT_EQ(log.launches.size(), 2u);
   EXPECT_EQ(log.checks.size(), 1u);
-  EXPECT_FALSE(state.cancel.load());
+  EXPECT_FALSE(state.jobs.cancel.load());
 }
 
 TEST_F(ActionsTest, PrimaryActionClearsTheNoticeAndRepaintsTheStatusLine) {

@@ -71,8 +71,15 @@ struct LaunchRequest {
 
 // The jobs a window asked for, and the clock it reads. Settings go to the real
 // settings.json, so a test that saves points the data folder at a temporary one.
+// A check the window asked for, in the terms the tests speak.
+struct CheckSeen {
+  bool verify_all = false;
+  bool quiet = false;
+  bool auto_update = false;
+};
+
 struct ServiceLog {
-  std::vector<CheckRequest> checks;
+  std::vector<CheckSeen> checks;
   int news_fetches = 0;
   int update_jobs = 0;
   std::vector<LaunchRequest> launches;
@@ -84,7 +91,11 @@ struct ServiceLog {
 
   WindowServices Services() {
     WindowServices services;
-    services.start_check = [this](const CheckRequest& request) { checks.push_back(request); };
+    services.start_check = [this](const EngineRequest& request) {
+      checks.push_back({request.action == EngineAction::kVerify,
+                        request.action == EngineAction::kQuietRecheck,
+                        request.then == AfterCheck::kUpdateWhenNeeded});
+    };
     services.start_news = [this] { ++news_fetches; };
     services.default_install_dir = [](const LauncherConfig&) {
       return std::string("/juegos/brisal");

@@ -102,9 +102,9 @@ TEST_F(FolderChoiceTest, AcceptedFolderIsSavedHandedOverAndChecked) {
   EXPECT_EQ(saved.install_dir, folder);
   EXPECT_EQ(saved.renderer, 1);
   {
-    std::lock_guard<std::mutex> guard(state.state_lock);
-    EXPECT_TRUE(state.pending_dirty);
-    EXPECT_EQ(state.pending.install_dir, folder);
+    MutexLock guard(state.board.lock);
+    EXPECT_TRUE(state.handover.pending_dirty);
+    EXPECT_EQ(state.handover.pending.install_dir, folder);
   }
   ASSERT_EQ(log.checks.size(), 1u);
   EXPECT_FALSE(log.checks[0].verify_all || log.checks[0].quiet || log.checks[0].auto_update);
@@ -145,8 +145,8 @@ TEST_F(FolderChoiceTest, RefusedFoldersChangeNothingAndSayWhy) {
   EXPECT_TRUE(log.checks.empty());
   EXPECT_EQ(log.settings_saves, 0);
   EXPECT_EQ(testing::ReadFile(SettingsPath()), "<missing>");
-  std::lock_guard<std::mutex> guard(state.state_lock);
-  EXPECT_FALSE(state.pending_dirty);
+  MutexLock guard(state.board.lock);
+  EXPECT_FALSE(state.handover.pending_dirty);
 }
 
 TEST_F(FolderChoiceTest, CancelledPickerLeavesEverythingAsItWas) {

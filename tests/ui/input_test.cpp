@@ -170,9 +170,9 @@ TEST_F(InputTest, EnterAndSpaceRunThePrimaryActionOnlyWhenEnabled) {
   EXPECT_EQ(log.update_jobs, 2);
 
   Publish(UpdatePhase::kDownloading);
-  state.cancel = false;
+  state.jobs.cancel = false;
   window->OnKeyDown(Key::kEnter, false);
-  EXPECT_TRUE(state.cancel.load());
+  EXPECT_TRUE(state.jobs.cancel.load());
 
   window->OnKeyDown(Key::kOther, false);
   EXPECT_EQ(host.minimized, 0);

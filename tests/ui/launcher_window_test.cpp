@@ -52,11 +52,11 @@ TEST_F(LauncherWindowTest, StartHandsOverSettingsAndStartsFirstJobsAndRecheckTim
   EXPECT_EQ(host.timers.at(kRecheckTimerId), 90000);
   EXPECT_FALSE(host.TimerRunning(kProgressTimerId));
   {
-    std::lock_guard<std::mutex> guard(state.state_lock);
-    EXPECT_TRUE(state.pending_dirty);
-    EXPECT_EQ(state.pending.base_url, "http://updates.example/brisal/");
-    EXPECT_EQ(state.pending.connections, 5);
-    EXPECT_EQ(state.pending.install_dir, "/juegos/brisal");
+    MutexLock guard(state.board.lock);
+    EXPECT_TRUE(state.handover.pending_dirty);
+    EXPECT_EQ(state.handover.pending.base_url, "http://updates.example/brisal/");
+    EXPECT_EQ(state.handover.pending.connections, 5);
+    EXPECT_EQ(state.handover.pending.install_dir, "/juegos/brisal");
   }
   EXPECT_EQ(host.invalidated, (std::vector<PixelRect>{{40, 570, 920, 596}}));
   EXPECT_TRUE(window->notice.empty());
@@ -95,8 +95,8 @@ TEST_F(LauncherWindowTest, ApplyJobSettingsWithRestartStartsPlainCheck) {
   window->ApplyJobSettings(true);
   ASSERT_EQ(log.checks.size(), 1u);
   EXPECT_FALSE(log.checks[0].verify_all || log.checks[0].quiet || log.checks[0].auto_update);
-  std::lock_guard<std::mutex> guard(state.state_lock);
-  EXPECT_EQ(state.pending.install_dir, "/otra/carpeta");
+  MutexLock guard(state.board.lock);
+  EXPECT_EQ(state.handover.pending.install_dir, "/otra/carpeta");
 }
 
 TEST_F(LauncherWindowTest, SyncInvalidatesPanelAndLowerAreaAtScale) {
@@ -142,7 +142,7 @@ TEST_F(LauncherWindowTest, ProgressTickInvalidatesOnlyProgressArea) {
 
 TEST_F(LauncherWindowTest, SpeedIsSampledAndSmoothedWhileDownloading) {
   Open();
-  state.bytes_done = 5'000'000;  // left over from an earlier job: must not count
+  state.progress.bytes_done = 5'000'000;  // left over from an earlier job: must not count
   log.now_ms = 10'000;
   Publish(UpdatePhase::kDownloading);
   EXPECT_EQ(window->speed, 0);
@@ -150,26 +150,26 @@ TEST_F(LauncherWindowTest, SpeedIsSampledAndSmoothedWhileDownloading) {
   EXPECT_EQ(window->speed_sample_ms, 10'000u);
 
   log.now_ms = 11'000;
-  state.bytes_done = 100'000;
+  state.progress.bytes_done = 100'000;
   window->OnTimer(kProgressTimerId);
   EXPECT_DOUBLE_EQ(window->speed, 100'000);  // the first rate is taken as it is
 
   log.now_ms = 12'000;
-  state.bytes_done = 300'000;
+  state.progress.bytes_done = 300'000;
   window->OnTimer(kProgressTimerId);
   EXPECT_DOUBLE_EQ(window->speed, 0.3 * 200'000 + 0.7 * 100'000);
 
   // Samples closer than 50 ms are skipped entirely.
   const double before = window->speed;
   log.now_ms = 12'050;
-  state.bytes_done = 900'000;
+  state.progress.bytes_done = 900'000;
   window->OnTimer(kProgressTimerId);
   EXPECT_DOUBLE_EQ(window->speed, before);
   EXPECT_EQ(window->speed_sample_bytes, 300'000u);
 
   // Fewer bytes than last time (a restarted file) is a rate of 0, smoothed.
   log.now_ms = 12'500;
-  state.bytes_done = 100'000;
+  state.progress.bytes_done = 100'000;
   window->OnTimer(kProgressTimerId);
   EXPECT_DOUBLE_EQ(window->speed, 0.7 * before);
 
@@ -187,7 +187,7 @@ TEST_F(LauncherWindowTest, NoSpeedSampleOutsideDownloads) {
   Open();
   Publish(UpdatePhase::kVerifying);
   log.now_ms = 60'000;
-  state.bytes_done = 1'000'000;
+  state.progress.bytes_done = 1'000'000;
   window->OnTimer(kProgressTimerId);
   EXPECT_EQ(window->speed, 0);
   EXPECT_EQ(window->speed_sample_bytes, 0u);
@@ -198,7 +198,7 @@ TEST_F(LauncherWindowTest, RecheckTickStartsQuietCheckOnlyInSettledPhases) {
   Open();
   for (int phase = 0; phase <= 8; ++phase) {
     log.checks.clear();
-    state.phase = static_cast<std::uint32_t>(phase);
+    state.board.phase = static_cast<UpdatePhase>(phase);
     window->OnTimer(kRecheckTimerId);
     const bool settled = phase == 3 || phase == 4 || phase >= 6;
     ASSERT_EQ(log.checks.size(), settled ? 1u : 0u) << "phase " << phase;
@@ -209,12 +209,12 @@ TEST_F(LauncherWindowTest, RecheckTickStartsQuietCheckOnlyInSettledPhases) {
     }
   }
   // Any exclusive job running or waiting: the tick queues nothing behind it.
-  state.phase = static_cast<std::uint32_t>(UpdatePhase::kUpToDate);
+  state.board.phase = UpdatePhase::kUpToDate;
   log.checks.clear();
-  state.exclusive_jobs = 1;
+  state.jobs.exclusive_jobs = 1;
   window->OnTimer(kRecheckTimerId);
   EXPECT_TRUE(log.checks.empty());
-  state.exclusive_jobs = 0;
+  state.jobs.exclusive_jobs = 0;
 }
 
 TEST_F(LauncherWindowTest, NoticeIsClearedOnlyWhenThePhaseChanges) {
@@ -223,7 +223,7 @@ TEST_F(LauncherWindowTest, NoticeIsClearedOnlyWhenThePhaseChanges) {
   window->notice = "El link de Discord no está configurado";
   Publish(UpdatePhase::kUpToDate);  // news arrived: same phase
   EXPECT_EQ(window->notice, "El link de Discord no está configurado");
-  SetPhase(state, UpdatePhase::kUpToDate, "texto nuevo");
+  SetPhase(state, UpdatePhase::kUpToDate, Message(MessageCode::kVerbatim, "texto nuevo"));
   window->SyncFromState();
   EXPECT_FALSE(window->notice.empty());
   Publish(UpdatePhase::kChecking);
@@ -277,9 +277,9 @@ TEST_F(LauncherWindowTest, NewsRowsEnabledForItemsWithAddress) {
 TEST_F(LauncherWindowTest, CloseRaisesCancelWithoutWaiting) {
   Open();
   window->Start();
-  state.cancel = false;
+  state.jobs.cancel = false;
   window->OnClose();
-  EXPECT_TRUE(state.cancel.load());
+  EXPECT_TRUE(state.jobs.cancel.load());
 }
 
 }  // namespace

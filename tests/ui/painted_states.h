@@ -31,29 +31,29 @@ inline void SetPaintedNews(LauncherState& state, int count) {
                      std::to_string(i + 1) + " jun 2025",
                      "https://brisal.example/n/" + std::to_string(i)});
   }
-  std::lock_guard<std::mutex> guard(state.state_lock);
-  state.news = std::move(items);
+  MutexLock guard(state.board.lock);
+  state.board.news = std::move(items);
 }
 
 // The phase with the figures a real job would have published for it, synced into
 // the window.
 inline void EnterPaintedPhase(LauncherState& state, LauncherWindow& window, UpdatePhase phase) {
-  state.update_files = 12;
-  state.update_bytes = 3 * 1048576;
-  state.files_total = 40;
-  state.files_done = 10;
-  state.bytes_total = 10 * 1048576;
-  state.bytes_done = 5 * 1048576;
-  state.slots[0].file_size = 1000;
-  state.slots[0].file_done = 250;
+  state.progress.update_files = 12;
+  state.progress.update_bytes = 3 * 1048576;
+  state.progress.files_total = 40;
+  state.progress.files_done = 10;
+  state.progress.bytes_total = 10 * 1048576;
+  state.progress.bytes_done = 5 * 1048576;
+  state.progress.slots[0].file_size = 1000;
+  state.progress.slots[0].file_done = 250;
   {
-    std::lock_guard<std::mutex> guard(state.slots[0].lock);
-    state.slots[0].file_path = "data/mapa.pak";
+    MutexLock guard(state.progress.slots[0].lock);
+    state.progress.slots[0].file_path = "data/mapa.pak";
   }
   std::string text;
   if (phase == UpdatePhase::kOffline) text = kOfflineText;
   if (phase == UpdatePhase::kFailed) text = kFailedText;
-  SetPhase(state, phase, text);
+  SetPhase(state, phase, text.empty() ? Message() : Message(MessageCode::kVerbatim, text));
   window.SyncFromState();
   if (phase == UpdatePhase::kDownloading) window.speed = 2.5 * 1048576;
 }

@@ -555,16 +555,16 @@ TEST_F(PaintingTest, EdgeFiguresOfProgressAndStatus) {
   Open(1.0f);
   // A download whose size is not known yet.
   Enter(UpdatePhase::kDownloading);
-  state.bytes_total = 0;
-  state.bytes_done = 0;
+  state.progress.bytes_total = 0;
+  state.progress.bytes_done = 0;
   Frame frame = Paint(*window);
   EXPECT_NE(frame.FindText("0 B de 0 B (0.0%)"), nullptr);
   EXPECT_EQ(Hex(frame.At(42, 511)), Hex(colors::kTrack));
 
   // No file left to fetch, only old files to remove.
   Enter(UpdatePhase::kUpdateAvailable);
-  state.update_files = 0;
-  state.update_bytes = 0;
+  state.progress.update_files = 0;
+  state.progress.update_bytes = 0;
   frame = Paint(*window);
   EXPECT_NE(frame.FindText("Actualización disponible · limpieza de archivos antiguos"), nullptr);
   EXPECT_NE(frame.FindText("Pendiente: 0 B"), nullptr);

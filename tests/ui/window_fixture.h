@@ -36,14 +36,14 @@ class WindowFixture : public ::testing::Test {
   }
 
   void Publish(UpdatePhase phase, const std::string& text = "") {
-    SetPhase(state, phase, text);
+    SetPhase(state, phase, text.empty() ? Message() : Message(MessageCode::kVerbatim, text));
     window->SyncFromState();
   }
 
   void SetNews(std::vector<NewsItem> items) {
     {
-      std::lock_guard<std::mutex> guard(state.state_lock);
-      state.news = std::move(items);
+      MutexLock guard(state.board.lock);
+      state.board.news = std::move(items);
     }
     window->SyncFromState();
   }

@@ -68,7 +68,9 @@ struct LinkCase {
   const char* through_link;                  // the path that must fail, or nullptr
 };
 
-void PrintTo(const LinkCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const LinkCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const std::string kY = MakeContent(70000, 3);
 
@@ -127,18 +129,19 @@ TEST_P(ConfinementTest, NothingOutsideTheInstallFolderIsEverChanged) {
   const auto outside_before = Contents(outside_.path());
   if (!c.before.empty()) {
     Publish(c.before, "r1", "\"m1\"");
-    Check(false, false, true);
+    Check(EngineAction::kCheck, AfterCheck::kUpdateWhenNeeded);
     ASSERT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
   }
   if (!c.plant(*this)) GTEST_SKIP() << "this system cannot make links";
 
   Publish(c.after, "r2", "\"m2\"");
-  Check(false, false, true);
+  Check(EngineAction::kCheck, AfterCheck::kUpdateWhenNeeded);
 
   EXPECT_EQ(Contents(outside_.path()), outside_before);
   if (c.through_link != nullptr) {
     EXPECT_EQ(Phase(), UpdatePhase::kFailed);
-    EXPECT_EQ(Status(), ThroughLinkMessage(c.through_link));
+    EXPECT_EQ(StatusCode(), MessageCode::kThroughLink);
+    EXPECT_EQ(Status(), Sentence(Message(MessageCode::kThroughLink, c.through_link)));
   } else {
     ASSERT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
     for (const auto& [path, content] : c.after)

@@ -15,7 +15,7 @@ class DownloadTest : public EngineTest {
  protected:
   DownloadTest() {
     ApplyPendingSettings(state_);
-    EXPECT_TRUE(client_.Open(state_.live.base_url));
+    EXPECT_TRUE(client_.Open(state_.plan.live.base_url));
   }
 
   // One attempt at `path` of the published client; remembers the message and the
@@ -23,11 +23,13 @@ class DownloadTest : public EngineTest {
   bool Attempt(const std::string& path) {
     ManifestEntry entry = EntryFor(path);
     EntryPaths paths = PathsForEntry(entry);
-    InstallTree(state_.live.install_dir).CreateParents(paths.target);
+    InstallTree(state_.plan.live.install_dir).CreateParents(paths.target);
     attempt_bytes_ = 0;
-    error_.clear();
-    return DownloadFile(state_, client_, entry, paths.partial, paths.target, state_.slots[0],
-                        attempt_bytes_, error_);
+    error_ = {};
+    const DownloadContext context{state_.plan.live, state_.cache, state_.progress,
+                                  state_.jobs.cancel, state_.jobs.retry_pause};
+    return DownloadFile(context, client_, entry, paths, state_.progress.slots[0], attempt_bytes_,
+                        error_);
   }
 
   ManifestEntry EntryFor(const std::string& path) {
@@ -54,19 +56,19 @@ class DownloadTest : public EngineTest {
   HttpClient client_;
   Manifest manifest_;
   std::uint64_t attempt_bytes_ = 0;
-  std::string error_;
+  Message error_;
 };
 
 const std::string kBig = MakeContent(300000, 7);
 
 TEST_F(DownloadTest, FreshDownloadIsVerifiedMovedAndRecorded) {
   manifest_ = Publish({{"data/mapa.pak", kBig}});
-  ASSERT_TRUE(Attempt("data/mapa.pak")) << error_;
+  ASSERT_TRUE(Attempt("data/mapa.pak")) << Sentence(error_);
   EXPECT_TRUE(Installed("data/mapa.pak") == kBig);
   EXPECT_FALSE(FileExists(Partial("data/mapa.pak")));
   EXPECT_EQ(attempt_bytes_, kBig.size());
-  EXPECT_EQ(state_.bytes_done.load(), kBig.size());
-  EXPECT_EQ(state_.slots[0].file_done.load(), kBig.size());
+  EXPECT_EQ(state_.progress.bytes_done.load(), kBig.size());
+  EXPECT_EQ(state_.progress.slots[0].file_done.load(), kBig.size());
   auto recorded = state_.cache.Lookup("data/mapa.pak");
   ASSERT_TRUE(recorded);
   EXPECT_EQ(recorded->sha256, Sha256Of(kBig));
@@ -82,12 +84,13 @@ TEST_F(DownloadTest, InterruptedBodyIsResumedWithARange) {
     return response;
   });
   EXPECT_FALSE(Attempt("mapa.pak"));
-  EXPECT_EQ(error_, "Se perdió la conexión con el servidor (mapa.pak)");
+  EXPECT_EQ(error_,
+            Message(MessageCode::kDownloadNetworkError, "mapa.pak", http_error::kConnectionError));
   EXPECT_EQ(SizeOf(Partial("mapa.pak")), 100000u);
 
   server_.SetHandler("/brisal/client/mapa.pak", nullptr);  // back to serving the file
-  state_.bytes_done.store(0);
-  ASSERT_TRUE(Attempt("mapa.pak")) << error_;
+  state_.progress.bytes_done.store(0);
+  ASSERT_TRUE(Attempt("mapa.pak")) << Sentence(error_);
   EXPECT_EQ(FileRequests("mapa.pak").back().Header("Range"), "bytes=100000-");
   EXPECT_TRUE(Installed("mapa.pak") == kBig);
   EXPECT_EQ(attempt_bytes_, kBig.size());  // the resumed prefix counts once
@@ -99,7 +102,7 @@ TEST_F(DownloadTest, ShortBodyWithoutNetworkErrorIsIncompleteAndKept) {
     return HttpTestResponse::WithStatus(200, kBig.substr(0, 5000));
   });
   EXPECT_FALSE(Attempt("mapa.pak"));
-  EXPECT_EQ(error_, "Descarga incompleta: mapa.pak");
+  EXPECT_EQ(error_, Message(MessageCode::kDownloadIncomplete, "mapa.pak"));
   EXPECT_EQ(SizeOf(Partial("mapa.pak")), 5000u);
   EXPECT_FALSE(FileExists(InstallPath("mapa.pak")));
 }
@@ -108,13 +111,13 @@ TEST_F(DownloadTest, ServerIgnoringTheRangeRestartsFromZero) {
   manifest_ = Publish({{"mapa.pak", kBig}});
   WriteFile(Partial("mapa.pak"), kBig.substr(0, 120000));
   server_.SetIgnoreRange(true);
-  state_.bytes_done.store(0);
-  ASSERT_TRUE(Attempt("mapa.pak")) << error_;
+  state_.progress.bytes_done.store(0);
+  ASSERT_TRUE(Attempt("mapa.pak")) << Sentence(error_);
   EXPECT_EQ(FileRequests("mapa.pak").back().Header("Range"), "bytes=120000-");
   EXPECT_TRUE(Installed("mapa.pak") == kBig);
   // The prefix was counted, then taken back when the whole file came instead.
   EXPECT_EQ(attempt_bytes_, kBig.size());
-  EXPECT_EQ(state_.bytes_done.load(), kBig.size());
+  EXPECT_EQ(state_.progress.bytes_done.load(), kBig.size());
 }
 
 TEST_F(DownloadTest, RangeNotSatisfiableDeletesThePartialFile) {
@@ -123,7 +126,7 @@ TEST_F(DownloadTest, RangeNotSatisfiableDeletesThePartialFile) {
   server_.SetHandler("/brisal/client/mapa.pak",
                      [](const HttpTestRequest&) { return HttpTestResponse::WithStatus(416); });
   EXPECT_FALSE(Attempt("mapa.pak"));
-  EXPECT_EQ(error_, "HTTP 416 al descargar mapa.pak");
+  EXPECT_EQ(error_, Message(MessageCode::kDownloadHttpStatus, "mapa.pak", 416));
   EXPECT_FALSE(FileExists(Partial("mapa.pak")));
 }
 
@@ -133,7 +136,7 @@ TEST_F(DownloadTest, OtherStatusesKeepThePartialFile) {
   server_.SetHandler("/brisal/client/mapa.pak",
                      [](const HttpTestRequest&) { return HttpTestResponse::WithStatus(404); });
   EXPECT_FALSE(Attempt("mapa.pak"));
-  EXPECT_EQ(error_, "HTTP 404 al descargar mapa.pak");
+  EXPECT_EQ(error_, Message(MessageCode::kDownloadHttpStatus, "mapa.pak", 404));
   EXPECT_EQ(SizeOf(Partial("mapa.pak")), 10u);
 }
 
@@ -143,8 +146,7 @@ TEST_F(DownloadTest, OversizedBodyStopsBeforeWritingAndDeletes) {
     return HttpTestResponse::WithStatus(200, kBig + "!");
   });
   EXPECT_FALSE(Attempt("mapa.pak"));
-  EXPECT_EQ(error_,
-            "El archivo del servidor es más grande de lo indicado en el manifiesto: mapa.pak");
+  EXPECT_EQ(error_, Message(MessageCode::kServerFileTooLarge, "mapa.pak"));
   EXPECT_FALSE(FileExists(Partial("mapa.pak")));
   EXPECT_FALSE(FileExists(InstallPath("mapa.pak")));
   EXPECT_LE(attempt_bytes_, kBig.size());
@@ -157,9 +159,7 @@ TEST_F(DownloadTest, HashMismatchDeletesThePartialFile) {
   server_.AddFile("/brisal/client/mapa.pak", changed);
   Install("mapa.pak", "old version");
   EXPECT_FALSE(Attempt("mapa.pak"));
-  EXPECT_EQ(error_,
-            "El archivo no coincide con el manifiesto (¿cambió en el servidor durante la "
-            "descarga?): mapa.pak");
+  EXPECT_EQ(error_, Message(MessageCode::kHashMismatch, "mapa.pak"));
   EXPECT_FALSE(FileExists(Partial("mapa.pak")));
   EXPECT_EQ(Installed("mapa.pak"), "old version");
 }
@@ -168,8 +168,8 @@ TEST_F(DownloadTest, EmptyEntriesAndCompletePartialsNeedNoRequest) {
   manifest_ = Publish({{"vacio.txt", ""}, {"listo.pak", kBig}});
   WriteFile(Partial("listo.pak"), kBig);
   const std::size_t before = server_.Requests().size();
-  ASSERT_TRUE(Attempt("vacio.txt")) << error_;
-  ASSERT_TRUE(Attempt("listo.pak")) << error_;
+  ASSERT_TRUE(Attempt("vacio.txt")) << Sentence(error_);
+  ASSERT_TRUE(Attempt("listo.pak")) << Sentence(error_);
   EXPECT_EQ(server_.Requests().size(), before);
   EXPECT_EQ(Installed("vacio.txt"), "");
   EXPECT_TRUE(Installed("listo.pak") == kBig);
@@ -178,7 +178,7 @@ TEST_F(DownloadTest, EmptyEntriesAndCompletePartialsNeedNoRequest) {
 TEST_F(DownloadTest, PartialLongerThanTheEntryStartsOver) {
   manifest_ = Publish({{"mapa.pak", kBig}});
   WriteFile(Partial("mapa.pak"), kBig + "basura");
-  ASSERT_TRUE(Attempt("mapa.pak")) << error_;
+  ASSERT_TRUE(Attempt("mapa.pak")) << Sentence(error_);
   EXPECT_FALSE(FileRequests("mapa.pak").back().HasHeader("Range"));
   EXPECT_TRUE(Installed("mapa.pak") == kBig);
 }
@@ -187,14 +187,14 @@ TEST_F(DownloadTest, FolderInPlaceOfThePartialFileCannotBeWritten) {
   manifest_ = Publish({{"mapa.pak", kBig}});
   ASSERT_TRUE(EnsureDirectory(Partial("mapa.pak")));
   EXPECT_FALSE(Attempt("mapa.pak"));
-  EXPECT_EQ(error_, "No se pudo escribir mapa.pak (¿sin permisos o disco lleno?)");
+  EXPECT_EQ(error_, Message(MessageCode::kCannotWrite, "mapa.pak"));
 }
 
 TEST_F(DownloadTest, ReadOnlyTargetIsReplaced) {
   manifest_ = Publish({{"mapa.pak", kBig}});
   Install("mapa.pak", "old");
   MakeReadOnly(InstallPath("mapa.pak"));
-  ASSERT_TRUE(Attempt("mapa.pak")) << error_;
+  ASSERT_TRUE(Attempt("mapa.pak")) << Sentence(error_);
   EXPECT_TRUE(Installed("mapa.pak") == kBig);
 }
 
@@ -206,9 +206,7 @@ TEST_F(DownloadTest, TargetThatCannotBeReplacedKeepsTheVerifiedPartial) {
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(Attempt("mapa.pak"));
   auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_EQ(error_,
-            "No se pudo reemplazar mapa.pak. Si el juego está abierto, ciérralo e inténtalo de "
-            "nuevo.");
+  EXPECT_EQ(error_, Message(MessageCode::kCannotReplace, "mapa.pak"));
   // Ten tries, 400 ms apart.
   EXPECT_GE(elapsed, std::chrono::milliseconds(3900));
   EXPECT_EQ(SizeOf(Partial("mapa.pak")), kBig.size());
@@ -216,7 +214,7 @@ TEST_F(DownloadTest, TargetThatCannotBeReplacedKeepsTheVerifiedPartial) {
 
   // The next attempt only verifies and moves it.
   const std::size_t before = server_.Requests().size();
-  ASSERT_TRUE(Attempt("mapa.pak")) << error_;
+  ASSERT_TRUE(Attempt("mapa.pak")) << Sentence(error_);
   EXPECT_EQ(server_.Requests().size(), before);
   EXPECT_TRUE(Installed("mapa.pak") == kBig);
 }
@@ -229,7 +227,7 @@ TEST_F(DownloadTest, OnlyTheVerifiedFileIsEverMovedIntoPlace) {
   ReplaceBlocker blocker(InstallPath("mapa.pak"));
   if (!blocker.active()) GTEST_SKIP() << "this file system cannot pin a file";
   std::thread swapper([&] {
-    while (state_.slots[0].file_done.load() < kBig.size())
+    while (state_.progress.slots[0].file_done.load() < kBig.size())
       std::this_thread::yield();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // among the replace tries
     WriteFile(InstallPath("impostor"), std::string(kBig.size(), 'x'));
@@ -238,7 +236,7 @@ TEST_F(DownloadTest, OnlyTheVerifiedFileIsEverMovedIntoPlace) {
   });
   EXPECT_FALSE(Attempt("mapa.pak"));
   swapper.join();
-  EXPECT_EQ(error_, "El archivo mapa.pak cambió en el disco durante la descarga");
+  EXPECT_EQ(error_, Message(MessageCode::kChangedOnDisk, "mapa.pak"));
   EXPECT_EQ(Installed("mapa.pak"), "in use");
   EXPECT_FALSE(state_.cache.Lookup("mapa.pak"));
 }
@@ -249,18 +247,18 @@ TEST_F(DownloadTest, CancelDuringTheBodyKeepsWhatArrived) {
     HttpTestResponse response = HttpTestResponse::WithStatus(200, kBig);
     response.stall_at = 65536;
     response.stall_for = std::chrono::milliseconds(0);
-    state_.cancel.store(false);
+    state_.jobs.cancel.store(false);
     return response;
   });
   std::thread canceller([this] {
-    while (state_.slots[0].file_done.load() < 65536)
+    while (state_.progress.slots[0].file_done.load() < 65536)
       std::this_thread::yield();
-    state_.cancel.store(true);
+    state_.jobs.cancel.store(true);
   });
   EXPECT_FALSE(Attempt("mapa.pak"));
   canceller.join();
   server_.ReleaseStalls();
-  EXPECT_EQ(error_, "");
+  EXPECT_TRUE(error_.empty());
   EXPECT_EQ(SizeOf(Partial("mapa.pak")), 65536u);
 }
 

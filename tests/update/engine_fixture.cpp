@@ -2,10 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "net/http_client.h"
 #include "client_files/sha256.h"
-#include "update/update_check.h"
-#include "update/update_job.h"
+#include "net/http_client.h"
+#include "update/engine.h"
 
 namespace brisal::testing {
 
@@ -58,12 +57,12 @@ Manifest EngineTest::Publish(const std::map<std::string, std::string>& files,
   return manifest;
 }
 
-void EngineTest::Check(bool verify_all, bool quiet, bool auto_update) {
-  RunJobWrapped(state_, true, [&] { RunUpdateCheck(state_, verify_all, quiet, auto_update); });
+void EngineTest::Check(EngineAction action, AfterCheck then) {
+  RunJobWrapped(state_, JobKind::kExclusive, [&] { RunUpdateCheck(state_, action, then); });
 }
 
 void EngineTest::Update() {
-  RunJobWrapped(state_, true, [&] { RunUpdateJob(state_); });
+  RunJobWrapped(state_, JobKind::kExclusive, [&] { RunUpdateJob(state_); });
 }
 
 void EngineTest::UseBaseUrl(const std::string& base_url) {

@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "client_files/manifest.h"
 #include "core/paths.h"
+#include "shared_state/engine_request.h"
+#include "shared_state/launcher_state.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/temp_dir.h"
-#include "shared_state/launcher_state.h"
-#include "client_files/manifest.h"
 
 namespace brisal::testing {
 
@@ -31,7 +32,7 @@ class EngineTest : public ::testing::Test {
                    const std::string& revision = "r1", const std::string& etag = "\"m1\"");
 
   // Runs a check as the job runner would (settings taken up, exceptions caught).
-  void Check(bool verify_all = false, bool quiet = false, bool auto_update = false);
+  void Check(EngineAction action = EngineAction::kCheck, AfterCheck then = AfterCheck::kStop);
   void Update();
 
   // Points the launcher at another server address (e.g. one nobody listens on).
@@ -46,6 +47,10 @@ class EngineTest : public ::testing::Test {
   }
   UpdatePhase Phase() { return CurrentPhase(state_); }
   std::string Status() { return StatusText(state_); }
+  MessageCode StatusCode() {
+    MutexLock guard(state_.board.lock);
+    return state_.board.status.code;
+  }
   std::vector<std::string> LogLines() const;
   // Requests the server saw for a path below "/brisal/".
   int RequestsFor(const std::string& path) const;

@@ -18,8 +18,7 @@
 #include "core/file_faults.h"
 #include "core/files.h"
 #include "tests/update/engine_fixture.h"
-#include "update/update_check.h"
-#include "update/update_job.h"
+#include "update/engine.h"
 
 namespace brisal::testing {
 namespace {
@@ -96,15 +95,15 @@ class FileFaultsTest : public EngineTest {
     settings.connections = 1;  // one order of operations, so N always means one thing
     HandOverSettings(run->state, settings);
     // A second attempt is what is being tested, not the pause before it.
-    run->state.retry_pause = std::chrono::milliseconds(1);
+    run->state.jobs.retry_pause = std::chrono::milliseconds(1);
     return run;
   }
 
-  static void CheckJob(Run& run, bool verify_all) {
-    RunJobWrapped(run.state, true, [&] { RunUpdateCheck(run.state, verify_all, false, false); });
+  static void CheckJob(Run& run, EngineAction action) {
+    RunJobWrapped(run.state, JobKind::kExclusive, [&] { RunUpdateCheck(run.state, action); });
   }
   static void UpdateJob(Run& run) {
-    RunJobWrapped(run.state, true, [&] { RunUpdateJob(run.state); });
+    RunJobWrapped(run.state, JobKind::kExclusive, [&] { RunUpdateJob(run.state); });
   }
 
   // Every file .brisal_state.json records is on disk with the recorded bytes.
@@ -139,14 +138,14 @@ class FileFaultsTest : public EngineTest {
   std::vector<std::string> Scenario(Run& run) {
     std::vector<std::string> outcomes;
     Publish(ClientA(), "r1", "\"a\"");
-    CheckJob(run, false);
+    CheckJob(run, EngineAction::kCheck);
     outcomes.push_back(Outcome(run, {UpdatePhase::kNotInstalled}));
     if (CurrentPhase(run.state) == UpdatePhase::kNotInstalled) {
       UpdateJob(run);
       outcomes.push_back(Outcome(run, {UpdatePhase::kUpToDate}));
     }
     Publish(ClientB(), "r2", "\"b\"");
-    CheckJob(run, false);
+    CheckJob(run, EngineAction::kCheck);
     outcomes.push_back(Outcome(
         run, {UpdatePhase::kUpdateAvailable, UpdatePhase::kNotInstalled, UpdatePhase::kUpToDate}));
     if (CurrentPhase(run.state) == UpdatePhase::kUpdateAvailable ||
@@ -154,7 +153,7 @@ class FileFaultsTest : public EngineTest {
       UpdateJob(run);
       outcomes.push_back(Outcome(run, {UpdatePhase::kUpToDate}));
     }
-    CheckJob(run, true);
+    CheckJob(run, EngineAction::kVerify);
     outcomes.push_back(Outcome(
         run, {UpdatePhase::kUpToDate, UpdatePhase::kUpdateAvailable, UpdatePhase::kNotInstalled}));
     return outcomes;
@@ -190,7 +189,7 @@ TEST_F(FileFaultsTest, EveryFailedFileOperationEndsReadableTrustworthyAndRecover
     EXPECT_EQ(broken, "") << "operation " << n;
 
     // Nothing fails any more: the next check and update reach the published client.
-    CheckJob(*run, false);
+    CheckJob(*run, EngineAction::kCheck);
     if (CurrentPhase(run->state) != UpdatePhase::kUpToDate) UpdateJob(*run);
     ASSERT_EQ(CurrentPhase(run->state), UpdatePhase::kUpToDate)
         << "operation " << n << ": " << StatusText(run->state);
@@ -216,7 +215,7 @@ TEST_F(FileFaultsTest, WritesAreFlushedBeforeTheirRename) {
   FailNth recorder(0);
   {
     ObserverScope scope(&recorder);
-    CheckJob(*run, false);
+    CheckJob(*run, EngineAction::kCheck);
     UpdateJob(*run);
   }
   ASSERT_EQ(CurrentPhase(run->state), UpdatePhase::kUpToDate);

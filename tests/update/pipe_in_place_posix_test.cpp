@@ -19,7 +19,7 @@ TEST_F(PipeInPlaceTest, APipeIsNeverOpenedAndEndsReplaced) {
   // Sizes 0 and 1: a pipe reports size 0, so the empty entry's size matches it.
   ASSERT_EQ(::mkfifo(InstallPath("vacio.txt").c_str(), 0644), 0);
   ASSERT_EQ(::mkfifo(InstallPath("data/x.bin.bpart").c_str(), 0644), 0);
-  Check(false, false, /*auto_update=*/true);
+  Check(EngineAction::kCheck, AfterCheck::kUpdateWhenNeeded);
   EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
   FileInfo info;
   ASSERT_TRUE(GetFileInfo(InstallPath("vacio.txt"), info));

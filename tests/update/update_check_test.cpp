@@ -57,10 +57,10 @@ TEST_F(UpdateCheckTest, EmptyFolderIsNotInstalled) {
   Publish(Client());
   Check();
   EXPECT_EQ(Phase(), UpdatePhase::kNotInstalled);
-  EXPECT_EQ(state_.update_files.load(), 4u);
-  EXPECT_EQ(state_.update_bytes.load(), 73001u);
-  EXPECT_EQ(state_.to_download.size(), 4u);
-  EXPECT_EQ(state_.to_download[0].path, "Brisal Client_GL.exe");  // manifest order
+  EXPECT_EQ(state_.progress.update_files.load(), 4u);
+  EXPECT_EQ(state_.progress.update_bytes.load(), 73001u);
+  EXPECT_EQ(state_.plan.to_download.size(), 4u);
+  EXPECT_EQ(state_.plan.to_download[0].path, "Brisal Client_GL.exe");  // manifest order
   EXPECT_THAT(LogLines(),
               Contains("comprobacion: 4 archivos en el manifiesto, 4 por descargar (73001 bytes), "
                        "0 por borrar -> fase 3"));
@@ -91,18 +91,18 @@ TEST_F(UpdateCheckTest, UnchangedInstallIsTrustedWithoutReadingContent) {
   ASSERT_TRUE(GetFileInfo(InstallPath("data/mapa.pak"), after));
   ASSERT_EQ(after.mtime, before.mtime);
 
-  state_.bytes_total.store(5);
-  state_.bytes_done.store(5);
+  state_.progress.bytes_total.store(5);
+  state_.progress.bytes_done.store(5);
   Check();
   EXPECT_EQ(Phase(), UpdatePhase::kUpToDate);
-  EXPECT_EQ(state_.bytes_total.load(), 0u);
-  EXPECT_EQ(state_.bytes_done.load(), 0u);
+  EXPECT_EQ(state_.progress.bytes_total.load(), 0u);
+  EXPECT_EQ(state_.progress.bytes_done.load(), 0u);
 
   // A full verification does read it, and finds it.
-  Check(/*verify_all=*/true);
+  Check(EngineAction::kVerify);
   EXPECT_EQ(Phase(), UpdatePhase::kUpdateAvailable);
-  ASSERT_EQ(state_.to_download.size(), 1u);
-  EXPECT_EQ(state_.to_download[0].path, "data/mapa.pak");
+  ASSERT_EQ(state_.plan.to_download.size(), 1u);
+  EXPECT_EQ(state_.plan.to_download[0].path, "data/mapa.pak");
 
   // A trusted record is still compared with the manifest: a file that changed on the
   // server but kept its size must be fetched.
@@ -110,8 +110,8 @@ TEST_F(UpdateCheckTest, UnchangedInstallIsTrustedWithoutReadingContent) {
   client["Brisal Client_GL.exe"] = MakeContent(3000, 77);
   Publish(client, "r2", "\"m2\"");
   Check();
-  EXPECT_THAT(state_.to_download, Contains(::testing::Field(&ManifestEntry::path,
-                                                            "Brisal Client_GL.exe")));
+  EXPECT_THAT(state_.plan.to_download,
+              Contains(::testing::Field(&ManifestEntry::path, "Brisal Client_GL.exe")));
 }
 
 TEST_F(UpdateCheckTest, NewWriteTimeIsRehashedAndFoundIntact) {
@@ -142,9 +142,9 @@ TEST_F(UpdateCheckTest, WrongSizeIsQueuedWithoutHashing) {
   Install("data/mapa.pak", MakeContent(69999, 2));
   Check();
   EXPECT_EQ(Phase(), UpdatePhase::kUpdateAvailable);
-  ASSERT_EQ(state_.to_download.size(), 1u);
-  EXPECT_EQ(state_.to_download[0].path, "data/mapa.pak");
-  EXPECT_EQ(state_.update_bytes.load(), 70000u);
+  ASSERT_EQ(state_.plan.to_download.size(), 1u);
+  EXPECT_EQ(state_.plan.to_download[0].path, "data/mapa.pak");
+  EXPECT_EQ(state_.progress.update_bytes.load(), 70000u);
   // Hashing would have replaced the entry with the new size.
   EXPECT_EQ(state_.cache.Lookup("data/mapa.pak")->size, known.size);
 }
@@ -171,8 +171,8 @@ TEST_F(UpdateCheckTest, OnlyRecordedObsoleteFilesAreDeletedAndNeverAListedOne) {
   Publish(client, "r2", "\"m2\"");
   Check();
   EXPECT_EQ(Phase(), UpdatePhase::kUpdateAvailable);
-  EXPECT_THAT(state_.to_delete, ElementsAre("viejo.dat"));
-  EXPECT_EQ(state_.update_files.load(), 0u);
+  EXPECT_THAT(state_.plan.to_delete, ElementsAre("viejo.dat"));
+  EXPECT_EQ(state_.progress.update_files.load(), 0u);
 }
 
 // The window and brisal-cli (or two brisal-cli) on one folder would overwrite each
@@ -184,14 +184,14 @@ TEST_F(UpdateCheckTest, OneEnginePerInstallFolder) {
   {
     FolderLock other;
     ASSERT_EQ(other.Acquire(install_.path()), FolderLock::Result::kHeld);
-    Check(false, /*quiet=*/true);
+    Check(EngineAction::kQuietRecheck);
     EXPECT_EQ(Phase(), UpdatePhase::kNotInstalled);
     Update();
     EXPECT_EQ(Phase(), UpdatePhase::kFailed);
-    EXPECT_EQ(Status(), kFolderBusy);
+    EXPECT_EQ(StatusCode(), MessageCode::kFolderBusy);
     EXPECT_FALSE(FileExists(InstallPath("vacio.txt")));
   }
-  Check(false, false, /*auto_update=*/true);  // the other engine is gone
+  Check(EngineAction::kCheck, AfterCheck::kUpdateWhenNeeded);  // the other engine is gone
   EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
 }
 
@@ -215,8 +215,8 @@ TEST_F(UpdateCheckTest, APathListedTwiceIsQueuedOnce) {
       server_.AddFile(BuildObjectName("/brisal/client/", path), "bytes");
     }
     server_.AddFile("/brisal/manifest.json", doc.dump(), "\"" + c.paths[1] + "\"");
-    Check(false, false, /*auto_update=*/true);
-    EXPECT_EQ(state_.files_total.load(), c.queued);  // the update job's work list
+    Check(EngineAction::kCheck, AfterCheck::kUpdateWhenNeeded);
+    EXPECT_EQ(state_.progress.files_total.load(), c.queued);  // the update job's work list
     EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
     Check();
     EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
@@ -233,7 +233,7 @@ TEST_F(UpdateCheckTest, UnsafeKeysInAHandEditedStateFileAreNeverDeletionCandidat
                           {"sobra.txt", {1, 2, std::string(64, 'a')}}}}};
   Install(".brisal_state.json", doc.dump());
   Check();
-  EXPECT_THAT(state_.to_delete, ElementsAre("sobra.txt"));
+  EXPECT_THAT(state_.plan.to_delete, ElementsAre("sobra.txt"));
 }
 
 TEST_F(UpdateCheckTest, UnreachableServerIsOfflineOnlyForAnInstalledClient) {
@@ -261,8 +261,8 @@ TEST_F(UpdateCheckTest, UnreachableServerIsOfflineOnlyForAnInstalledClient) {
   EXPECT_EQ(Status(), "Modo sin conexión · No se pudo conectar con el servidor (¿está encendido?)");
 
   // A quiet re-check from "update available" changes nothing.
-  SetPhase(state_, UpdatePhase::kUpdateAvailable, "");
-  Check(false, /*quiet=*/true);
+  SetPhase(state_, UpdatePhase::kUpdateAvailable);
+  Check(EngineAction::kQuietRecheck);
   EXPECT_EQ(Phase(), UpdatePhase::kUpdateAvailable);
 }
 
@@ -300,7 +300,7 @@ TEST_F(UpdateCheckTest, NotModifiedManifestIsReusedOrIgnoredWhenQuiet) {
   ASSERT_EQ(Phase(), UpdatePhase::kUpToDate);
   const std::size_t lines_before = LogLines().size();
 
-  Check(false, /*quiet=*/true);
+  Check(EngineAction::kQuietRecheck);
   EXPECT_EQ(server_.Requests().back().Header("If-None-Match"), "\"m1\"");
   EXPECT_EQ(server_.Requests().back().Header("Cache-Control"), "no-cache");
   EXPECT_EQ(LogLines().size(), lines_before);  // nothing compared, nothing logged
@@ -309,11 +309,11 @@ TEST_F(UpdateCheckTest, NotModifiedManifestIsReusedOrIgnoredWhenQuiet) {
   DeleteFileAt(InstallPath("vacio.txt"));
   Check();
   EXPECT_EQ(Phase(), UpdatePhase::kUpdateAvailable);
-  ASSERT_EQ(state_.to_download.size(), 1u);
-  EXPECT_EQ(state_.to_download[0].path, "vacio.txt");
+  ASSERT_EQ(state_.plan.to_download.size(), 1u);
+  EXPECT_EQ(state_.plan.to_download[0].path, "vacio.txt");
 
   // A verification never sends the ETag.
-  Check(/*verify_all=*/true);
+  Check(EngineAction::kVerify);
   EXPECT_FALSE(server_.Requests().back().HasHeader("If-None-Match"));
 }
 
@@ -344,15 +344,15 @@ TEST_F(UpdateCheckTest, AVerificationJudgesEachFileWhateverOrderItIsHashedIn) {
     Install(path, bytes);
   }
 
-  for (bool verify_all : {false, true}) {
-    SCOPED_TRACE(verify_all);
-    Check(verify_all);
+  for (EngineAction action : {EngineAction::kCheck, EngineAction::kVerify}) {
+    SCOPED_TRACE(static_cast<int>(action));
+    Check(action);
     EXPECT_EQ(Phase(), UpdatePhase::kUpdateAvailable) << Status();
     std::vector<std::string> queued;
-    for (const ManifestEntry& entry : state_.to_download)
+    for (const ManifestEntry& entry : state_.plan.to_download)
       queued.push_back(entry.path);
     EXPECT_EQ(queued, expected);
-    EXPECT_EQ(state_.files_done.load(), client.size());
+    EXPECT_EQ(state_.progress.files_done.load(), client.size());
     for (const auto& [path, content] : client) {
       auto known = state_.cache.Lookup(path);
       if (kinds[path] == kMissing) {
@@ -378,17 +378,18 @@ TEST_F(UpdateCheckTest, CancelDuringAVerificationReturnsToTheSettledPhase) {
 
   std::atomic<bool> stop{false};
   std::thread canceller([&] {
-    while (!stop && !(Phase() == UpdatePhase::kVerifying && state_.files_done.load() >= 2)) {
+    while (!stop &&
+           !(Phase() == UpdatePhase::kVerifying && state_.progress.files_done.load() >= 2)) {
       std::this_thread::yield();
     }
-    state_.cancel.store(true);
+    state_.jobs.cancel.store(true);
   });
-  Check(/*verify_all=*/true);
+  Check(EngineAction::kVerify);
   stop = true;
   canceller.join();
   EXPECT_EQ(Phase(), UpdatePhase::kUpToDate);
   EXPECT_EQ(Status(), "");
-  EXPECT_LT(state_.files_done.load(), 40u);
+  EXPECT_LT(state_.progress.files_done.load(), 40u);
   EXPECT_EQ(LogLines().size(), lines_before);  // no comprobacion line for a cancelled pass
 }
 
@@ -466,8 +467,8 @@ TEST_F(SignedCheckTest, VerifiedManifestKeepsItsSerialAndA304KeepsItsSignature) 
   EXPECT_EQ(server_.Requests().back().Header("If-None-Match"), "\"s9e\"");
   EXPECT_EQ(RequestsFor("manifest.json.sig"), signatures);
   EXPECT_EQ(Phase(), UpdatePhase::kFailed);
-  EXPECT_EQ(Status(), kManifestExpired);
-  EXPECT_FALSE(state_.have_manifest);
+  EXPECT_EQ(StatusCode(), MessageCode::kManifestExpired);
+  EXPECT_FALSE(state_.plan.have_manifest);
 }
 
 TEST_F(SignedCheckTest, EveryForgeryIsRefusedAndTheInstalledClientStays) {
@@ -483,27 +484,28 @@ TEST_F(SignedCheckTest, EveryForgeryIsRefusedAndTheInstalledClientStays) {
   const std::string future = FormatUtcTime(UnixTimeNow() + 3600);
   const struct {
     const char* name;
-    std::string body, sig, expected;
+    std::string body, sig;
+    MessageCode expected;
     std::string key = kVectorPublicKey;
   } cases[] = {
-      {"the client's size and hash changed", forged, genuine_sig, kSignatureInvalid},
-      {"a byte added", genuine + " ", genuine_sig, kSignatureInvalid},
-      {"no signature", forged, "",
-       "Falta la firma del manifiesto: el servidor respondió HTTP 404 al pedir "
-       "manifest.json.sig"},
-      {"truncated signature", genuine, genuine_sig.substr(0, 40), kSignatureInvalid},
-      {"garbage signature", forged, "hola\n", kSignatureInvalid},
+      {"the client's size and hash changed", forged, genuine_sig, MessageCode::kSignatureInvalid},
+      {"a byte added", genuine + " ", genuine_sig, MessageCode::kSignatureInvalid},
+      {"no signature", forged, "", MessageCode::kSignatureMissing},
+      {"truncated signature", genuine, genuine_sig.substr(0, 40), MessageCode::kSignatureInvalid},
+      {"garbage signature", forged, "hola\n", MessageCode::kSignatureInvalid},
       {"valid base64, not a signature", forged, EncodeBase64(std::string(64, '\1')),
-       kSignatureInvalid},
-      {"another key's signature", forged, Sign(forged, kOtherPrivateKey), kSignatureInvalid},
-      {"an older serial", Body(6), Sign(Body(6)), kManifestRollback},
-      {"no serial at all", Body(std::nullopt), Sign(Body(std::nullopt)), kManifestRollback},
-      {"expired", Body(8, past), Sign(Body(8, past)), kManifestExpired},
+       MessageCode::kSignatureInvalid},
+      {"another key's signature", forged, Sign(forged, kOtherPrivateKey),
+       MessageCode::kSignatureInvalid},
+      {"an older serial", Body(6), Sign(Body(6)), MessageCode::kManifestRolledBack},
+      {"no serial at all", Body(std::nullopt), Sign(Body(std::nullopt)),
+       MessageCode::kManifestRolledBack},
+      {"expired", Body(8, past), Sign(Body(8, past)), MessageCode::kManifestExpired},
       {"unreadable expiry", Body(8, "mañana"), Sign(Body(8, "mañana")),
-       "El manifiesto tiene \"serial\" o \"expires\" con formato incorrecto"},
-      {"a key that is not one", genuine, genuine_sig, kManifestKeyError, "BBBB"},
+       MessageCode::kManifestGuardsMalformed},
+      {"a key that is not one", genuine, genuine_sig, MessageCode::kManifestKeyInvalid, "BBBB"},
       {"a well-signed manifest refused by the parser", flipped, Sign(flipped),
-       "El manifiesto tiene un hash inválido para Brisal Client_GL.exe"},
+       MessageCode::kManifestBadHash},
   };
   int etag = 0;
   for (const auto& c : cases) {
@@ -515,8 +517,8 @@ TEST_F(SignedCheckTest, EveryForgeryIsRefusedAndTheInstalledClientStays) {
     Serve(c.body, c.sig, tag);
     Check();
     EXPECT_EQ(Phase(), UpdatePhase::kFailed) << c.name;
-    EXPECT_EQ(Status(), c.expected) << c.name;
-    EXPECT_TRUE(state_.to_download.empty()) << c.name;
+    EXPECT_EQ(StatusCode(), c.expected) << c.name;
+    EXPECT_TRUE(state_.plan.to_download.empty()) << c.name;
     EXPECT_EQ(state_.cache.Serial(), 7u) << c.name;
   }
   EXPECT_EQ(Installed("Brisal Client_GL.exe"), MakeContent(3000, 1));

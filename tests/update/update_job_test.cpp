@@ -40,8 +40,8 @@ class UpdateJobTest : public EngineTest {
   // Workers keep their last file in their slot, so used slots count started workers.
   int SlotsUsed() {
     int used = 0;
-    for (WorkerSlot& slot : state_.slots) {
-      std::lock_guard<std::mutex> guard(slot.lock);
+    for (WorkerSlot& slot : state_.progress.slots) {
+      MutexLock guard(slot.lock);
       used += slot.file_path.empty() ? 0 : 1;
     }
     return used;
@@ -66,12 +66,12 @@ TEST_F(UpdateJobTest, InstallsVerifiesRecordsTheRevisionAndSettles) {
     client["data/f" + std::to_string(i)] = MakeContent(1000 * i, i);
   client["Brisal Client_GL.exe"] = MakeContent(90000, 99);
   Publish(client, "rev-7");
-  Check(false, false, /*auto_update=*/true);
+  Check(EngineAction::kCheck, AfterCheck::kUpdateWhenNeeded);
   EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
   ExpectInstalledExactly();
-  EXPECT_EQ(state_.bytes_done.load(), state_.bytes_total.load());
-  EXPECT_EQ(state_.files_done.load(), 21u);
-  EXPECT_EQ(state_.update_files.load(), 0u);
+  EXPECT_EQ(state_.progress.bytes_done.load(), state_.progress.bytes_total.load());
+  EXPECT_EQ(state_.progress.files_done.load(), 21u);
+  EXPECT_EQ(state_.progress.update_files.load(), 0u);
   EXPECT_THAT(LogLines(), Contains("actualizacion completada (21 archivos)"));
   auto saved = nlohmann::json::parse(Installed(".brisal_state.json"));
   EXPECT_EQ(saved["revision"], "rev-7");
@@ -86,11 +86,11 @@ TEST_F(UpdateJobTest, InstallsVerifiesRecordsTheRevisionAndSettles) {
 TEST_F(UpdateJobTest, DoesNothingOutsideTheInstallablePhases) {
   Publish({{"a", "x"}});
   Check();
-  SetPhase(state_, UpdatePhase::kUpToDate, "");
-  state_.bytes_total.store(123);
+  SetPhase(state_, UpdatePhase::kUpToDate);
+  state_.progress.bytes_total.store(123);
   Update();
   EXPECT_EQ(Phase(), UpdatePhase::kUpToDate);
-  EXPECT_EQ(state_.bytes_total.load(), 123u);
+  EXPECT_EQ(state_.progress.bytes_total.load(), 123u);
   EXPECT_FALSE(FileExists(InstallPath("a")));
 }
 
@@ -144,7 +144,7 @@ TEST_F(UpdateJobTest, AFileThatKeepsFailingIsRetriedThreeTimesThenFails) {
   // The other worker's file still arrived and is recorded; the plan is untouched.
   EXPECT_TRUE(Installed("bien.pak") == published_["bien.pak"]);
   EXPECT_TRUE(state_.cache.Lookup("bien.pak"));
-  EXPECT_EQ(state_.update_files.load(), 2u);
+  EXPECT_EQ(state_.progress.update_files.load(), 2u);
 }
 
 TEST_F(UpdateJobTest, OnlyTheFirstOfTwoFailuresIsShown) {
@@ -195,7 +195,7 @@ TEST_F(UpdateJobTest, AFailedAttemptGivesBackExactlyTheBytesItCounted) {
   std::vector<std::uint64_t> seen_at_request;
   int calls = 0;
   server_.SetHandler("/brisal/client/grande.pak", [&](const HttpTestRequest&) {
-    seen_at_request.push_back(state_.bytes_done.load());
+    seen_at_request.push_back(state_.progress.bytes_done.load());
     HttpTestResponse response = HttpTestResponse::WithStatus(200, content);
     if (++calls == 1) response.cut_after = 100000;
     return response;
@@ -208,7 +208,7 @@ TEST_F(UpdateJobTest, AFailedAttemptGivesBackExactlyTheBytesItCounted) {
   EXPECT_EQ(seen_at_request[0], 0u);
   // Attempt 2 counts its resumed prefix once: attempt 1's bytes were taken back.
   EXPECT_EQ(seen_at_request[1], 100000u);
-  EXPECT_EQ(state_.bytes_done.load(), content.size());
+  EXPECT_EQ(state_.progress.bytes_done.load(), content.size());
   EXPECT_EQ(CountLines("reintento 1 de grande.pak: "), 1);
 }
 
@@ -221,7 +221,7 @@ TEST_F(UpdateJobTest, CancelStopsQuietlyAndChecksAfresh) {
   server_.SetHandler("/brisal/client/f3", [&](const HttpTestRequest&) {
     HttpTestResponse response = HttpTestResponse::WithStatus(200, published_["f3"]);
     response.stall_at = 1000;  // until released
-    state_.cancel.store(true);
+    state_.jobs.cancel.store(true);
     return response;
   });
   Check();
@@ -229,7 +229,7 @@ TEST_F(UpdateJobTest, CancelStopsQuietlyAndChecksAfresh) {
   server_.ReleaseStalls();
   EXPECT_THAT(LogLines(), Contains("actualizacion cancelada"));
   EXPECT_EQ(CountLines("actualizacion fallida"), 0);
-  EXPECT_FALSE(state_.cancel.load());
+  EXPECT_FALSE(state_.jobs.cancel.load());
   // The fresh check concluded the phase: some files are still missing.
   EXPECT_TRUE(Phase() == UpdatePhase::kUpdateAvailable || Phase() == UpdatePhase::kNotInstalled);
   EXPECT_GE(CountLines("comprobacion: "), 2);
@@ -241,10 +241,10 @@ TEST_F(UpdateJobTest, CancelStopsQuietlyAndChecksAfresh) {
   });
   const std::size_t fetched = FileRequestOrder().size();
   Update();
-  Check(false, true, true);
+  Check(EngineAction::kQuietRecheck, AfterCheck::kUpdateWhenNeeded);
   EXPECT_EQ(FileRequestOrder().size(), fetched);
   EXPECT_NE(Phase(), UpdatePhase::kDownloading);
-  state_.downloads_held = false;  // INSTALAR / ACTUALIZAR
+  state_.jobs.downloads_held = false;  // INSTALAR / ACTUALIZAR
   Update();
   EXPECT_EQ(Phase(), UpdatePhase::kUpToDate);
   ExpectInstalledExactly();
@@ -283,7 +283,7 @@ TEST_F(UpdateJobTest, StateFileIsSavedEvery150FinishedFiles) {
 
 TEST_F(UpdateJobTest, DeletionsRemoveEmptiedFoldersButNeverTheInstallFolder) {
   Publish({{"data/old/sub/x.bin", "x"}, {"data/keep.bin", "k"}, {"top.bin", "t"}});
-  Check(false, false, true);
+  Check(EngineAction::kCheck, AfterCheck::kUpdateWhenNeeded);
   ASSERT_EQ(Phase(), UpdatePhase::kUpToDate);
 
   Publish({{"data/keep.bin", "k"}}, "r2", "\"m2\"");
@@ -317,7 +317,7 @@ TEST_F(UpdateJobTest, UncreatableInstallFolderFailsWithItsSentence) {
 // space lets an entry that much larger than the free space start.
 TEST_F(UpdateJobTest, NoSpaceNoStart) {
   Publish({{"viejo.bin", "v"}});
-  Check(false, false, true);
+  Check(EngineAction::kCheck, AfterCheck::kUpdateWhenNeeded);
   std::uint64_t free_bytes = 0;
   ASSERT_TRUE(InstallTree(install_.path()).FreeSpace(free_bytes));
   const std::uint64_t margin = 128ull << 20;
@@ -328,15 +328,15 @@ TEST_F(UpdateJobTest, NoSpaceNoStart) {
   };
   for (const Case& c : {Case{1ull << 50, 0, false}, Case{free_bytes + margin, 2 * margin, true}}) {
     SCOPED_TRACE(c.size);
-    nlohmann::json doc = {{"revision", "r2"},
-                          {"files", {{{"path", "huge.pak"}, {"size", c.size},
-                                      {"sha256", std::string(64, 'a')}}}}};
-    server_.AddFile("/brisal/manifest.json", doc.dump(), StringPrintf("\"%llu\"",
-                    static_cast<unsigned long long>(c.size)));
+    nlohmann::json doc = {
+        {"revision", "r2"},
+        {"files", {{{"path", "huge.pak"}, {"size", c.size}, {"sha256", std::string(64, 'a')}}}}};
+    server_.AddFile("/brisal/manifest.json", doc.dump(),
+                    StringPrintf("\"%llu\"", static_cast<unsigned long long>(c.size)));
     int requests = 0;
     server_.SetHandler("/brisal/client/huge.pak", [&](const HttpTestRequest&) {
       ++requests;
-      state_.cancel.store(true);  // enough to know the downloads started
+      state_.jobs.cancel.store(true);  // enough to know the downloads started
       return HttpTestResponse::WithStatus(404);
     });
     if (c.partial != 0) {
@@ -344,29 +344,37 @@ TEST_F(UpdateJobTest, NoSpaceNoStart) {
       std::filesystem::resize_file(InstallPath("huge.pak.bpart"), c.partial);
     }
     Check();
-    ASSERT_EQ(state_.to_delete.size(), 1u);
+    ASSERT_EQ(state_.plan.to_delete.size(), 1u);
     Update();
     EXPECT_EQ(requests, c.fits ? 1 : 0);
     if (!c.fits) {
       EXPECT_EQ(Phase(), UpdatePhase::kFailed);
-      EXPECT_THAT(Status(), StartsWith("Espacio insuficiente: se necesitan " +
-                                        FormatSize(c.size) + " y hay "));
+      EXPECT_THAT(Status(), StartsWith("Espacio insuficiente: se necesitan " + FormatSize(c.size) +
+                                       " y hay "));
       EXPECT_THAT(Status(), EndsWith(" libres"));
       EXPECT_EQ(Installed("viejo.bin"), "v");  // nothing deleted
     }
   }
 }
 
-TEST_F(UpdateJobTest, PartialFilesOfEntriesNoLongerListedGoAfterAnUpdate) {
+// After an update, and after a check that finds the folder current with nothing to
+// download (the partial file of an entry the new manifest dropped).
+TEST_F(UpdateJobTest, PartialFilesOfEntriesNoLongerListedGoWheneverTheFolderIsCurrent) {
   Publish({{"a.pak", "a"}, {"b.pak", "b"}});
   Install("a.pak", "a");
-  Install("a.pak.bpart", "a");            // its entry is still listed
-  Install("gone.pak.bpart", "g");         // left by an earlier revision
+  Install("a.pak.bpart", "a");     // its entry is still listed
+  Install("gone.pak.bpart", "g");  // left by an earlier revision
   Install("data/viejo.ogg.bpart", "v");
-  Check(false, false, true);
+  Check(EngineAction::kCheck, AfterCheck::kUpdateWhenNeeded);
   ASSERT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
   EXPECT_FALSE(FileExists(InstallPath("gone.pak.bpart")));
   EXPECT_FALSE(FileExists(InstallPath("data/viejo.ogg.bpart")));
+  EXPECT_EQ(Installed("a.pak.bpart"), "a");
+
+  Install("gone.pak.bpart", "g");
+  Check();
+  ASSERT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+  EXPECT_FALSE(FileExists(InstallPath("gone.pak.bpart")));
   EXPECT_EQ(Installed("a.pak.bpart"), "a");
 }
 
@@ -395,11 +403,11 @@ TEST_F(UpdateJobTest, AFileThatBecomesAFolderAndBackConverges) {
     settings_.install_dir = folder.path();
     HandOverSettings(state_, settings_);
     Publish(c.before, "r1", std::string("\"1") + c.name + "\"");
-    Check(false, false, true);
+    Check(EngineAction::kCheck, AfterCheck::kUpdateWhenNeeded);
     ASSERT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
     if (c.players_file != nullptr) WriteFile(folder.Sub(c.players_file), "mine");
     Publish(c.after, "r2", std::string("\"2") + c.name + "\"");
-    Check(false, false, true);
+    Check(EngineAction::kCheck, AfterCheck::kUpdateWhenNeeded);
     if (c.players_file != nullptr) {
       EXPECT_EQ(Phase(), UpdatePhase::kFailed);
       EXPECT_EQ(Status(),
@@ -418,11 +426,11 @@ TEST_F(UpdateJobTest, AFileThatBecomesAFolderAndBackConverges) {
 // before the job's turn: the job must not carry A's plan out in B.
 TEST_F(UpdateJobTest, APlanMadeForAnotherFolderIsNeverCarriedOut) {
   Publish({{"keep", "k"}, {"old", "o"}});
-  Check(false, false, true);
+  Check(EngineAction::kCheck, AfterCheck::kUpdateWhenNeeded);
   Publish({{"keep", "k"}}, "r2", "\"m2\"");
   Check();
   ASSERT_EQ(Phase(), UpdatePhase::kUpdateAvailable);
-  ASSERT_THAT(state_.to_delete, ElementsAre("old"));
+  ASSERT_THAT(state_.plan.to_delete, ElementsAre("old"));
 
   TempDir other;
   WriteFile(other.Sub("old"), "the player's own file");
