@@ -174,7 +174,7 @@ enum class JobKind : std::uint8_t {
 // Starts `job` on a new detached thread. An exclusive job is counted in
 // `jobs.exclusive_jobs` until it ends; it takes plan.job_lock, clears `cancel` and takes
 // up pending settings first. An exception escaping the job is logged and, for an
-// exclusive job, shown as phase 8.
+// exclusive job, shown as the failed phase.
 void StartJob(LauncherState& state, JobKind kind, std::function<void()> job);
 
 // The body StartJob runs on its thread; public so the CLI can run a job on its own

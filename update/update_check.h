@@ -20,7 +20,7 @@ class FolderLock;
 StepOutcome CheckStep(LauncherState& state, FolderLock& lock, EngineAction action)
     REQUIRES(state.plan.job_lock);
 
-// One engine per install folder. False, with phase 8 and the reason unless `quiet`,
+// One engine per install folder. False, with the failed phase and the reason unless `quiet`,
 // when another engine (the window, brisal-cli) holds the folder. A folder where the
 // lock file cannot be made at all is used without it: nothing could be written there
 // by either engine.

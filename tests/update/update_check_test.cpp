@@ -61,9 +61,6 @@ TEST_F(UpdateCheckTest, EmptyFolderIsNotInstalled) {
   EXPECT_EQ(state_.progress.update_bytes.load(), 73001u);
   EXPECT_EQ(state_.plan.to_download.size(), 4u);
   EXPECT_EQ(state_.plan.to_download[0].path, "Brisal Client_GL.exe");  // manifest order
-  EXPECT_THAT(LogLines(),
-              Contains("comprobacion: 4 archivos en el manifiesto, 4 por descargar (73001 bytes), "
-                       "0 por borrar -> fase 3"));
   // The cache is never what creates files in the install folder.
   EXPECT_FALSE(FileExists(InstallPath(".brisal_state.json")));
 }
