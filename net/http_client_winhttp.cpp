@@ -15,6 +15,7 @@
 #include <mutex>
 #include <vector>
 
+#include "core/free_with.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "net/http_client.h"
@@ -23,23 +24,15 @@ namespace brisal {
 
 namespace {
 
-struct InternetHandleCloser {
-  void operator()(HINTERNET handle) const { WinHttpCloseHandle(handle); }
-};
-using InternetHandle = std::unique_ptr<void, InternetHandleCloser>;
+using InternetHandle = OwningPtr<void, WinHttpCloseHandle>;
 
-struct CertificateFree {
-  void operator()(PCCERT_CONTEXT certificate) const { CertFreeCertificateContext(certificate); }
-};
-using Certificate = std::unique_ptr<const CERT_CONTEXT, CertificateFree>;
-struct StoreClose {
-  void operator()(HCERTSTORE store) const { CertCloseStore(store, 0); }
-};
-using CertificateStore = std::unique_ptr<void, StoreClose>;
-struct ChainFree {
-  void operator()(PCCERT_CHAIN_CONTEXT chain) const { CertFreeCertificateChain(chain); }
-};
-using CertificateChain = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFree>;
+void CloseStore(HCERTSTORE store) {
+  CertCloseStore(store, 0);
+}
+
+using Certificate = OwningPtr<const CERT_CONTEXT, CertFreeCertificateContext>;
+using CertificateStore = OwningPtr<void, CloseStore>;
+using CertificateChain = OwningPtr<const CERT_CHAIN_CONTEXT, CertFreeCertificateChain>;
 
 using Clock = std::chrono::steady_clock;
 using Millis = std::chrono::milliseconds;
