@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "core/free_with.h"
 #include "core/text.h"
 
 #include "cli/console.h"
@@ -46,8 +47,7 @@ void PrepareConsole() {
 
 std::vector<std::string> Utf8Arguments(int argc, char** argv) {
   int count = 0;
-  std::unique_ptr<LPWSTR, decltype(&LocalFree)> wide(CommandLineToArgvW(GetCommandLineW(), &count),
-                                                     &LocalFree);
+  OwningPtr<LPWSTR, LocalFree> wide(CommandLineToArgvW(GetCommandLineW(), &count));
   if (!wide) return std::vector<std::string>(argv, argv + argc);
   std::vector<std::string> args;
   for (int i = 0; i < count; ++i)

@@ -4,16 +4,15 @@
 #include <type_traits>
 
 #include "cli/private_file.h"
+#include "core/free_with.h"
 #include "core/text.h"
 
 namespace brisal::cli {
 
 namespace {
 
-struct HandleClose {
-  void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using FileHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleClose>;
+// Made only from a handle already checked against INVALID_HANDLE_VALUE.
+using FileHandle = OwningPtr<std::remove_pointer_t<HANDLE>, CloseHandle>;
 
 std::string ErrorText(DWORD code) {
   return code == ERROR_FILE_EXISTS ? "ya existe; no se sobrescribe una clave"

@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "client_files/json_quick.h"
-#include "client_files/json_stream.h"
 #include "core/files.h"
+#include "core/json/json_quick.h"
+#include "core/json/json_stream.h"
 #include "core/paths.h"
 
 namespace brisal {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "client_files/file_state_cache.h"
-#include "client_files/json_quick.h"
-#include "client_files/json_stream.h"
 #include "core/install_tree.h"
+#include "core/json/json_quick.h"
+#include "core/json/json_stream.h"
 #include "core/paths.h"
 #include "core/text.h"
 

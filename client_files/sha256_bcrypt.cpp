@@ -12,6 +12,7 @@
 
 #include "client_files/sha256.h"
 #include "client_files/sha256_hex.h"
+#include "core/free_with.h"
 
 namespace brisal {
 
@@ -33,10 +34,7 @@ BCRYPT_ALG_HANDLE Provider() {
   return provider;
 }
 
-struct HashDestroy {
-  void operator()(void* hash) const { BCryptDestroyHash(static_cast<BCRYPT_HASH_HANDLE>(hash)); }
-};
-using HashHandle = std::unique_ptr<std::remove_pointer_t<BCRYPT_HASH_HANDLE>, HashDestroy>;
+using HashHandle = OwningPtr<std::remove_pointer_t<BCRYPT_HASH_HANDLE>, BCryptDestroyHash>;
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 
 #include "client_files/sha256.h"
 #include "client_files/sha256_hex.h"
+#include "core/free_with.h"
 
 namespace brisal {
 
@@ -20,14 +21,10 @@ const EVP_MD* Provider() {
   return md;
 }
 
-struct ContextFree {
-  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-
 }  // namespace
 
 struct Sha256::Impl {
-  std::unique_ptr<EVP_MD_CTX, ContextFree> context;
+  OwningPtr<EVP_MD_CTX, EVP_MD_CTX_free> context;
   // True between a successful Init and FinishHex (or a failed Update).
   bool running = false;
 };

@@ -12,6 +12,7 @@
 
 #include "client_files/sha256.h"
 #include "client_files/signature.h"
+#include "core/free_with.h"
 #include "core/text.h"
 
 namespace brisal {
@@ -36,17 +37,12 @@ constexpr const char* kPemEnd = "-----END PRIVATE KEY-----";
 constexpr const char* kBadPrivateKey =
     "La clave privada no es una clave P-256 en formato PEM (PRIVATE KEY)";
 
-struct AlgorithmClose {
-  void operator()(void* handle) const {
-    BCryptCloseAlgorithmProvider(static_cast<BCRYPT_ALG_HANDLE>(handle), 0);
-  }
-};
-using AlgorithmHandle = std::unique_ptr<std::remove_pointer_t<BCRYPT_ALG_HANDLE>, AlgorithmClose>;
+void CloseAlgorithm(BCRYPT_ALG_HANDLE handle) {
+  BCryptCloseAlgorithmProvider(handle, 0);
+}
 
-struct KeyDestroy {
-  void operator()(void* key) const { BCryptDestroyKey(static_cast<BCRYPT_KEY_HANDLE>(key)); }
-};
-using KeyHandle = std::unique_ptr<std::remove_pointer_t<BCRYPT_KEY_HANDLE>, KeyDestroy>;
+using AlgorithmHandle = OwningPtr<std::remove_pointer_t<BCRYPT_ALG_HANDLE>, CloseAlgorithm>;
+using KeyHandle = OwningPtr<std::remove_pointer_t<BCRYPT_KEY_HANDLE>, BCryptDestroyKey>;
 
 AlgorithmHandle OpenEcdsa() {
   BCRYPT_ALG_HANDLE handle = nullptr;

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "client_files/signature.h"
+#include "core/free_with.h"
 
 namespace brisal {
 
@@ -24,18 +25,17 @@ constexpr unsigned char kP256InfoPrefix[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07,
 constexpr const char* kBadPrivateKey =
     "La clave privada no es una clave P-256 en formato PEM (PRIVATE KEY)";
 
-template <typename T, void (*Free)(T*)>
-struct Deleter {
-  void operator()(T* p) const { Free(p); }
-};
-using PkeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
-using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX, EVP_MD_CTX_free>>;
-using EcdsaSigPtr = std::unique_ptr<ECDSA_SIG, Deleter<ECDSA_SIG, ECDSA_SIG_free>>;
-using BioPtr = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
+using PkeyPtr = OwningPtr<EVP_PKEY, EVP_PKEY_free>;
+using MdCtxPtr = OwningPtr<EVP_MD_CTX, EVP_MD_CTX_free>;
+using EcdsaSigPtr = OwningPtr<ECDSA_SIG, ECDSA_SIG_free>;
+using BioPtr = OwningPtr<BIO, BIO_free_all>;
 
-struct OpenSslFree {
-  void operator()(unsigned char* p) const { OPENSSL_free(p); }
-};
+// OPENSSL_free is a macro (it passes the caller's file and line on), so it has no
+// address of its own.
+void FreeOpenSslBytes(unsigned char* bytes) {
+  OPENSSL_free(bytes);
+}
+using OpenSslBytes = OwningPtr<unsigned char, FreeOpenSslBytes>;
 
 PkeyPtr PublicKeyFromPoint(const std::string& point) {
   if (point.size() != kPublicKeyBytes || point[0] != 0x04) return nullptr;
@@ -54,7 +54,7 @@ PkeyPtr PublicKeyFromPoint(const std::string& point) {
 bool PointOfKey(EVP_PKEY* key, std::string& point) {
   unsigned char* der = nullptr;
   const int length = i2d_PUBKEY(key, &der);
-  std::unique_ptr<unsigned char, OpenSslFree> owner(der);
+  OpenSslBytes owner(der);
   if (length != static_cast<int>(sizeof kP256InfoPrefix + kPublicKeyBytes)) return false;
   if (std::string(reinterpret_cast<const char*>(der), sizeof kP256InfoPrefix) !=
       std::string(reinterpret_cast<const char*>(kP256InfoPrefix), sizeof kP256InfoPrefix)) {
@@ -78,7 +78,7 @@ std::string DerFromRawSignature(const std::string& raw) {
   }
   unsigned char* der = nullptr;
   const int length = i2d_ECDSA_SIG(sig.get(), &der);
-  std::unique_ptr<unsigned char, OpenSslFree> owner(der);
+  OpenSslBytes owner(der);
   if (length <= 0) return {};
   return std::string(reinterpret_cast<const char*>(der), static_cast<std::size_t>(length));
 }

@@ -4,14 +4,14 @@
 
 #include <memory>
 
+#include "core/free_with.h"
 #include "core/text.h"
 
 namespace brisal {
 
 std::string FoldCase(const std::string& text) {
   if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) return text;
-  std::unique_ptr<gchar, decltype(&g_free)> folded(
-      g_utf8_casefold(text.data(), static_cast<gssize>(text.size())), &g_free);
+  OwningPtr<gchar, g_free> folded(g_utf8_casefold(text.data(), static_cast<gssize>(text.size())));
   return folded ? std::string(folded.get()) : text;
 }
 

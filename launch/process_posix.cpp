@@ -14,18 +14,12 @@
 #include <thread>
 #include <vector>
 
+#include "core/free_with.h"
 #include "launch/process.h"
 
 namespace brisal::platform {
 
 namespace {
-
-struct GErrorFree {
-  void operator()(GError* error) const { g_error_free(error); }
-};
-struct StrvFree {
-  void operator()(gchar** strings) const { g_strfreev(strings); }
-};
 
 class SpawnActions {
  public:
@@ -58,11 +52,11 @@ bool SplitArguments(const std::string& client_args, std::vector<std::string>& wo
   gchar** raw_words = nullptr;
   GError* raw_error = nullptr;
   if (!g_shell_parse_argv(client_args.c_str(), &count, &raw_words, &raw_error)) {
-    std::unique_ptr<GError, GErrorFree> error(raw_error);
+    OwningPtr<GError, g_error_free> error(raw_error);
     return error != nullptr && error->domain == G_SHELL_ERROR &&
            error->code == G_SHELL_ERROR_EMPTY_STRING;
   }
-  std::unique_ptr<gchar*, StrvFree> owned(raw_words);
+  OwningPtr<gchar*, g_strfreev> owned(raw_words);
   for (gint i = 0; i < count; ++i)
     words.emplace_back(raw_words[i]);
   return true;

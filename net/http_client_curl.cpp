@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "core/free_with.h"
 #include "net/http_client.h"
 
 namespace brisal {
@@ -21,25 +22,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct CurlEasyCleanup {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
-};
-using CurlEasy = std::unique_ptr<CURL, CurlEasyCleanup>;
-
-struct CurlUrlCleanup {
-  void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-using CurlUrl = std::unique_ptr<CURLU, CurlUrlCleanup>;
-
-struct CurlSlistCleanup {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-using CurlSlist = std::unique_ptr<curl_slist, CurlSlistCleanup>;
-
-struct CurlStringCleanup {
-  void operator()(char* text) const { curl_free(text); }
-};
-using CurlString = std::unique_ptr<char, CurlStringCleanup>;
+using CurlEasy = OwningPtr<CURL, curl_easy_cleanup>;
+using CurlUrl = OwningPtr<CURLU, curl_url_cleanup>;
+using CurlSlist = OwningPtr<curl_slist, curl_slist_free_all>;
+using CurlString = OwningPtr<char, curl_free>;
 
 constexpr std::size_t kChunk = 65536;
 // WinHTTP's cracking buffers: 256 and 2,048 wide characters with the terminator.

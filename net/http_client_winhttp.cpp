@@ -15,6 +15,7 @@
 #include <mutex>
 #include <vector>
 
+#include "core/free_with.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "net/http_client.h"
@@ -23,23 +24,15 @@ namespace brisal {
 
 namespace {
 
-struct InternetHandleCloser {
-  void operator()(HINTERNET handle) const { WinHttpCloseHandle(handle); }
-};
-using InternetHandle = std::unique_ptr<void, InternetHandleCloser>;
+using InternetHandle = OwningPtr<void, WinHttpCloseHandle>;
 
-struct CertificateFree {
-  void operator()(PCCERT_CONTEXT certificate) const { CertFreeCertificateContext(certificate); }
-};
-using Certificate = std::unique_ptr<const CERT_CONTEXT, CertificateFree>;
-struct StoreClose {
-  void operator()(HCERTSTORE store) const { CertCloseStore(store, 0); }
-};
-using CertificateStore = std::unique_ptr<void, StoreClose>;
-struct ChainFree {
-  void operator()(PCCERT_CHAIN_CONTEXT chain) const { CertFreeCertificateChain(chain); }
-};
-using CertificateChain = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFree>;
+void CloseStore(HCERTSTORE store) {
+  CertCloseStore(store, 0);
+}
+
+using Certificate = OwningPtr<const CERT_CONTEXT, CertFreeCertificateContext>;
+using CertificateStore = OwningPtr<void, CloseStore>;
+using CertificateChain = OwningPtr<const CERT_CHAIN_CONTEXT, CertFreeCertificateChain>;
 
 using Clock = std::chrono::steady_clock;
 using Millis = std::chrono::milliseconds;
@@ -318,6 +311,161 @@ class AsyncRequest {
   DWORD bytes_ = 0;
 };
 
+// Runs one step of `request` (see AsyncRequest::Run); true when it completed. Every
+// other outcome ends the request: a cancel as an abort, a failure with its number.
+template <typename Start>
+bool RunStep(AsyncRequest& request, Start start, const std::atomic<bool>* cancel,
+             HttpResult& result) {
+  const AsyncRequest::Outcome outcome = request.Run(start, cancel);
+  if (outcome == AsyncRequest::kCancelled) {
+    result.aborted = true;
+  } else if (outcome == AsyncRequest::kFailed) {
+    result.error = TransferError(request.error());
+  }
+  return outcome == AsyncRequest::kCompleted;
+}
+
+// What a request may still take. Every wait of the request is cut to what is left
+// before the deadline, so the platform's own time-out ends the request there.
+class RequestBudget {
+ public:
+  explicit RequestBudget(const HttpLimits& limits) : limits_(limits), start_(Clock::now()) {}
+
+  const HttpLimits& limits() const { return limits_; }
+
+  // `limit` cut to what is left before the deadline (1 ms at least), as WinHTTP takes it.
+  int Within(Millis limit) const {
+    if (limits_.deadline.count() > 0) {
+      const auto left =
+          limits_.deadline - std::chrono::duration_cast<Millis>(Clock::now() - start_);
+      limit = std::min(limit, std::max(left, Millis(1)));
+    }
+    return static_cast<int>(std::min<Millis::rep>(limit.count(), 0x7FFFFFFF));
+  }
+
+  // The time-outs of every phase, set before the request is sent.
+  void ApplyTo(HINTERNET request) const {
+    WinHttpSetTimeouts(request, Within(limits_.resolve), Within(limits_.connect),
+                       Within(limits_.send), Within(limits_.receive));
+    // The headers of an answer are small: they must all have come within the receive
+    // limit, which also ends a server that trickles them.
+    DWORD all_headers = static_cast<DWORD>(Within(limits_.receive));
+    WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &all_headers,
+                     sizeof all_headers);
+  }
+
+  // Before each wait for the body: the receive time-out, cut to what is left.
+  void CutReceive(HINTERNET request) const {
+    if (limits_.deadline.count() <= 0) return;
+    DWORD receive = static_cast<DWORD>(Within(limits_.receive));
+    WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
+  }
+
+  bool Over(Clock::time_point now) const {
+    return limits_.deadline.count() > 0 && now - start_ >= limits_.deadline;
+  }
+
+ private:
+  const HttpLimits& limits_;
+  const Clock::time_point start_;
+};
+
+// Sends the request with `extra_headers` and waits for the response's headers.
+bool SendAndReceive(AsyncRequest& request, const std::string& extra_headers,
+                    const std::atomic<bool>* cancel, HttpResult& result) {
+  const HINTERNET handle = request.get();
+  const std::wstring headers = Utf8ToWide(extra_headers);
+  const DWORD_PTR context = request.Context();
+  auto send = [&] {
+    return headers.empty() ? WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                                WINHTTP_NO_REQUEST_DATA, 0, 0, context)
+                           : WinHttpSendRequest(handle, headers.c_str(), static_cast<DWORD>(-1),
+                                                WINHTTP_NO_REQUEST_DATA, 0, 0, context);
+  };
+  auto receive = [&] { return WinHttpReceiveResponse(handle, nullptr); };
+  return RunStep(request, send, cancel, result) && RunStep(request, receive, cancel, result);
+}
+
+// The status, length and entity tag of the response; what is missing stays unset.
+void ReadResponseHead(HINTERNET request, HttpResult& result) {
+  DWORD status = 0;
+  DWORD status_size = sizeof status;
+  if (WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                          WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size,
+                          WINHTTP_NO_HEADER_INDEX)) {
+    result.status = status;
+  }
+  std::wstring value;
+  if (QueryTextHeader(request, WINHTTP_QUERY_CONTENT_LENGTH, value)) {
+    result.has_content_length = true;
+    result.content_length = std::wcstoull(value.c_str(), nullptr, 10);
+  }
+  if (QueryTextHeader(request, WINHTTP_QUERY_ETAG, value)) result.etag = WideToUtf8(value);
+}
+
+// The next piece of the body into the exchange's buffer, in `read` (0 at the end of
+// the body). Only what has arrived is read: a read for more can wait for the buffer to
+// fill (Wine's does) while a trickle keeps it alive, out of reach of the body's checks.
+bool ReadArrived(AsyncRequest& request, const std::atomic<bool>* cancel, HttpResult& result,
+                 DWORD& read) {
+  const HINTERNET handle = request.get();
+  read = 0;
+  auto query = [&] { return WinHttpQueryDataAvailable(handle, nullptr); };
+  if (!RunStep(request, query, cancel, result)) return false;
+  const DWORD available = std::min(request.bytes(), kReadChunk);
+  if (available == 0) return true;
+  char* buffer = request.buffer().data();
+  auto fill = [&] { return WinHttpReadData(handle, buffer, available, nullptr); };
+  if (!RunStep(request, fill, cancel, result)) return false;
+  read = request.bytes();
+  return true;
+}
+
+// The body, piece by piece into `on_data`, until its end, a failure, a cancel, the
+// low-speed floor or the deadline.
+void ReadBody(AsyncRequest& request, const RequestBudget& budget, const BodySink& on_data,
+              const std::atomic<bool>* cancel, HttpResult& result) {
+  const HttpLimits& limits = budget.limits();
+  std::vector<char>& buffer = request.buffer();
+  if (buffer.empty()) buffer.resize(kReadChunk);
+  std::uint64_t received = 0;
+  std::uint64_t window_received = 0;
+  Clock::time_point window_start = Clock::now();
+  for (;;) {
+    budget.CutReceive(request.get());
+    DWORD read = 0;
+    if (!ReadArrived(request, cancel, result, read)) return;
+    if (read == 0) {
+      // Some WinHTTP versions take a connection closed before the announced length
+      // for the end of the body; a cut file must not pass for a complete one.
+      if (result.has_content_length && received < result.content_length) {
+        result.error = ERROR_WINHTTP_CONNECTION_ERROR;
+      }
+      return;
+    }
+    received += read;
+    if (!on_data(buffer.data(), read)) {
+      result.aborted = true;
+      return;
+    }
+    // A trickle of a byte now and then passes every receive time-out; it must not
+    // hold a job forever.
+    const Clock::time_point now = Clock::now();
+    if (limits.low_speed_bytes > 0 && now - window_start >= limits.low_speed_window) {
+      if (received - window_received < limits.low_speed_bytes) {
+        result.error = ERROR_WINHTTP_TIMEOUT;
+        return;
+      }
+      window_start = now;
+      window_received = received;
+    }
+    if (budget.Over(now)) {
+      result.error = ERROR_WINHTTP_TIMEOUT;
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 struct HttpClient::Impl {
@@ -336,6 +484,25 @@ struct HttpClient::Impl {
   void Close() {
     connection.reset();
     session.reset();
+  }
+
+  // Opens `request` for `path` with the CA this client trusts; false with the number
+  // in `result` when it cannot be made.
+  bool OpenRequest(AsyncRequest& request, const std::string& path, HttpResult& result) {
+    std::wstring object = Utf8ToWide(BuildObjectName(base_path, path));
+    if (!request.Open(connection.get(), object, secure)) {
+      result.error = request.error();
+      return false;
+    }
+    if (!ca_file.empty()) {
+      // A CA file that could not be read trusts nothing, rather than the system's roots.
+      if (!trusted_ca) {
+        result.error = http_error::kSecureInvalidCa;
+        return false;
+      }
+      request.TrustOnly(trusted_ca.get());
+    }
+    return true;
   }
 };
 
@@ -424,145 +591,24 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
     AsyncRequest& request;
     ~GiveBack() { impl.spare = request.Close(); }
   } give_back{impl, request};
-  // Every outcome of a step but success ends the request: a cancel as an abort, a
-  // failure with its number.
-  auto ended = [&](AsyncRequest::Outcome outcome) {
-    if (outcome == AsyncRequest::kCancelled) {
-      result.aborted = true;
-    } else if (outcome == AsyncRequest::kFailed) {
-      result.error = TransferError(request.error());
-    }
-    return outcome != AsyncRequest::kCompleted;
-  };
 
-  std::wstring object = Utf8ToWide(BuildObjectName(impl.base_path, path));
-  if (!request.Open(impl.connection.get(), object, impl.secure)) {
-    result.error = request.error();
-    return result;
-  }
-  HINTERNET handle = request.get();
-  if (!impl.ca_file.empty()) {
-    // A CA file that could not be read trusts nothing, rather than the system's roots.
-    if (!impl.trusted_ca) {
-      result.error = http_error::kSecureInvalidCa;
-      return result;
-    }
-    request.TrustOnly(impl.trusted_ca.get());
-  }
-
-  // Every wait of the request is cut to what is left before the deadline, so the
-  // platform's own time-out ends the request there.
-  const HttpLimits& limits = impl.limits;
-  const Clock::time_point start = Clock::now();
-  auto within = [&](Millis limit) -> int {
-    if (limits.deadline.count() > 0) {
-      const auto left = limits.deadline - std::chrono::duration_cast<Millis>(Clock::now() - start);
-      limit = std::min(limit, std::max(left, Millis(1)));
-    }
-    return static_cast<int>(std::min<Millis::rep>(limit.count(), 0x7FFFFFFF));
-  };
-  WinHttpSetTimeouts(handle, within(limits.resolve), within(limits.connect), within(limits.send),
-                     within(limits.receive));
-  // The headers of an answer are small: they must all have come within the receive
-  // limit, which also ends a server that trickles them.
-  DWORD all_headers = static_cast<DWORD>(within(limits.receive));
-  WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &all_headers,
-                   sizeof all_headers);
-
-  std::wstring headers = Utf8ToWide(extra_headers);
-  const DWORD_PTR context = request.Context();
-  if (ended(request.Run(
-          [&] {
-            return headers.empty()
-                       ? WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                                            WINHTTP_NO_REQUEST_DATA, 0, 0, context)
-                       : WinHttpSendRequest(handle, headers.c_str(), static_cast<DWORD>(-1),
-                                            WINHTTP_NO_REQUEST_DATA, 0, 0, context);
-          },
-          cancel)) ||
-      ended(request.Run([&] { return WinHttpReceiveResponse(handle, nullptr); }, cancel))) {
-    return result;
-  }
+  if (!impl.OpenRequest(request, path, result)) return result;
+  const RequestBudget budget(impl.limits);
+  budget.ApplyTo(request.get());
+  if (!SendAndReceive(request, extra_headers, cancel, result)) return result;
   // A cancel that came as the headers did ends the request before anything is delivered.
   if (cancel && cancel->load(std::memory_order_relaxed)) {
     result.aborted = true;
     return result;
   }
 
-  DWORD status = 0;
-  DWORD status_size = sizeof status;
-  if (WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                          WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size,
-                          WINHTTP_NO_HEADER_INDEX)) {
-    result.status = status;
-  }
-  std::wstring value;
-  if (QueryTextHeader(handle, WINHTTP_QUERY_CONTENT_LENGTH, value)) {
-    result.has_content_length = true;
-    result.content_length = std::wcstoull(value.c_str(), nullptr, 10);
-  }
-  if (QueryTextHeader(handle, WINHTTP_QUERY_ETAG, value)) result.etag = WideToUtf8(value);
-
+  ReadResponseHead(request.get(), result);
   if (on_response && !on_response(result)) {
     result.aborted = true;
     return result;
   }
   if ((result.status != 200 && result.status != 206) || !on_data) return result;
-
-  std::vector<char>& buffer = request.buffer();
-  if (buffer.empty()) buffer.resize(kReadChunk);
-  std::uint64_t received = 0;
-  std::uint64_t window_received = 0;
-  Clock::time_point window_start = Clock::now();
-  for (;;) {
-    if (limits.deadline.count() > 0) {
-      DWORD receive = static_cast<DWORD>(within(limits.receive));
-      WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
-    }
-    // Only what has arrived is read: a read for more can wait for the buffer to fill
-    // (Wine's does) while a trickle keeps it alive, out of reach of the checks below.
-    if (ended(request.Run([&] { return WinHttpQueryDataAvailable(handle, nullptr); }, cancel))) {
-      break;
-    }
-    const DWORD available = std::min(request.bytes(), kReadChunk);
-    DWORD read = 0;
-    if (available > 0) {
-      if (ended(request.Run(
-              [&] { return WinHttpReadData(handle, buffer.data(), available, nullptr); },
-              cancel))) {
-        break;
-      }
-      read = request.bytes();
-    }
-    if (read == 0) {
-      // Some WinHTTP versions take a connection closed before the announced length
-      // for the end of the body; a cut file must not pass for a complete one.
-      if (result.has_content_length && received < result.content_length) {
-        result.error = ERROR_WINHTTP_CONNECTION_ERROR;
-      }
-      break;
-    }
-    received += read;
-    if (!on_data(buffer.data(), read)) {
-      result.aborted = true;
-      break;
-    }
-    // A trickle of a byte now and then passes every receive time-out; it must not
-    // hold a job forever.
-    const Clock::time_point now = Clock::now();
-    if (limits.low_speed_bytes > 0 && now - window_start >= limits.low_speed_window) {
-      if (received - window_received < limits.low_speed_bytes) {
-        result.error = ERROR_WINHTTP_TIMEOUT;
-        break;
-      }
-      window_start = now;
-      window_received = received;
-    }
-    if (limits.deadline.count() > 0 && now - start >= limits.deadline) {
-      result.error = ERROR_WINHTTP_TIMEOUT;
-      break;
-    }
-  }
+  ReadBody(request, budget, on_data, cancel, result);
   return result;
 }
 

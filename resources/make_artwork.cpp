@@ -11,30 +11,15 @@
 #include <memory>
 #include <string>
 
+#include "core/free_with.h"
+
 namespace {
 
-struct SurfaceDeleter {
-  void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
-};
-struct ContextDeleter {
-  void operator()(cairo_t* cr) const { cairo_destroy(cr); }
-};
-struct PatternDeleter {
-  void operator()(cairo_pattern_t* p) const { cairo_pattern_destroy(p); }
-};
-struct GObjectDeleter {
-  void operator()(void* object) const { g_object_unref(object); }
-};
-struct FontDeleter {
-  void operator()(PangoFontDescription* f) const { pango_font_description_free(f); }
-};
-struct AttrListDeleter {
-  void operator()(PangoAttrList* a) const { pango_attr_list_unref(a); }
-};
-
-using Surface = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
-using Context = std::unique_ptr<cairo_t, ContextDeleter>;
-using Pattern = std::unique_ptr<cairo_pattern_t, PatternDeleter>;
+using brisal::OwningPtr;
+using Surface = OwningPtr<cairo_surface_t, cairo_surface_destroy>;
+using Context = OwningPtr<cairo_t, cairo_destroy>;
+using Pattern = OwningPtr<cairo_pattern_t, cairo_pattern_destroy>;
+using Layout = OwningPtr<PangoLayout, g_object_unref>;
 
 void Rgb(cairo_pattern_t* p, double offset, unsigned rgb, double alpha = 1) {
   cairo_pattern_add_color_stop_rgba(p, offset, ((rgb >> 16) & 0xFF) / 255.0,
@@ -72,14 +57,13 @@ void SnowPath(cairo_t* cr, double x, double y, double w, double h) {
   cairo_close_path(cr);
 }
 
-std::unique_ptr<PangoLayout, GObjectDeleter> Text(cairo_t* cr, const char* text, double px,
-                                                  double spacing_px) {
-  std::unique_ptr<PangoLayout, GObjectDeleter> layout(pango_cairo_create_layout(cr));
-  std::unique_ptr<PangoFontDescription, FontDeleter> font(
+Layout Text(cairo_t* cr, const char* text, double px, double spacing_px) {
+  Layout layout(pango_cairo_create_layout(cr));
+  OwningPtr<PangoFontDescription, pango_font_description_free> font(
       pango_font_description_from_string("Liberation Sans, DejaVu Sans, sans-serif Bold"));
   pango_font_description_set_absolute_size(font.get(), px * PANGO_SCALE);
   pango_layout_set_font_description(layout.get(), font.get());
-  std::unique_ptr<PangoAttrList, AttrListDeleter> attrs(pango_attr_list_new());
+  OwningPtr<PangoAttrList, pango_attr_list_unref> attrs(pango_attr_list_new());
   pango_attr_list_insert(attrs.get(),
                          pango_attr_letter_spacing_new(static_cast<int>(spacing_px * PANGO_SCALE)));
   pango_layout_set_attributes(layout.get(), attrs.get());

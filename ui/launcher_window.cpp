@@ -4,7 +4,7 @@
 #include <cmath>
 #include <utility>
 
-#include "ui/painter.h"
+#include "ui/primary_button.h"
 
 namespace brisal {
 

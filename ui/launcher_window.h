@@ -18,7 +18,7 @@
 #include "shared_state/launcher_state.h"
 #include "shared_state/news_item.h"
 #include "ui/canvas.h"
-#include "ui/input.h"
+#include "ui/key.h"
 #include "ui/layout.h"
 #include "ui/window_host.h"
 

@@ -179,27 +179,6 @@ void PaintFolderRow(Canvas& canvas, const LauncherWindow& w) {
 
 }  // namespace
 
-PrimaryButtonSpec PrimarySpec(UpdatePhase phase) {
-  switch (phase) {
-    case UpdatePhase::kStarting:
-    case UpdatePhase::kChecking:
-      return {"COMPROBANDO", false, ButtonStyle::kPrimary};
-    case UpdatePhase::kVerifying:
-    case UpdatePhase::kDownloading:
-      return {"CANCELAR", true, ButtonStyle::kCancel};
-    case UpdatePhase::kNotInstalled:
-      return {"INSTALAR", true, ButtonStyle::kPrimary};
-    case UpdatePhase::kUpdateAvailable:
-      return {"ACTUALIZAR", true, ButtonStyle::kPrimary};
-    case UpdatePhase::kUpToDate:
-    case UpdatePhase::kOffline:
-      return {"JUGAR", true, ButtonStyle::kPrimary};
-    case UpdatePhase::kFailed:
-      return {"REINTENTAR", true, ButtonStyle::kPrimary};
-  }
-  return {"", false, ButtonStyle::kPrimary};
-}
-
 std::unique_ptr<CanvasImage> LoadLogo(Canvas& canvas, const std::string& exe_folder) {
   const std::string path = JoinPath(exe_folder, "logo.png");
   FileInfo info;

@@ -1,6 +1,5 @@
 // Draws the window: the static layer once at start, and on every paint the dynamic
-// content of the dirty rectangle over a copy of it. Also the small tables that turn
-// the launcher phase into what the player sees. Painting never fails visibly: a
+// content of the dirty rectangle over a copy of it. Painting never fails visibly: a
 // drawing call that fails is simply not seen.
 #pragma once
 
@@ -9,22 +8,11 @@
 #include <string_view>
 
 #include "ui/canvas.h"
-#include "shared_state/launcher_state.h"
 #include "ui/launcher_window.h"
+#include "ui/primary_button.h"
 #include "ui/window_host.h"
 
 namespace brisal {
-
-enum class ButtonStyle { kSecondary = 0, kPrimary = 1, kCancel = 2 };
-
-struct PrimaryButtonSpec {
-  std::string label;
-  bool enabled = false;
-  ButtonStyle style = ButtonStyle::kPrimary;
-};
-
-// The primary button's label, state and style in `phase`.
-PrimaryButtonSpec PrimarySpec(UpdatePhase phase);
 
 // The logo drawn at the top: logo.png in `exe_folder` when it is a readable PNG,
 // else the built-in one; null when neither decodes.

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "client_files/json_quick.h"
+#include "core/json/json_quick.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

@@ -11,19 +11,13 @@
 #include <thread>
 #include <vector>
 
+#include "core/free_with.h"
 #include "tests/support/loopback.h"
 #include "tests/support/temp_dir.h"
 
 namespace brisal::testing {
 
 namespace {
-
-struct SslCtxFree {
-  void operator()(SSL_CTX* ctx) const { SSL_CTX_free(ctx); }
-};
-struct SslFree {
-  void operator()(SSL* ssl) const { SSL_free(ssl); }
-};
 
 // The certificates, made by the openssl tool.
 bool MakeCertificates(const TempDir& dir) {
@@ -36,7 +30,7 @@ bool MakeCertificates(const TempDir& dir) {
 
 struct TlsRelay::State {
   TempDir dir;
-  std::unique_ptr<SSL_CTX, SslCtxFree> ctx;
+  OwningPtr<SSL_CTX, SSL_CTX_free> ctx;
   int target_port = 0;
   int listener = -1;
   int port = 0;
@@ -68,7 +62,7 @@ struct TlsRelay::State {
   // Decrypts what the client sends into the plain server and back, until either side
   // ends. A failed handshake (an untrusting client) just ends the connection.
   void Relay(int client) {
-    std::unique_ptr<SSL, SslFree> ssl(SSL_new(ctx.get()));
+    OwningPtr<SSL, SSL_free> ssl(SSL_new(ctx.get()));
     if (!ssl) return;
     SSL_set_fd(ssl.get(), client);
     if (SSL_accept(ssl.get()) != 1) return;

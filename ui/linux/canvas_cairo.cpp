@@ -14,15 +14,8 @@
 namespace brisal {
 namespace {
 
-struct FcPatternDeleter {
-  void operator()(FcPattern* pattern) const { FcPatternDestroy(pattern); }
-};
-using FcPatternPtr = std::unique_ptr<FcPattern, FcPatternDeleter>;
-
-struct CairoPatternDeleter {
-  void operator()(cairo_pattern_t* pattern) const { cairo_pattern_destroy(pattern); }
-};
-using CairoPattern = std::unique_ptr<cairo_pattern_t, CairoPatternDeleter>;
+using FcPatternPtr = OwningPtr<FcPattern, FcPatternDestroy>;
+using CairoPattern = OwningPtr<cairo_pattern_t, cairo_pattern_destroy>;
 
 double Channel(Argb color, int shift) {
   return ((color >> shift) & 0xFF) / 255.0;

@@ -11,32 +11,19 @@
 #include <string>
 #include <string_view>
 
+#include "core/free_with.h"
 #include "ui/canvas.h"
 #include "ui/window_host.h"
 
 namespace brisal {
 
-struct CairoSurfaceDeleter {
-  void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
-};
-using CairoSurface = std::unique_ptr<cairo_surface_t, CairoSurfaceDeleter>;
-
-struct CairoContextDeleter {
-  void operator()(cairo_t* cr) const { cairo_destroy(cr); }
-};
-using CairoContext = std::unique_ptr<cairo_t, CairoContextDeleter>;
-
-struct PangoFontDescriptionDeleter {
-  void operator()(PangoFontDescription* font) const { pango_font_description_free(font); }
-};
-using PangoFont = std::unique_ptr<PangoFontDescription, PangoFontDescriptionDeleter>;
+using CairoSurface = OwningPtr<cairo_surface_t, cairo_surface_destroy>;
+using CairoContext = OwningPtr<cairo_t, cairo_destroy>;
+using PangoFont = OwningPtr<PangoFontDescription, pango_font_description_free>;
 
 // Pango's contexts and layouts are GObjects.
-struct GObjectDeleter {
-  void operator()(void* object) const { g_object_unref(object); }
-};
 template <typename T>
-using GObjectPtr = std::unique_ptr<T, GObjectDeleter>;
+using GObjectPtr = OwningPtr<T, g_object_unref>;
 
 // Whether fontconfig has `family` itself or a font declared metric-compatible with it
 // (fonts-liberation's "Liberation Sans" stands in for "Arial" that way), rather than

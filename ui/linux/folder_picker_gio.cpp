@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include "core/free_with.h"
+
 namespace brisal {
 namespace {
 
@@ -17,22 +19,10 @@ constexpr int kPortalCallTimeoutMs = 30000;
 constexpr guint32 kResponseChosen = 0;
 constexpr guint32 kResponseCancelled = 1;
 
-struct GObjectDeleter {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
-struct GVariantDeleter {
-  void operator()(GVariant* variant) const { g_variant_unref(variant); }
-};
-struct GErrorDeleter {
-  void operator()(GError* error) const { g_error_free(error); }
-};
-struct GFreeDeleter {
-  void operator()(gpointer memory) const { g_free(memory); }
-};
-using Connection = std::unique_ptr<GDBusConnection, GObjectDeleter>;
-using Variant = std::unique_ptr<GVariant, GVariantDeleter>;
-using Error = std::unique_ptr<GError, GErrorDeleter>;
-using OwnedText = std::unique_ptr<gchar, GFreeDeleter>;
+using Connection = OwningPtr<GDBusConnection, g_object_unref>;
+using Variant = OwningPtr<GVariant, g_variant_unref>;
+using Error = OwningPtr<GError, g_error_free>;
+using OwnedText = OwningPtr<gchar, g_free>;
 
 // Signal callbacks run on the context that was the thread's default when they were
 // subscribed; a context of our own keeps them off any main loop the program may run.

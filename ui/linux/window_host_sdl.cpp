@@ -13,13 +13,14 @@
 #include <thread>
 #include <vector>
 
+#include "core/free_with.h"
 #include "core/paths.h"
 #include "resources/artwork.h"
 #include "ui/actions.h"
 #include "ui/linux/canvas_cairo.h"
 #include "ui/linux/folder_picker_gio.h"
-#include "ui/painter.h"
 #include "ui/linux/xft_dpi.h"
+#include "ui/painter.h"
 
 namespace brisal {
 namespace {
@@ -46,25 +47,13 @@ void PushUserEvent(UserEvent kind, Sint32 code = 0, std::uintptr_t data = 0) {
   SDL_PushEvent(&event);
 }
 
-struct SdlWindowDeleter {
-  void operator()(SDL_Window* window) const { SDL_DestroyWindow(window); }
-};
-struct SdlSurfaceDeleter {
-  void operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
-};
-struct SdlCursorDeleter {
-  void operator()(SDL_Cursor* cursor) const { SDL_FreeCursor(cursor); }
-};
-struct XDisplayDeleter {
-  void operator()(Display* display) const { XCloseDisplay(display); }
-};
-using SdlWindow = std::unique_ptr<SDL_Window, SdlWindowDeleter>;
-using SdlSurface = std::unique_ptr<SDL_Surface, SdlSurfaceDeleter>;
-using SdlCursor = std::unique_ptr<SDL_Cursor, SdlCursorDeleter>;
+using SdlWindow = OwningPtr<SDL_Window, SDL_DestroyWindow>;
+using SdlSurface = OwningPtr<SDL_Surface, SDL_FreeSurface>;
+using SdlCursor = OwningPtr<SDL_Cursor, SDL_FreeCursor>;
 
 // The desktop's font DPI over 96, or 1 where no X resource says otherwise.
 float DesktopDpiScale() {
-  std::unique_ptr<Display, XDisplayDeleter> display(XOpenDisplay(nullptr));
+  OwningPtr<Display, XCloseDisplay> display(XOpenDisplay(nullptr));
   if (!display) return 1.0f;
   const char* resources = XResourceManagerString(display.get());
   const float dpi = resources != nullptr ? ParseXftDpi(resources) : 0.0f;

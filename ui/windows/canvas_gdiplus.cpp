@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/free_with.h"
 #include "core/text.h"
 #include "ui/theme.h"
 
@@ -61,11 +62,7 @@ void AddQuad(Gdiplus::GraphicsPath& path, const std::array<Gdiplus::PointF, 4>& 
 }
 
 // Deleting a generic family is allowed (GDI+ ignores it for its cached ones).
-struct GenericFamilyDeleter {
-  void operator()(Gdiplus::GpFontFamily* family) const {
-    Gdiplus::DllExports::GdipDeleteFontFamily(family);
-  }
-};
+using FlatFontFamily = OwningPtr<Gdiplus::GpFontFamily, Gdiplus::DllExports::GdipDeleteFontFamily>;
 
 }  // namespace
 
@@ -96,7 +93,7 @@ std::unique_ptr<Gdiplus::FontFamily> ChooseGdiplusFamily(std::wstring& name) {
   WCHAR buffer[LF_FACESIZE] = {};
   if (Gdiplus::DllExports::GdipGetGenericFontFamilySansSerif(&raw_generic) == Gdiplus::Ok &&
       raw_generic != nullptr) {
-    std::unique_ptr<Gdiplus::GpFontFamily, GenericFamilyDeleter> generic(raw_generic);
+    FlatFontFamily generic(raw_generic);
     if (Gdiplus::DllExports::GdipGetFamilyName(generic.get(), buffer, LANG_NEUTRAL) ==
         Gdiplus::Ok) {
       name = buffer;

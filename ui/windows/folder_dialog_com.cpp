@@ -2,17 +2,11 @@
 
 #include <shobjidl.h>
 
+#include "core/free_with.h"
 #include "core/text.h"
 #include "ui/windows/win32_objects.h"
 
 namespace brisal {
-namespace {
-
-struct CoTaskTextDeleter {
-  void operator()(wchar_t* text) const { CoTaskMemFree(text); }
-};
-
-}  // namespace
 
 bool PickFolderWithDialog(HWND owner, const std::string& title, std::string& chosen) {
   ComPtr<IFileOpenDialog> dialog;
@@ -34,7 +28,7 @@ bool PickFolderWithDialog(HWND owner, const std::string& title, std::string& cho
   if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &raw_path)) || raw_path == nullptr) {
     return false;
   }
-  std::unique_ptr<wchar_t, CoTaskTextDeleter> path(raw_path);
+  OwningPtr<wchar_t, CoTaskMemFree> path(raw_path);
   chosen = WideToUtf8(path.get());
   return true;
 }

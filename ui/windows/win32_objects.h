@@ -4,21 +4,16 @@
 
 #include "ui/windows/windows_api.h"
 
+#include "core/free_with.h"
+
 #include <memory>
 #include <type_traits>
 #include <utility>
 
 namespace brisal {
 
-struct GdiObjectDeleter {
-  void operator()(HGDIOBJ object) const { DeleteObject(object); }
-};
-using GdiBitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, GdiObjectDeleter>;
-
-struct MemoryDcDeleter {
-  void operator()(HDC dc) const { DeleteDC(dc); }
-};
-using MemoryDc = std::unique_ptr<std::remove_pointer_t<HDC>, MemoryDcDeleter>;
+using GdiBitmap = OwningPtr<std::remove_pointer_t<HBITMAP>, DeleteObject>;
+using MemoryDc = OwningPtr<std::remove_pointer_t<HDC>, DeleteDC>;
 
 // A COM interface pointer, released once.
 template <typename T>

@@ -1,4 +1,4 @@
-#include "client_files/json_quick.h"
+#include "core/json/json_quick.h"
 
 #include <gtest/gtest.h>
 
