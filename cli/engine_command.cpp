@@ -121,11 +121,11 @@ int RunEngineCommand(const EngineOptions& options) {
   InterceptInterrupt(state.cancel, interrupted);
 
   LauncherConfig config;
-  std::string config_message;
+  Message config_message;
   const std::string config_path =
       options.config_path.empty() ? JoinPath(ExeFolder(), "config.json") : options.config_path;
   if (!LoadConfig(config_path, config, config_message)) {
-    std::fprintf(stderr, "%s\n", SafeText(ConfigNotice(config_message)).c_str());
+    std::fprintf(stderr, "%s\n", SafeText(Sentence(config_message)).c_str());
   }
 
   std::string install_dir = options.install_dir;

@@ -95,11 +95,6 @@ std::vector<Renderer> UsableRenderers(const Json& list) {
 
 }  // namespace
 
-std::string ConfigNotice(const std::string& complaint) {
-  if (complaint == kConfigFormatError) return complaint + ". Se usan valores por defecto.";
-  return complaint + ".";
-}
-
 bool DecodeManifestKey(const std::string& text, std::string& point) {
   std::string bytes;
   if (!DecodeBase64(text, bytes) || bytes.size() != 65 || bytes[0] != 0x04) return false;
@@ -118,14 +113,14 @@ LauncherConfig DefaultConfig() {
   return config;
 }
 
-bool LoadConfig(const std::string& path, LauncherConfig& config, std::string& config_message) {
+bool LoadConfig(const std::string& path, LauncherConfig& config, Message& complaint) {
   config = DefaultConfig();
   std::string text;
   if (!ReadWholeFile(path, text)) return true;
 
   Json doc = Json::parse(text, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/true);
   if (!doc.is_object()) {
-    config_message = kConfigFormatError;
+    complaint = Message(MessageCode::kConfigMalformed);
     return false;
   }
 
@@ -159,7 +154,7 @@ bool LoadConfig(const std::string& path, LauncherConfig& config, std::string& co
     config.manifest_key = it->is_string() ? it->get<std::string>() : it->dump();
     std::string point;
     if (!config.manifest_key.empty() && !DecodeManifestKey(config.manifest_key, point)) {
-      config_message = kManifestKeyError;
+      complaint = Message(MessageCode::kConfigManifestKeyInvalid);
       return false;
     }
   }

@@ -5,6 +5,7 @@
 
 #include "client_files/signature.h"
 #include "config/launcher_config.h"
+#include "core/messages.h"
 #include "core/text.h"
 #include "net/http_client.h"
 
@@ -30,7 +31,7 @@ bool VerifyManifestSignature(HttpClient& client, const std::string& manifest_pat
   error.clear();
   std::string point;
   if (!DecodeManifestKey(manifest_key, point)) {
-    error = kManifestKeyError;
+    error = Sentence(Message(MessageCode::kManifestKeyInvalid));
     return false;
   }
   const std::string path = SignaturePath(manifest_path);
@@ -63,7 +64,7 @@ bool VerifyManifestSignature(HttpClient& client, const std::string& manifest_pat
     case SignatureCheck::kValid:
       return true;
     case SignatureCheck::kBadKey:
-      error = kManifestKeyError;
+      error = Sentence(Message(MessageCode::kManifestKeyInvalid));
       return false;
     case SignatureCheck::kBadSignature:
       break;

@@ -235,8 +235,9 @@ TEST_F(CliTest, KeygenAndSignedManifestAreWhatTheLauncherTakes) {
   configure("no es una clave");
   CliRun bad = Cli(Engine("update"));
   EXPECT_EQ(bad.status, 1);
-  EXPECT_THAT(bad.lines, ::testing::Contains(std::string(kManifestKeyError) + "."));
-  EXPECT_EQ(bad.lines.back(), kManifestKeyError);
+  EXPECT_THAT(bad.lines,
+              ::testing::Contains(Sentence(Message(MessageCode::kConfigManifestKeyInvalid))));
+  EXPECT_EQ(bad.lines.back(), Sentence(Message(MessageCode::kManifestKeyInvalid)));
 
   configure(key);
   CliRun update = Cli(Engine("update"));

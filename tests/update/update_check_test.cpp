@@ -501,7 +501,8 @@ TEST_F(SignedCheckTest, EveryForgeryIsRefusedAndTheInstalledClientStays) {
       {"expired", Body(8, past), Sign(Body(8, past)), kManifestExpired},
       {"unreadable expiry", Body(8, "mañana"), Sign(Body(8, "mañana")),
        "El manifiesto tiene \"serial\" o \"expires\" con formato incorrecto"},
-      {"a key that is not one", genuine, genuine_sig, kManifestKeyError, "BBBB"},
+      {"a key that is not one", genuine, genuine_sig,
+       Sentence(Message(MessageCode::kManifestKeyInvalid)), "BBBB"},
       {"a well-signed manifest refused by the parser", flipped, Sign(flipped),
        "El manifiesto tiene un hash inválido para Brisal Client_GL.exe"},
   };
