@@ -163,7 +163,9 @@ int RunEngineCommand(const EngineOptions& options) {
     StatusLine line = ComposeStatusLine(state, "");
     // Phase 5's text names the current file; print it once, the progress line
     // follows the files.
-    if (CurrentPhase(state) == UpdatePhase::kDownloading) line.text = "Descargando…";
+    if (CurrentPhase(state) == UpdatePhase::kDownloading) {
+      line.text = Sentence(Message(MessageCode::kStatusDownloading));
+    }
     if (line.text != last_printed) {
       progress.Clear();
       std::printf("%s\n", line.text.c_str());
