@@ -358,8 +358,8 @@ void RunUpdateCheck(LauncherState& state, FolderLock& lock, bool verify_all, boo
       }
       return;
     }
-    if (!ParseManifest(body, parsed, error)) {
-      refuse("manifiesto invalido", error);
+    if (Message fault; !ParseManifest(body, parsed, fault)) {
+      refuse("manifiesto invalido", Sentence(fault));
       return;
     }
     if (signed_only && !CheckManifestGuards(parsed, state.cache.Serial(), UnixTimeNow(), error)) {

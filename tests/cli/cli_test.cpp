@@ -162,8 +162,8 @@ TEST_F(CliTest, ManifestDescribesAFolderTheLauncherCanInstall) {
   ASSERT_EQ(run.status, 0) << run.out;
   std::string text = ReadFile(published.Sub("m.json"));
   Manifest manifest;
-  std::string error;
-  ASSERT_TRUE(ParseManifest(text, manifest, error)) << error;
+  Message error;
+  ASSERT_TRUE(ParseManifest(text, manifest, error)) << Sentence(error);
   EXPECT_EQ(manifest.revision, "r9");
   ASSERT_EQ(manifest.files.size(), 3u);
   EXPECT_EQ(manifest.files[0].path, "data/a b.txt");
@@ -211,8 +211,8 @@ TEST_F(CliTest, KeygenAndSignedManifestAreWhatTheLauncherTakes) {
   ASSERT_EQ(made.status, 0) << made.out;
   const std::string body = ReadFile(out);
   Manifest manifest;
-  std::string error;
-  ASSERT_TRUE(ParseManifest(body, manifest, error)) << error;
+  Message error;
+  ASSERT_TRUE(ParseManifest(body, manifest, error)) << Sentence(error);
   EXPECT_EQ(manifest.serial, 5u);
   ASSERT_TRUE(manifest.expires);
   EXPECT_NEAR(static_cast<double>(*manifest.expires - UnixTimeNow()), 30 * 86400.0, 600.0);
