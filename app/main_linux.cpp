@@ -20,7 +20,7 @@ namespace {
 
 // Runs the window; the window object is gone when this returns.
 int RunUi(LauncherState& state, const LauncherConfig& config, UserSettings settings,
-          const std::string& config_message, SingleInstance& instance) {
+          const Message& config_message, SingleInstance& instance) {
   LauncherWindow window(state, config, std::move(settings), config_message,
                         LauncherServices(state));
   return RunWindowSdl(window, [&instance] { instance.Listen(RequestRaiseSdl); });
@@ -43,7 +43,7 @@ int main() {
       return 0;
     }
     LauncherConfig config = DefaultConfig();
-    std::string config_message;
+    Message config_message;
     LoadConfig(JoinPath(ExeFolder(), "config.json"), config, config_message);
     UserSettings settings = LoadSettings();
     exit_code = RunUi(*state, config, std::move(settings), config_message, instance);

@@ -26,7 +26,7 @@ namespace {
 // GDI+ lives exactly as long as the window; the window object is gone when this
 // returns.
 int RunUi(HINSTANCE instance, LauncherState& state, const LauncherConfig& config,
-          UserSettings settings, const std::string& config_message) {
+          UserSettings settings, const Message& config_message) {
   GdiplusSession gdiplus;
   LauncherWindow window(state, config, std::move(settings), config_message,
                         LauncherServices(state));
@@ -51,7 +51,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     LauncherConfig config = DefaultConfig();
-    std::string config_message;
+    Message config_message;
     LoadConfig(JoinPath(ExeFolder(), "config.json"), config, config_message);
     state = std::make_unique<LauncherState>();
     UserSettings settings = LoadSettings();

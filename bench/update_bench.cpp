@@ -66,12 +66,12 @@ int TimeManifest(std::size_t count) {
   // The first run pays for fresh heap pages, as the launcher's one parse per check does.
   for (int run = 0; run < 3; ++run) {
     brisal::Manifest manifest;
-    std::string error;
+    brisal::Message error;
     Stopwatch watch;
     bool ok = brisal::ParseManifest(body, manifest, error);
     std::string elapsed = watch.Read();
     if (!ok || manifest.files.size() != count) {
-      std::fprintf(stderr, "parse failed: %s\n", error.c_str());
+      std::fprintf(stderr, "parse failed: %s\n", brisal::Sentence(error).c_str());
       return 1;
     }
     std::printf("manifest: %zu entries, %.1f MB, parse %s\n", count, body.size() / 1e6,

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/messages.h"
+
 namespace brisal::cli {
 
 // From now on, Ctrl-C sets `cancel` and `interrupted` instead of killing the process,
@@ -20,5 +22,10 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv);
 
 // Makes the console show UTF-8 output as UTF-8.
 void PrepareConsole();
+
+// The operator's sentence for `message`, one line on standard error.
+inline void Complain(const Message& message) {
+  std::fprintf(stderr, "%s\n", Sentence(message).c_str());
+}
 
 }  // namespace brisal::cli

@@ -153,7 +153,9 @@ class StatusPrinter {
     StatusLine line = ComposeStatusLine(state_, "");
     // Phase 5's text names the current file; print it once, the progress line
     // follows the files.
-    if (CurrentPhase(state_) == UpdatePhase::kDownloading) line.text = "Descargando…";
+    if (CurrentPhase(state_) == UpdatePhase::kDownloading) {
+      line.text = Sentence(Message(MessageCode::kStatusDownloading));
+    }
     if (line.text == last_printed_) return;
     progress_.Clear();
     std::printf("%s\n", line.text.c_str());
@@ -171,11 +173,11 @@ class StatusPrinter {
 // the install folder: the one asked for, else the player's, else the default.
 JobSettings SettingsFor(const EngineOptions& options) {
   LauncherConfig config;
-  std::string config_message;
+  Message config_message;
   const std::string config_path =
       options.config_path.empty() ? JoinPath(ExeFolder(), "config.json") : options.config_path;
   if (!LoadConfig(config_path, config, config_message)) {
-    std::fprintf(stderr, "%s\n", SafeText(ConfigNotice(config_message)).c_str());
+    std::fprintf(stderr, "%s\n", SafeText(Sentence(config_message)).c_str());
   }
   std::string install_dir = options.install_dir;
   if (install_dir.empty()) install_dir = LoadSettings().install_dir;

@@ -13,25 +13,20 @@
 
 namespace {
 
+using brisal::Message;
+using brisal::MessageCode;
+using brisal::cli::Complain;
 using brisal::cli::EngineCommand;
 using Args = std::vector<std::string>;
 
 void PrintUsage() {
-  std::fputs(
-      "uso:\n"
-      "  brisal-cli check    [--config FILE] [--install-dir DIR] [--json]\n"
-      "  brisal-cli verify   [--config FILE] [--install-dir DIR] [--json]\n"
-      "  brisal-cli update   [--config FILE] [--install-dir DIR] [--json]\n"
-      "  brisal-cli manifest DIR [--revision TEXT] [--output FILE]\n"
-      "                      [--sign PRIVATE.pem [--serial N] [--expires DAYS]]\n"
-      "  brisal-cli keygen   PRIVATE.pem\n",
-      stderr);
+  Complain(Message(MessageCode::kCliUsage));
 }
 
 // Takes the value of an option that needs one; false when it is missing.
 bool TakeValue(const Args& argv, std::size_t& i, std::string& value) {
   if (i + 1 >= argv.size()) {
-    std::fprintf(stderr, "falta el valor de %s\n", argv[i].c_str());
+    Complain(Message(MessageCode::kCliMissingValue, argv[i]));
     return false;
   }
   value = argv[++i];
@@ -50,7 +45,7 @@ int ParseEngine(EngineCommand command, const Args& argv) {
     } else if (arg == "--json") {
       options.json = true;
     } else {
-      std::fprintf(stderr, "opción desconocida: %s\n", arg.c_str());
+      Complain(Message(MessageCode::kCliUnknownOption, arg));
       PrintUsage();
       return brisal::cli::kExitUsage;
     }
@@ -65,7 +60,7 @@ bool TakeNumber(const Args& argv, std::size_t& i, std::uint64_t max, std::uint64
   const char* end = text.data() + text.size();
   auto [stop, error] = std::from_chars(text.data(), end, number);
   if (text.empty() || error != std::errc() || stop != end || number > max) {
-    std::fprintf(stderr, "valor no válido para %s: %s\n", argv[i - 1].c_str(), text.c_str());
+    Complain(Wrap(MessageCode::kCliBadValue, argv[i - 1], Message(MessageCode::kVerbatim, text)));
     return false;
   }
   return true;
@@ -92,7 +87,7 @@ int ParseManifest(const Args& argv) {
       options.expires_days = static_cast<std::uint32_t>(number);
       options.has_expires = true;
     } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
-      std::fprintf(stderr, "opción desconocida: %s\n", arg.c_str());
+      Complain(Message(MessageCode::kCliUnknownOption, arg));
       PrintUsage();
       return brisal::cli::kExitUsage;
     } else if (options.folder.empty()) {
@@ -108,12 +103,12 @@ int ParseManifest(const Args& argv) {
   }
   // The signature goes beside the manifest file; standard output has no "beside".
   if (!options.sign_key.empty() && options.output.empty()) {
-    std::fputs("--sign necesita --output\n", stderr);
+    Complain(Message(MessageCode::kCliSignNeedsOutput));
     return brisal::cli::kExitUsage;
   }
   // Unsigned, the launcher ignores both fields: asking for them is asking for a signature.
   if ((options.has_serial || options.has_expires) && options.sign_key.empty()) {
-    std::fputs("--serial y --expires necesitan --sign\n", stderr);
+    Complain(Message(MessageCode::kCliGuardsNeedSign));
     return brisal::cli::kExitUsage;
   }
   return brisal::cli::RunManifestCommand(options);

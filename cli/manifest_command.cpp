@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "cli/private_file.h"
 #include "client_files/manifest.h"
 #include "client_files/sha256.h"
@@ -34,6 +35,11 @@ std::string Utf8(const fs::path& path) {
   return std::string(text.begin(), text.end());
 }
 
+Message CannotReadFolder(const std::string& root, const std::error_code& error) {
+  return Wrap(MessageCode::kCliCannotReadFolder, root,
+              Message(MessageCode::kVerbatim, error.message()));
+}
+
 struct Item {
   std::string relative;  // "/"-separated
   std::string absolute;
@@ -48,14 +54,12 @@ bool CollectFiles(const std::string& root, std::vector<Item>& items) {
   std::error_code error;
   fs::recursive_directory_iterator it(FsPath(root), fs::directory_options::none, error);
   if (error) {
-    std::fprintf(stderr, "No se pudo leer la carpeta %s: %s\n", root.c_str(),
-                 error.message().c_str());
+    Complain(CannotReadFolder(root, error));
     return false;
   }
   for (; it != fs::recursive_directory_iterator(); it.increment(error)) {
     if (error) {
-      std::fprintf(stderr, "No se pudo leer la carpeta %s: %s\n", root.c_str(),
-                   error.message().c_str());
+      Complain(CannotReadFolder(root, error));
       return false;
     }
     if (!it->is_regular_file(error)) continue;
@@ -64,7 +68,7 @@ bool CollectFiles(const std::string& root, std::vector<Item>& items) {
     // download or write) are never part of a client.
     if (IsLauncherOwnPath(relative)) continue;
     if (!IsSafeRelativePath(relative)) {
-      std::fprintf(stderr, "Ruta no permitida en el manifiesto: %s\n", relative.c_str());
+      Complain(Message(MessageCode::kCliPathNotAllowed, relative));
       return false;
     }
     Item item;
@@ -107,19 +111,19 @@ std::string Quote(const std::string& text) {
 bool SignText(const std::string& key_path, const std::string& text, std::string& sig_text) {
   std::string pem;
   if (!ReadWholeFile(key_path, pem)) {
-    std::fprintf(stderr, "No se pudo leer la clave privada %s\n", key_path.c_str());
+    Complain(Message(MessageCode::kCliCannotReadPrivateKey, key_path));
     return false;
   }
   std::string signature;
   std::string public_key;
-  std::string error;
+  Message error;
   if (!SignMessage(pem, text, signature, public_key, error)) {
-    std::fprintf(stderr, "%s: %s\n", key_path.c_str(), error.c_str());
+    std::fprintf(stderr, "%s: %s\n", key_path.c_str(), Sentence(error).c_str());
     return false;
   }
   sig_text = EncodeBase64(signature) + "\n";
   // Which key signed, so an operator sees a mismatch with config.json before players do.
-  std::fprintf(stderr, "Firmado con la clave pública %s\n", EncodeBase64(public_key).c_str());
+  Complain(Message(MessageCode::kCliSignedWith, EncodeBase64(public_key)));
   return true;
 }
 
@@ -131,7 +135,7 @@ int RunManifestCommand(const ManifestOptions& options) {
   HashAll(items);
   for (const Item& item : items) {
     if (!item.hashed) {
-      std::fprintf(stderr, "No se pudo leer %s\n", item.absolute.c_str());
+      Complain(Message(MessageCode::kCliCannotRead, item.absolute));
       return kExitFailed;
     }
   }
@@ -163,11 +167,11 @@ int RunManifestCommand(const ManifestOptions& options) {
     return std::fflush(stdout) == 0 ? 0 : kExitFailed;
   }
   if (!WriteFileAtomic(options.output, text)) {
-    std::fprintf(stderr, "No se pudo escribir %s\n", options.output.c_str());
+    Complain(Message(MessageCode::kCliCannotWrite, options.output));
     return kExitFailed;
   }
   if (!sig_text.empty() && !WriteFileAtomic(options.output + ".sig", sig_text)) {
-    std::fprintf(stderr, "No se pudo escribir %s.sig\n", options.output.c_str());
+    Complain(Message(MessageCode::kCliCannotWrite, options.output + ".sig"));
     return kExitFailed;
   }
   return 0;
@@ -176,20 +180,16 @@ int RunManifestCommand(const ManifestOptions& options) {
 int RunKeygenCommand(const std::string& private_key_path) {
   std::string pem;
   std::string public_key;
-  std::string error;
+  Message error;
   if (!GenerateSigningKey(pem, public_key, error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
+    Complain(error);
     return kExitFailed;
   }
   if (!WriteNewPrivateFile(private_key_path, pem, error)) {
-    std::fprintf(stderr, "No se pudo escribir la clave privada %s: %s\n", private_key_path.c_str(),
-                 error.c_str());
+    Complain(Wrap(MessageCode::kCliCannotWritePrivateKey, private_key_path, std::move(error)));
     return kExitFailed;
   }
-  std::fprintf(stderr,
-               "Clave privada escrita en %s: guárdela fuera del servidor y no la comparta.\n"
-               "Línea para config.json:\n",
-               private_key_path.c_str());
+  Complain(Message(MessageCode::kCliPrivateKeyWritten, private_key_path));
   std::printf("\"manifest_key\": \"%s\"\n", EncodeBase64(public_key).c_str());
   return std::fflush(stdout) == 0 ? 0 : kExitFailed;
 }

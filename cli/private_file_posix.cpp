@@ -33,12 +33,13 @@ class Descriptor {
 
 }  // namespace
 
-bool WriteNewPrivateFile(const std::string& path, const std::string& data, std::string& error) {
+bool WriteNewPrivateFile(const std::string& path, const std::string& data, Message& error) {
   // O_EXCL with O_NOFOLLOW: neither an existing file nor a planted link is written
   // through. The mode is set at creation, so the key is never readable by others.
   Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (file.get() < 0) {
-    error = errno == EEXIST ? "ya existe; no se sobrescribe una clave" : std::strerror(errno);
+    error = errno == EEXIST ? Message(MessageCode::kPrivateKeyExists)
+                            : Message(MessageCode::kVerbatim, std::strerror(errno));
     return false;
   }
   std::size_t written = 0;
@@ -50,7 +51,7 @@ bool WriteNewPrivateFile(const std::string& path, const std::string& data, std::
   }
   const bool ok = written == data.size() && ::fsync(file.get()) == 0;
   if (!file.Close() || !ok) {
-    error = std::strerror(errno);
+    error = Message(MessageCode::kVerbatim, std::strerror(errno));
     ::unlink(path.c_str());
     return false;
   }

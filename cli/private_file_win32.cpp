@@ -14,19 +14,19 @@ namespace {
 // Made only from a handle already checked against INVALID_HANDLE_VALUE.
 using FileHandle = OwningPtr<std::remove_pointer_t<HANDLE>, CloseHandle>;
 
-std::string ErrorText(DWORD code) {
-  return code == ERROR_FILE_EXISTS ? "ya existe; no se sobrescribe una clave"
-                                   : StringPrintf("error %lu", static_cast<unsigned long>(code));
+Message ErrorOf(DWORD code) {
+  return code == ERROR_FILE_EXISTS ? Message(MessageCode::kPrivateKeyExists)
+                                   : Message(MessageCode::kSystemError, {}, code);
 }
 
 }  // namespace
 
-bool WriteNewPrivateFile(const std::string& path, const std::string& data, std::string& error) {
+bool WriteNewPrivateFile(const std::string& path, const std::string& data, Message& error) {
   const std::wstring wide = Utf8ToWide(path);
   HANDLE raw = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (raw == INVALID_HANDLE_VALUE) {
-    error = ErrorText(GetLastError());
+    error = ErrorOf(GetLastError());
     return false;
   }
   FileHandle file(raw);
@@ -35,7 +35,7 @@ bool WriteNewPrivateFile(const std::string& path, const std::string& data, std::
       WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
       written == data.size() && FlushFileBuffers(file.get());
   if (!ok) {
-    error = ErrorText(GetLastError());
+    error = ErrorOf(GetLastError());
     file.reset();
     DeleteFileW(wide.c_str());
     return false;

@@ -13,18 +13,12 @@
 #include "core/install_tree.h"
 #include "core/json/json_quick.h"
 #include "core/json/json_stream.h"
+#include "core/messages.h"
 #include "core/paths.h"
-#include "core/text.h"
 
 namespace brisal {
 
 namespace {
-
-constexpr const char* kInvalidDocument = "El servidor devolvió un manifiesto inválido";
-constexpr const char* kMalformedEntry = "El manifiesto tiene una entrada con formato incorrecto";
-constexpr const char* kUnsafePath = "El manifiesto contiene una ruta no permitida: ";
-constexpr const char* kBadHash = "El manifiesto tiene un hash inválido para ";
-constexpr const char* kNoFiles = "El manifiesto no contiene archivos (¿carpeta client vacía?)";
 
 bool EndsWithIgnoringCase(const std::string& text, std::string_view suffix) {
   if (text.size() < suffix.size()) return false;
@@ -66,8 +60,8 @@ class ManifestReader : public JsonStreamReader<ManifestReader> {
   bool GuardsMalformed() const { return guards_malformed_; }
   std::string& revision() { return revision_text_; }
   std::vector<ManifestEntry>& entries() { return entries_; }
-  // The first faulty element's sentence; empty when every element was accepted.
-  const std::string& entry_error() const { return entry_error_; }
+  // What the first faulty element did wrong; empty when every element was accepted.
+  const Message& entry_error() const { return entry_error_; }
 
   // Depth 0 is the document, 1 its members, 2 the elements of "files", 3 their members.
   void OnValue(JsonKind kind, int depth) {
@@ -78,7 +72,7 @@ class ManifestReader : public JsonStreamReader<ManifestReader> {
     } else if (depth == 2 && in_files_) {
       element_ = Element();
       in_element_ = kind == JsonKind::kObject;
-      if (!in_element_) Reject(kMalformedEntry);
+      if (!in_element_) Reject(Message(MessageCode::kManifestMalformedEntry));
     } else if (depth == 3 && in_element_) {
       ElementValue(kind);
     }
@@ -136,7 +130,7 @@ class ManifestReader : public JsonStreamReader<ManifestReader> {
       // A repeated "files" replaces the earlier one, entries and faults alike.
       files_ = kind == JsonKind::kArray ? Member::kGood : Member::kBad;
       entries_.clear();
-      entry_error_.clear();
+      entry_error_ = Message();
       in_files_ = kind == JsonKind::kArray;
     }
   }
@@ -167,22 +161,21 @@ class ManifestReader : public JsonStreamReader<ManifestReader> {
     // signed integer and "1.5", "1e3", "1.0" and numbers beyond 64 bits as floats.
     if (element_.path != Member::kGood || element_.size != Member::kGood ||
         element_.sha256 != Member::kGood) {
-      return Reject(kMalformedEntry);
+      return Reject(Message(MessageCode::kManifestMalformedEntry));
     }
     ManifestEntry& entry = element_.entry;
     bool hash_ok = NormaliseHash(entry.sha256);
     // The path is judged first: a path that escapes the install folder is the graver
     // fault, and it is what the operator must see.
-    // The sentence is shown and logged: the path in it is made safe and short.
     if (!IsSafeRelativePath(entry.path) || IsLauncherOwnPath(entry.path)) {
-      return Reject(kUnsafePath + SafeText(entry.path));
+      return Reject(Message(MessageCode::kManifestUnsafePath, std::move(entry.path)));
     }
-    if (!hash_ok) return Reject(kBadHash + SafeText(entry.path));
+    if (!hash_ok) return Reject(Message(MessageCode::kManifestBadHash, std::move(entry.path)));
     entries_.push_back(std::move(entry));
   }
 
-  void Reject(std::string sentence) {
-    if (entry_error_.empty()) entry_error_ = std::move(sentence);
+  void Reject(Message fault) {
+    if (entry_error_.empty()) entry_error_ = std::move(fault);
   }
 
   bool root_is_object_ = false;
@@ -198,7 +191,7 @@ class ManifestReader : public JsonStreamReader<ManifestReader> {
   bool guards_malformed_ = false;
   Element element_;
   std::vector<ManifestEntry> entries_;
-  std::string entry_error_;
+  Message entry_error_;
 };
 
 // The most elements a body of this size can hold: a valid element is at least
@@ -210,9 +203,13 @@ std::size_t MaxElements(const std::string& body) {
   return body.size() / 98 + 1;
 }
 
-bool Fail(std::string& error, std::string message) {
-  error = std::move(message);
+bool Fail(Message& error, Message fault) {
+  error = std::move(fault);
   return false;
+}
+
+bool Fail(Message& error, MessageCode code) {
+  return Fail(error, Message(code));
 }
 
 }  // namespace
@@ -227,29 +224,31 @@ bool IsLauncherOwnPath(const std::string& path) {
          EndsWithIgnoringCase(path, kPartialSuffix) || EndsWithIgnoringCase(path, ".tmp");
 }
 
-bool ParseManifest(const std::string& body, Manifest& manifest, std::string& error) {
+bool ParseManifest(const std::string& body, Manifest& manifest, Message& error) {
   manifest = Manifest();
   std::optional<ManifestReader> parsed;
   parsed.emplace().entries().reserve(MaxElements(body));
   WholeText text(body);
   if (QuickSaxParse(text, *parsed) != QuickParse::kDone) {
     parsed.emplace().entries().reserve(MaxElements(body));
-    if (!nlohmann::json::sax_parse(body, &*parsed)) return Fail(error, kInvalidDocument);
+    if (!nlohmann::json::sax_parse(body, &*parsed))
+      return Fail(error, MessageCode::kManifestInvalid);
   }
   ManifestReader& reader = *parsed;
-  if (!reader.RootIsObject() || !reader.FilesIsArray()) return Fail(error, kInvalidDocument);
+  if (!reader.RootIsObject() || !reader.FilesIsArray())
+    return Fail(error, MessageCode::kManifestInvalid);
   // A revision of the wrong type would otherwise throw out of the check job; it is as
   // unusable as any other malformed document.
-  if (reader.RevisionIsBad()) return Fail(error, kInvalidDocument);
+  if (reader.RevisionIsBad()) return Fail(error, MessageCode::kManifestInvalid);
   if (!reader.entry_error().empty()) return Fail(error, reader.entry_error());
   // Every total of the check and the update is a sum of these sizes; one that wraps
   // would show and count nonsense ("2 archivos (0 B)").
   std::uint64_t total = 0;
   for (const ManifestEntry& entry : reader.entries()) {
-    if (entry.size > UINT64_MAX - total) return Fail(error, kInvalidDocument);
+    if (entry.size > UINT64_MAX - total) return Fail(error, MessageCode::kManifestInvalid);
     total += entry.size;
   }
-  if (reader.entries().empty()) return Fail(error, kNoFiles);
+  if (reader.entries().empty()) return Fail(error, MessageCode::kManifestEmpty);
   manifest.revision = std::move(reader.revision());
   manifest.files = std::move(reader.entries());
   manifest.serial = reader.serial();

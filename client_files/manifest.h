@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/messages.h"
+
 namespace brisal {
 
 // A download in progress: "<target>.bpart" beside its target.
@@ -33,9 +35,10 @@ struct Manifest {
   bool guards_malformed = false;        // "serial" or "expires" present but unusable
 };
 
-// Parses and validates a manifest body. On failure returns false with one Spanish
-// sentence in `error`; `manifest` is then meaningless.
-bool ParseManifest(const std::string& body, Manifest& manifest, std::string& error);
+// Parses and validates a manifest body. On failure returns false with what is wrong
+// in `error` (the offending path as its subject, as the server wrote it); `manifest`
+// is then meaningless.
+bool ParseManifest(const std::string& body, Manifest& manifest, Message& error);
 
 // The one text form of "expires": "YYYY-MM-DDTHH:MM:SSZ", always UTC. Parsing takes
 // exactly that form, with a real date and time.

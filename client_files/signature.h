@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <string>
 
+#include "core/messages.h"
+
 namespace brisal {
 
 inline constexpr std::size_t kPublicKeyBytes = 65;
@@ -25,12 +27,12 @@ enum class SignatureCheck {
 SignatureCheck VerifySignature(const std::string& public_key, const std::string& message,
                                const std::string& signature);
 
-// Operator's side. Each returns false with one Spanish sentence in `error`.
+// Operator's side. Each returns false with what went wrong in `error`.
 // A new key pair: the private key as PEM, the public key as above.
-bool GenerateSigningKey(std::string& private_pem, std::string& public_key, std::string& error);
+bool GenerateSigningKey(std::string& private_pem, std::string& public_key, Message& error);
 // Signs `message` with a PEM private key of P-256; `public_key` receives its public half
 // so the caller can show which key signed.
 bool SignMessage(const std::string& private_pem, const std::string& message, std::string& signature,
-                 std::string& public_key, std::string& error);
+                 std::string& public_key, Message& error);
 
 }  // namespace brisal

@@ -22,9 +22,6 @@ constexpr unsigned char kP256InfoPrefix[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07,
                                              0xce, 0x3d, 0x02, 0x01, 0x06, 0x08, 0x2a, 0x86, 0x48,
                                              0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00};
 
-constexpr const char* kBadPrivateKey =
-    "La clave privada no es una clave P-256 en formato PEM (PRIVATE KEY)";
-
 using PkeyPtr = OwningPtr<EVP_PKEY, EVP_PKEY_free>;
 using MdCtxPtr = OwningPtr<EVP_MD_CTX, EVP_MD_CTX_free>;
 using EcdsaSigPtr = OwningPtr<ECDSA_SIG, ECDSA_SIG_free>;
@@ -116,12 +113,12 @@ SignatureCheck VerifySignature(const std::string& public_key, const std::string&
   return verdict == 1 ? SignatureCheck::kValid : SignatureCheck::kBadSignature;
 }
 
-bool GenerateSigningKey(std::string& private_pem, std::string& public_key, std::string& error) {
+bool GenerateSigningKey(std::string& private_pem, std::string& public_key, Message& error) {
   PkeyPtr key(EVP_EC_gen("P-256"));
   BioPtr out(BIO_new(BIO_s_mem()));
   if (!key || !out || !PointOfKey(key.get(), public_key) ||
       PEM_write_bio_PrivateKey(out.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
-    error = "No se pudo generar la clave";
+    error = Message(MessageCode::kCannotGenerateKey);
     return false;
   }
   char* data = nullptr;
@@ -131,14 +128,14 @@ bool GenerateSigningKey(std::string& private_pem, std::string& public_key, std::
 }
 
 bool SignMessage(const std::string& private_pem, const std::string& message, std::string& signature,
-                 std::string& public_key, std::string& error) {
+                 std::string& public_key, Message& error) {
   BioPtr in(BIO_new_mem_buf(private_pem.data(), static_cast<int>(private_pem.size())));
   // No password callback: an encrypted key must not make OpenSSL prompt on the terminal.
   PkeyPtr key(in ? PEM_read_bio_PrivateKey(
                        in.get(), nullptr, [](char*, int, int, void*) { return 0; }, nullptr)
                  : nullptr);
   if (!key || !PointOfKey(key.get(), public_key)) {
-    error = kBadPrivateKey;
+    error = Message(MessageCode::kPrivateKeyNotP256);
     return false;
   }
   MdCtxPtr context(EVP_MD_CTX_new());
@@ -147,7 +144,7 @@ bool SignMessage(const std::string& private_pem, const std::string& message, std
       EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1 ||
       EVP_DigestSign(context.get(), nullptr, &length,
                      reinterpret_cast<const unsigned char*>(message.data()), message.size()) != 1) {
-    error = "No se pudo firmar el manifiesto";
+    error = Message(MessageCode::kCannotSignManifest);
     return false;
   }
   std::string der(length, '\0');
@@ -155,7 +152,7 @@ bool SignMessage(const std::string& private_pem, const std::string& message, std
   if (EVP_DigestSign(context.get(), der_bytes, &length,
                      reinterpret_cast<const unsigned char*>(message.data()), message.size()) != 1 ||
       (signature = RawFromDerSignature(der_bytes, length)).empty()) {
-    error = "No se pudo firmar el manifiesto";
+    error = Message(MessageCode::kCannotSignManifest);
     return false;
   }
   return true;

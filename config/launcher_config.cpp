@@ -47,12 +47,53 @@ std::string LinkValue(const Json& links, const char* key, const char* fallback) 
   return fallback;
 }
 
-}  // namespace
-
-std::string ConfigNotice(const std::string& complaint) {
-  if (complaint == kConfigFormatError) return complaint + ". Se usan valores por defecto.";
-  return complaint + ".";
+// connections, auto_update, close_on_play and recheck_seconds: each taken only when
+// of its own type, and the numbers clamped into what the launcher can use.
+void ReadNumbersAndSwitches(const Json& doc, LauncherConfig& config) {
+  if (auto it = doc.find("connections"); it != doc.end() && it->is_number_integer()) {
+    config.connections =
+        static_cast<std::int32_t>(std::clamp<std::int64_t>(IntegerValue(*it), 1, 8));
+  }
+  if (auto it = doc.find("auto_update"); it != doc.end() && it->is_boolean()) {
+    config.auto_update = it->get<bool>();
+  }
+  if (auto it = doc.find("close_on_play"); it != doc.end() && it->is_boolean()) {
+    config.close_on_play = it->get<bool>();
+  }
+  if (auto it = doc.find("recheck_seconds"); it != doc.end() && it->is_number_integer()) {
+    std::int64_t n = IntegerValue(*it);
+    config.recheck_seconds = n > 0 ? static_cast<std::int32_t>(std::min<std::int64_t>(
+                                         n, std::numeric_limits<std::int32_t>::max()))
+                                   : 0;
+  }
 }
+
+// The elements of "renderers" the launcher can start: an object with a safe "exe" and,
+// when it has one, a string "name".
+std::vector<Renderer> UsableRenderers(const Json& list) {
+  std::vector<Renderer> renderers;
+  for (const Json& element : list) {
+    if (!element.is_object()) continue;
+    auto exe = element.find("exe");
+    if (exe == element.end() || !exe->is_string()) continue;
+    std::string exe_text = exe->get<std::string>();
+    if (exe_text.empty() || !IsSafeRelativePath(exe_text)) continue;
+    Renderer renderer;
+    renderer.exe = exe_text;
+    auto name = element.find("name");
+    if (name == element.end()) {
+      renderer.name = exe_text;
+    } else if (name->is_string()) {
+      renderer.name = name->get<std::string>();
+    } else {
+      continue;  // a name of another type: the element is not usable as written
+    }
+    renderers.push_back(std::move(renderer));
+  }
+  return renderers;
+}
+
+}  // namespace
 
 bool DecodeManifestKey(const std::string& text, std::string& point) {
   std::string bytes;
@@ -72,14 +113,14 @@ LauncherConfig DefaultConfig() {
   return config;
 }
 
-bool LoadConfig(const std::string& path, LauncherConfig& config, std::string& config_message) {
+bool LoadConfig(const std::string& path, LauncherConfig& config, Message& complaint) {
   config = DefaultConfig();
   std::string text;
   if (!ReadWholeFile(path, text)) return true;
 
   Json doc = Json::parse(text, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/true);
   if (!doc.is_object()) {
-    config_message = kConfigFormatError;
+    complaint = Message(MessageCode::kConfigMalformed);
     return false;
   }
 
@@ -94,43 +135,9 @@ bool LoadConfig(const std::string& path, LauncherConfig& config, std::string& co
   EnsureTrailingSlash(config.files_path);
   if (config.files_path == "/") config.files_path.clear();
 
-  if (auto it = doc.find("connections"); it != doc.end() && it->is_number_integer()) {
-    config.connections =
-        static_cast<std::int32_t>(std::clamp<std::int64_t>(IntegerValue(*it), 1, 8));
-  }
-  if (auto it = doc.find("auto_update"); it != doc.end() && it->is_boolean()) {
-    config.auto_update = it->get<bool>();
-  }
-  if (auto it = doc.find("close_on_play"); it != doc.end() && it->is_boolean()) {
-    config.close_on_play = it->get<bool>();
-  }
-  if (auto it = doc.find("recheck_seconds"); it != doc.end() && it->is_number_integer()) {
-    std::int64_t n = IntegerValue(*it);
-    config.recheck_seconds = n > 0 ? static_cast<std::int32_t>(std::min<std::int64_t>(
-                                         n, std::numeric_limits<std::int32_t>::max()))
-                                   : 0;
-  }
-
+  ReadNumbersAndSwitches(doc, config);
   if (auto it = doc.find("renderers"); it != doc.end() && it->is_array()) {
-    std::vector<Renderer> renderers;
-    for (const Json& element : *it) {
-      if (!element.is_object()) continue;
-      auto exe = element.find("exe");
-      if (exe == element.end() || !exe->is_string()) continue;
-      std::string exe_text = exe->get<std::string>();
-      if (exe_text.empty() || !IsSafeRelativePath(exe_text)) continue;
-      Renderer renderer;
-      renderer.exe = exe_text;
-      auto name = element.find("name");
-      if (name == element.end()) {
-        renderer.name = exe_text;
-      } else if (name->is_string()) {
-        renderer.name = name->get<std::string>();
-      } else {
-        continue;  // a name of another type: the element is not usable as written
-      }
-      renderers.push_back(std::move(renderer));
-    }
+    std::vector<Renderer> renderers = UsableRenderers(*it);
     if (!renderers.empty()) config.renderers = std::move(renderers);
   }
 
@@ -147,7 +154,7 @@ bool LoadConfig(const std::string& path, LauncherConfig& config, std::string& co
     config.manifest_key = it->is_string() ? it->get<std::string>() : it->dump();
     std::string point;
     if (!config.manifest_key.empty() && !DecodeManifestKey(config.manifest_key, point)) {
-      config_message = kManifestKeyError;
+      complaint = Message(MessageCode::kConfigManifestKeyInvalid);
       return false;
     }
   }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/messages.h"
+
 namespace brisal {
 
 struct Renderer {
@@ -33,17 +35,6 @@ struct LauncherConfig {
   std::string manifest_key;
 };
 
-// The complaint LoadConfig hands to the window for a malformed file.
-inline constexpr const char* kConfigFormatError =
-    "config.json tiene un error de formato (JSON invalido)";
-
-inline constexpr const char* kManifestKeyError =
-    "manifest_key en config.json no es una clave pública válida: no se aceptará ningún "
-    "manifiesto hasta corregirla";
-
-// What the window and brisal-cli show for a complaint of LoadConfig.
-std::string ConfigNotice(const std::string& complaint);
-
 // The public point a manifest_key names (base64 of 65 bytes: 0x04, X, Y); false when the
 // text cannot be one.
 bool DecodeManifestKey(const std::string& text, std::string& point);
@@ -51,9 +42,9 @@ bool DecodeManifestKey(const std::string& text, std::string& point);
 LauncherConfig DefaultConfig();
 
 // Overwrites `config` with the defaults and then the file's valid keys. Returns false
-// when the file exists but is malformed, or names a manifest_key that is no key;
-// `config_message` then holds the complaint. A missing or unreadable file is not a
-// complaint.
-bool LoadConfig(const std::string& path, LauncherConfig& config, std::string& config_message);
+// when the file exists but is malformed (kConfigMalformed), or names a manifest_key
+// that is no key (kConfigManifestKeyInvalid); `complaint` then says so, as the window
+// and brisal-cli show it. A missing or unreadable file is not a complaint.
+bool LoadConfig(const std::string& path, LauncherConfig& config, Message& complaint);
 
 }  // namespace brisal

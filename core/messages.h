@@ -58,8 +58,56 @@ enum class MessageCode : std::uint16_t {
   kNotEnoughSpace,  // number: bytes needed, other: bytes free
 
   // Codes of the other subsystems follow.
-  kVerbatim,         // SHIM
-  kManifestBadHash,  // SHIM
+
+  // Text from outside set in as it came (what the system or a library said, a value
+  // the operator typed); it is the cause of the message that explains it.
+  kVerbatim,
+  kSystemError,  // number: the system's error number
+
+  // The status line while the launcher works or waits for the player.
+  kStatusChecking,
+  kStatusVerifying,        // number: files checked, other: files in all
+  kStatusNotInstalled,     // number: files to download, other: their bytes
+  kStatusUpdateAvailable,  // number: files to download, other: their bytes
+  kStatusCleanupOnly,      // an update that only removes obsolete files
+  kStatusDownloading,      // no file named
+  kStatusDownloadingFile,  // subject: the manifest path
+  kStatusUpToDate,
+
+  // config.json, as read at start-up; the defaults stand in for what it lacks.
+  kConfigMalformed,
+  kConfigManifestKeyInvalid,  // the sentence of kManifestKeyInvalid, as a notice
+
+  // The manifest as parsed: `subject` is an entry's path as the server wrote it.
+  kManifestInvalid,
+  kManifestMalformedEntry,
+  kManifestUnsafePath,
+  kManifestBadHash,
+  kManifestEmpty,
+
+  // Starting the game client.
+  kClientMissing,      // subject: the renderer's exe as configured
+  kClientStartFailed,  // number: the system's error number
+
+  // The operator's signing key and brisal-cli.
+  kPrivateKeyNotP256,
+  kPrivateKeyExists,
+  kCannotGenerateKey,
+  kCannotSignManifest,
+  kCliUsage,
+  kCliMissingValue,   // subject: the option
+  kCliUnknownOption,  // subject: the option
+  kCliBadValue,       // subject: the option; cause: the value
+  kCliSignNeedsOutput,
+  kCliGuardsNeedSign,
+  kCliCannotReadFolder,       // subject: the folder; cause: why
+  kCliPathNotAllowed,         // subject: the path below the folder
+  kCliCannotRead,             // subject: a file
+  kCliCannotWrite,            // subject: a file
+  kCliCannotReadPrivateKey,   // subject: the key's file
+  kCliCannotWritePrivateKey,  // subject: the key's file; cause: why
+  kCliSignedWith,             // subject: the public key in base64
+  kCliPrivateKeyWritten,      // subject: the key's file
 };
 
 struct Message {
@@ -79,6 +127,8 @@ struct Message {
 
 // `message` wrapped by `code`: the sentence of `code` names the sentence of `cause`.
 Message Wrap(MessageCode code, Message cause);
+// The same, for a sentence that also names its subject.
+Message Wrap(MessageCode code, std::string subject, Message cause);
 
 // The player's sentence for `message`: Spanish, exactly as the launcher shows it.
 // A subject is set in as the code's sentence always set it (a URL made safe, a path

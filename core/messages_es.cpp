@@ -36,11 +36,21 @@ std::string Http(std::uint64_t status) {
   return std::to_string(status);
 }
 
+std::string Files(std::uint64_t files, std::uint64_t bytes) {
+  return std::to_string(files) + " archivos (" + FormatSize(bytes) + ")";
+}
+
 }  // namespace
 
 Message Wrap(MessageCode code, Message cause) {
   Message wrapped(code);
   wrapped.causes.push_back(std::move(cause));
+  return wrapped;
+}
+
+Message Wrap(MessageCode code, std::string subject, Message cause) {
+  Message wrapped = Wrap(code, std::move(cause));
+  wrapped.subject = std::move(subject);
   return wrapped;
 }
 
@@ -50,9 +60,6 @@ std::string Sentence(const Message& m) {
   switch (m.code) {
     case MessageCode::kNone:
       return "";
-    case MessageCode::kManifestBadHash:  // SHIM
-    case MessageCode::kVerbatim:         // SHIM
-      return s;
     case MessageCode::kInternalError:
       return "Error interno: " + s;
     case MessageCode::kInternalUnexpected:
@@ -123,6 +130,88 @@ std::string Sentence(const Message& m) {
     case MessageCode::kNotEnoughSpace:
       return "Espacio insuficiente: se necesitan " + FormatSize(m.number) + " y hay " +
              FormatSize(m.other) + " libres";
+    case MessageCode::kVerbatim:
+      return s;
+    case MessageCode::kSystemError:
+      return "error " + std::to_string(m.number);
+    case MessageCode::kStatusChecking:
+      return "Buscando actualizaciones…";
+    case MessageCode::kStatusVerifying:
+      return "Verificando archivos… " + std::to_string(m.number) + " / " + std::to_string(m.other);
+    case MessageCode::kStatusNotInstalled:
+      return "Cliente no instalado · " + Files(m.number, m.other);
+    case MessageCode::kStatusUpdateAvailable:
+      return "Actualización disponible · " + Files(m.number, m.other);
+    case MessageCode::kStatusCleanupOnly:
+      return "Actualización disponible · limpieza de archivos antiguos";
+    case MessageCode::kStatusDownloading:
+      return "Descargando…";
+    case MessageCode::kStatusDownloadingFile:
+      return "Descargando " + SafeText(s);
+    case MessageCode::kStatusUpToDate:
+      return "Cliente actualizado. ¡Listo para jugar!";
+    case MessageCode::kConfigMalformed:
+      return "config.json tiene un error de formato (JSON invalido). Se usan valores por defecto.";
+    case MessageCode::kConfigManifestKeyInvalid:
+      return Sentence(Message(MessageCode::kManifestKeyInvalid)) + ".";
+    case MessageCode::kManifestInvalid:
+      return "El servidor devolvió un manifiesto inválido";
+    case MessageCode::kManifestMalformedEntry:
+      return "El manifiesto tiene una entrada con formato incorrecto";
+    case MessageCode::kManifestUnsafePath:
+      return "El manifiesto contiene una ruta no permitida: " + SafeText(s);
+    case MessageCode::kManifestBadHash:
+      return "El manifiesto tiene un hash inválido para " + SafeText(s);
+    case MessageCode::kManifestEmpty:
+      return "El manifiesto no contiene archivos (¿carpeta client vacía?)";
+    case MessageCode::kClientMissing:
+      return "No se encontró " + s +
+             ". Prueba con el otro motor gráfico o pulsa «Verificar archivos».";
+    case MessageCode::kClientStartFailed:
+      return "No se pudo iniciar el cliente (error " + std::to_string(m.number) + ").";
+    case MessageCode::kPrivateKeyNotP256:
+      return "La clave privada no es una clave P-256 en formato PEM (PRIVATE KEY)";
+    case MessageCode::kPrivateKeyExists:
+      return "ya existe; no se sobrescribe una clave";
+    case MessageCode::kCannotGenerateKey:
+      return "No se pudo generar la clave";
+    case MessageCode::kCannotSignManifest:
+      return "No se pudo firmar el manifiesto";
+    case MessageCode::kCliUsage:
+      return "uso:\n"
+             "  brisal-cli check    [--config FILE] [--install-dir DIR] [--json]\n"
+             "  brisal-cli verify   [--config FILE] [--install-dir DIR] [--json]\n"
+             "  brisal-cli update   [--config FILE] [--install-dir DIR] [--json]\n"
+             "  brisal-cli manifest DIR [--revision TEXT] [--output FILE]\n"
+             "                      [--sign PRIVATE.pem [--serial N] [--expires DAYS]]\n"
+             "  brisal-cli keygen   PRIVATE.pem";
+    case MessageCode::kCliMissingValue:
+      return "falta el valor de " + s;
+    case MessageCode::kCliUnknownOption:
+      return "opción desconocida: " + s;
+    case MessageCode::kCliBadValue:
+      return "valor no válido para " + s + ": " + cause;
+    case MessageCode::kCliSignNeedsOutput:
+      return "--sign necesita --output";
+    case MessageCode::kCliGuardsNeedSign:
+      return "--serial y --expires necesitan --sign";
+    case MessageCode::kCliCannotReadFolder:
+      return "No se pudo leer la carpeta " + s + ": " + cause;
+    case MessageCode::kCliPathNotAllowed:
+      return "Ruta no permitida en el manifiesto: " + s;
+    case MessageCode::kCliCannotRead:
+      return "No se pudo leer " + s;
+    case MessageCode::kCliCannotWrite:
+      return "No se pudo escribir " + s;
+    case MessageCode::kCliCannotReadPrivateKey:
+      return "No se pudo leer la clave privada " + s;
+    case MessageCode::kCliCannotWritePrivateKey:
+      return "No se pudo escribir la clave privada " + s + ": " + cause;
+    case MessageCode::kCliSignedWith:
+      return "Firmado con la clave pública " + s;
+    case MessageCode::kCliPrivateKeyWritten:
+      return "Clave privada escrita en " + s +
+             ": guárdela fuera del servidor y no la comparta.\nLínea para config.json:";
   }
   return "";
 }

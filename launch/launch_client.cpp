@@ -7,8 +7,8 @@
 namespace brisal {
 
 bool LaunchClient(const LauncherConfig& config, int renderer_index,
-                  const std::string& install_folder, std::string& error) {
-  error.clear();
+                  const std::string& install_folder, Message& error) {
+  error = Message();
   if (renderer_index < 0 || static_cast<std::size_t>(renderer_index) >= config.renderers.size()) {
     return false;
   }
@@ -18,14 +18,13 @@ bool LaunchClient(const LauncherConfig& config, int renderer_index,
   if (!FileExists(exe_path)) {
     // The player knows the name from config.json and the server, so it is shown as
     // written there, not as the platform path.
-    error = "No se encontró " + renderer.exe +
-            ". Prueba con el otro motor gráfico o pulsa «Verificar archivos».";
+    error = Message(MessageCode::kClientMissing, renderer.exe);
     return false;
   }
 
   std::uint32_t system_error = 0;
   if (!platform::StartProcess(exe_path, config.client_args, install_folder, system_error)) {
-    error = "No se pudo iniciar el cliente (error " + std::to_string(system_error) + ").";
+    error = Message(MessageCode::kClientStartFailed, {}, system_error);
     return false;
   }
   return true;

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "core/messages.h"
+
 namespace brisal {
 
 struct LauncherState;
@@ -12,6 +14,10 @@ struct StatusLine {
   std::string text;
   bool highlighted = false;  // notices, the offline and the error texts
 };
+
+// What the current phase says of itself, with its figures; empty in the offline and
+// failed phases, whose words the engine set (StatusText).
+Message PhaseMessage(LauncherState& state);
 
 // `notice`, when not empty, replaces the phase's own text.
 StatusLine ComposeStatusLine(LauncherState& state, const std::string& notice);

@@ -107,7 +107,7 @@ void LauncherWindow::PrimaryAction() {
 }
 
 void LauncherWindow::PlayClient() {
-  std::string error;
+  Message error;
   if (services_.launch_client(config, settings.renderer, install_folder, error)) {
     if (config.close_on_play) {
       host_->Close();
@@ -117,7 +117,7 @@ void LauncherWindow::PlayClient() {
     return;
   }
   if (error.empty()) return;
-  notice = error;
+  notice = Sentence(error);
   InvalidateArea(kStatusLineArea);
 }
 

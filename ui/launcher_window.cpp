@@ -14,7 +14,7 @@ int RecheckPeriodMs(std::int32_t recheck_seconds) {
 }
 
 LauncherWindow::LauncherWindow(LauncherState& shared_state, const LauncherConfig& launcher_config,
-                               UserSettings user_settings, std::string complaint,
+                               UserSettings user_settings, Message complaint,
                                WindowServices services)
     : state(&shared_state),
       config(launcher_config),
@@ -36,7 +36,7 @@ void LauncherWindow::Attach(WindowHost& host, float window_scale) {
 
 void LauncherWindow::Start() {
   if (!config_message.empty()) {
-    notice = ConfigNotice(config_message);
+    notice = Sentence(config_message);
     first_check_notice_ = notice;
     // Painted now, not at the next state change: the status line must show it while
     // the first check runs.

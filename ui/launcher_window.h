@@ -49,11 +49,11 @@ struct WindowServices {
   std::function<std::uint64_t()> now_ms;
   // Starts the update job (INSTALAR / ACTUALIZAR) as an exclusive job.
   std::function<void()> start_update_job;
-  // Starts the client (JUGAR): true when it started, else false with the Spanish
-  // sentence in `error` (empty when there was nothing to start). The signature of
-  // LaunchClient in launch/launch_client.h.
+  // Starts the client (JUGAR): true when it started, else false with why in `error`
+  // (empty when there was nothing to start). The signature of LaunchClient in
+  // launch/launch_client.h.
   std::function<bool(const LauncherConfig& config, int renderer_index,
-                     const std::string& install_folder, std::string& error)>
+                     const std::string& install_folder, Message& error)>
       launch_client;
   // Writes settings.json; a failed write is silent and the choice holds for this run.
   std::function<void(const UserSettings&)> save_settings;
@@ -64,7 +64,7 @@ struct WindowServices {
 class LauncherWindow {
  public:
   LauncherWindow(LauncherState& state, const LauncherConfig& config, UserSettings settings,
-                 std::string config_message, WindowServices services);
+                 Message config_message, WindowServices services);
   LauncherWindow(const LauncherWindow&) = delete;
   LauncherWindow& operator=(const LauncherWindow&) = delete;
 
@@ -127,7 +127,7 @@ class LauncherWindow {
   LauncherConfig config;
   // The player's saved choices; `settings.renderer` is the renderer in use.
   UserSettings settings;
-  std::string config_message;  // complaint about config.json, empty when none
+  Message config_message;      // complaint about config.json, empty when none
   std::string install_folder;  // the install folder in use
 
   float scale = 1.0f;

@@ -5,6 +5,7 @@
 
 #include "client_files/signature.h"
 #include "config/launcher_config.h"
+#include "core/messages.h"
 #include "core/text.h"
 #include "net/http_client.h"
 

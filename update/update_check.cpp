@@ -114,9 +114,8 @@ std::optional<StepOutcome> TakeFreshManifest(LauncherState& state, const CheckRu
     if (error.empty()) return Cancelled(state, run);
     return Refused(state, run, "manifiesto rechazado", std::move(error));
   }
-  std::string parse_error;  // SHIM until ParseManifest reports a Message
-  if (!ParseManifest(reply.body, parsed, parse_error)) {
-    return Refused(state, run, "manifiesto invalido", Message(MessageCode::kVerbatim, parse_error));
+  if (!ParseManifest(reply.body, parsed, error)) {
+    return Refused(state, run, "manifiesto invalido", std::move(error));
   }
   if (signed_only && !CheckManifestGuards(parsed, state.cache.Serial(), UnixTimeNow(), error)) {
     return Refused(state, run, "manifiesto rechazado", std::move(error));

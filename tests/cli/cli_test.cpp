@@ -163,8 +163,8 @@ TEST_F(CliTest, ManifestDescribesAFolderTheLauncherCanInstall) {
   ASSERT_EQ(run.status, 0) << run.out;
   std::string text = ReadFile(published.Sub("m.json"));
   Manifest manifest;
-  std::string error;
-  ASSERT_TRUE(ParseManifest(text, manifest, error)) << error;
+  Message error;
+  ASSERT_TRUE(ParseManifest(text, manifest, error)) << Sentence(error);
   EXPECT_EQ(manifest.revision, "r9");
   ASSERT_EQ(manifest.files.size(), 3u);
   EXPECT_EQ(manifest.files[0].path, "data/a b.txt");
@@ -212,8 +212,8 @@ TEST_F(CliTest, KeygenAndSignedManifestAreWhatTheLauncherTakes) {
   ASSERT_EQ(made.status, 0) << made.out;
   const std::string body = ReadFile(out);
   Manifest manifest;
-  std::string error;
-  ASSERT_TRUE(ParseManifest(body, manifest, error)) << error;
+  Message error;
+  ASSERT_TRUE(ParseManifest(body, manifest, error)) << Sentence(error);
   EXPECT_EQ(manifest.serial, 5u);
   ASSERT_TRUE(manifest.expires);
   EXPECT_NEAR(static_cast<double>(*manifest.expires - UnixTimeNow()), 30 * 86400.0, 600.0);
@@ -236,8 +236,9 @@ TEST_F(CliTest, KeygenAndSignedManifestAreWhatTheLauncherTakes) {
   configure("no es una clave");
   CliRun bad = Cli(Engine("update"));
   EXPECT_EQ(bad.status, 1);
-  EXPECT_THAT(bad.lines, ::testing::Contains(std::string(kManifestKeyError) + "."));
-  EXPECT_EQ(bad.lines.back(), kManifestKeyError);
+  EXPECT_THAT(bad.lines,
+              ::testing::Contains(Sentence(Message(MessageCode::kConfigManifestKeyInvalid))));
+  EXPECT_EQ(bad.lines.back(), Sentence(Message(MessageCode::kManifestKeyInvalid)));
 
   configure(key);
   CliRun update = Cli(Engine("update"));

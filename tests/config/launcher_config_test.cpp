@@ -6,6 +6,7 @@
 
 #include "config.h"
 #include "core/paths.h"
+#include "tests/support/message_printer.h"
 #include "tests/support/signing_vectors.h"
 #include "tests/support/temp_dir.h"
 
@@ -17,7 +18,7 @@ using testing::TempDir;
 struct Loaded {
   bool ok;
   LauncherConfig config;
-  std::string message;
+  Message message;
 };
 
 Loaded LoadText(const std::string& text) {
@@ -32,9 +33,9 @@ TEST(LoadConfig, MissingFileGivesDefaultsWithoutComplaint) {
   TempDir dir;
   LauncherConfig config;
   config.connections = 7;
-  std::string message;
+  Message message;
   EXPECT_TRUE(LoadConfig(dir.Sub("config.json"), config, message));
-  EXPECT_EQ(message, "");
+  EXPECT_TRUE(message.empty());
   EXPECT_EQ(config.base_url, BRISAL_BASE_URL);
   EXPECT_EQ(config.manifest, "manifest.php");
   EXPECT_EQ(config.files_path, "client/");
@@ -62,7 +63,7 @@ TEST(LoadConfig, MalformedOrNonObjectDocumentsComplainAndKeepDefaults) {
   for (const char* text : {"{", "", "[1,2]", "\"text\"", "42", "null", "{\"a\":1,}"}) {
     Loaded loaded = LoadText(text);
     EXPECT_FALSE(loaded.ok) << text;
-    EXPECT_EQ(loaded.message, "config.json tiene un error de formato (JSON invalido)") << text;
+    EXPECT_EQ(loaded.message, Message(MessageCode::kConfigMalformed)) << text;
     EXPECT_EQ(loaded.config.connections, 3);
   }
 }
@@ -70,7 +71,7 @@ TEST(LoadConfig, MalformedOrNonObjectDocumentsComplainAndKeepDefaults) {
 TEST(LoadConfig, CommentsAndByteOrderMarkAreAccepted) {
   Loaded loaded = LoadText("\xEF\xBB\xBF// operador\n{ /* nada */ }");
   EXPECT_TRUE(loaded.ok);
-  EXPECT_EQ(loaded.message, "");
+  EXPECT_TRUE(loaded.message.empty());
   EXPECT_EQ(loaded.config.website, "");
   EXPECT_EQ(loaded.config.discord, "");
 }
@@ -200,12 +201,13 @@ TEST(LoadConfig, ManifestKeyIsTakenOrRefusedNeverDropped) {
     const std::string value = c.is_string ? nlohmann::json(c.text).dump() : c.text;
     Loaded loaded = LoadText("{\"manifest_key\": " + value + ", \"connections\": 5}");
     EXPECT_EQ(loaded.ok, c.accepted) << value;
-    EXPECT_EQ(loaded.message, c.accepted ? "" : kManifestKeyError) << value;
+    EXPECT_EQ(loaded.message,
+              c.accepted ? Message() : Message(MessageCode::kConfigManifestKeyInvalid))
+        << value;
     EXPECT_EQ(loaded.config.manifest_key, c.text) << value;
     EXPECT_EQ(loaded.config.connections, 5) << value;
   }
   EXPECT_EQ(LoadText("{}").config.manifest_key, BRISAL_MANIFEST_KEY);
-  EXPECT_EQ(ConfigNotice(kManifestKeyError), std::string(kManifestKeyError) + ".");
 }
 
 }  // namespace

@@ -14,9 +14,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   brisal::fuzz::WriteScratchFile(path, data, size);
 
   brisal::LauncherConfig config;
-  std::string message;
+  brisal::Message message;
   if (!brisal::LoadConfig(path, config, message)) {
-    Require(message == brisal::kConfigFormatError, "a malformed file gives the complaint");
+    // A well-formed file may still name a manifest_key that is no key.
+    Require(message.code == brisal::MessageCode::kConfigMalformed ||
+                message.code == brisal::MessageCode::kConfigManifestKeyInvalid,
+            "a refused file gives its complaint");
   } else {
     Require(message.empty(), "a usable file gives no complaint");
   }

@@ -38,9 +38,9 @@ std::string Serialise(const brisal::Manifest& manifest) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string body(reinterpret_cast<const char*>(data), size);
   brisal::Manifest manifest;
-  std::string error;
+  brisal::Message error;
   if (!brisal::ParseManifest(body, manifest, error)) {
-    Require(!error.empty(), "a refused manifest comes with a sentence");
+    Require(!error.empty(), "a refused manifest says why");
     return 0;
   }
   Require(!manifest.files.empty(), "an accepted manifest lists files");
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   brisal::Manifest again;
-  std::string again_error;
+  brisal::Message again_error;
   Require(brisal::ParseManifest(Serialise(manifest), again, again_error),
           "a re-serialised manifest parses");
   Require(again.revision == manifest.revision, "the revision survives a round trip");

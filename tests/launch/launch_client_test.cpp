@@ -11,6 +11,7 @@
 
 #include "core/files.h"
 #include "core/paths.h"
+#include "tests/support/message_printer.h"
 #include "tests/support/temp_dir.h"
 
 #ifndef _WIN32
@@ -81,7 +82,7 @@ class LaunchClientTest : public ::testing::Test {
   std::string install_;
   LauncherConfig config_;
   bool started_ = false;
-  std::string error_;
+  Message error_;
 };
 
 TEST_F(LaunchClientTest, StartsTheSelectedRendererInTheInstallFolder) {
@@ -99,14 +100,14 @@ TEST_F(LaunchClientTest, StartsTheSelectedRendererInTheInstallFolder) {
   EXPECT_EQ(record["command_line"], "\"" + exe + "\"");
 #endif
   EXPECT_TRUE(started_);
-  EXPECT_EQ(error_, "");
+  EXPECT_TRUE(error_.empty());
   EXPECT_FALSE(FileExists(ProbeOutput(other))) << "the other renderer was started";
 }
 
 TEST_F(LaunchClientTest, PassesClientArgs) {
   config_.client_args = "-windowed  -lang es -name \"Juan P\xC3\xA9rez\" -empty \"\"";
   const std::string exe = InstallProbe(kGameExe);
-  error_ = "stale";
+  error_ = Message(MessageCode::kInternalUnexpected);
   Launch();
 
   nlohmann::json record = WaitForProbe(exe);
@@ -118,7 +119,7 @@ TEST_F(LaunchClientTest, PassesClientArgs) {
   EXPECT_EQ(record["argv"], nlohmann::json::array({exe, "-windowed", "-lang", "es", "-name",
                                                    "Juan P\xC3\xA9rez", "-empty", ""}));
   EXPECT_TRUE(started_);
-  EXPECT_EQ(error_, "");
+  EXPECT_TRUE(error_.empty());
 }
 
 #ifdef _WIN32
@@ -161,7 +162,7 @@ TEST_F(LaunchClientTest, UnsplittableClientArgsAreAnInvalidArgument) {
   const std::string exe = InstallProbe(kGameExe);
   Launch();
 
-  EXPECT_EQ(error_, "No se pudo iniciar el cliente (error " + std::to_string(EINVAL) + ").");
+  EXPECT_EQ(error_, Message(MessageCode::kClientStartFailed, {}, EINVAL));
   EXPECT_FALSE(started_);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_FALSE(FileExists(ProbeOutput(exe)));
@@ -173,7 +174,7 @@ TEST_F(LaunchClientTest, AddsTheMissingExecuteBitBeforeStarting) {
   Launch();
 
   nlohmann::json record = WaitForProbe(exe);
-  ASSERT_TRUE(record.is_object()) << "the client was not started: " << error_;
+  ASSERT_TRUE(record.is_object()) << "the client was not started: " << Sentence(error_);
   struct stat st;
   ASSERT_EQ(::stat(exe.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0744u);
@@ -187,7 +188,7 @@ TEST_F(LaunchClientTest, TheClientInheritsNoDescriptorOfOurs) {
   ::close(inheritable);
 
   nlohmann::json record = WaitForProbe(exe);
-  ASSERT_TRUE(record.is_object()) << "the client was not started: " << error_;
+  ASSERT_TRUE(record.is_object()) << "the client was not started: " << Sentence(error_);
   EXPECT_EQ(record["inherited_fds"], nlohmann::json::array());
 }
 
@@ -215,7 +216,7 @@ TEST_F(LaunchClientTest, RelativeInstallFolderIsTakenFromOurCurrentFolder) {
   fs::current_path(previous);
 
   nlohmann::json record = WaitForProbe(exe);
-  ASSERT_TRUE(record.is_object()) << "the client was not started: " << error_;
+  ASSERT_TRUE(record.is_object()) << "the client was not started: " << Sentence(error_);
   EXPECT_TRUE(fs::equivalent(FsPath(record["cwd"].get<std::string>()), FsPath(install_)));
   EXPECT_TRUE(started_);
 }
@@ -223,10 +224,10 @@ TEST_F(LaunchClientTest, RelativeInstallFolderIsTakenFromOurCurrentFolder) {
 TEST_F(LaunchClientTest, ARendererIndexOutsideTheListStartsNothing) {
   const std::string exe = InstallProbe(kGameExe);
   for (const int index : {-1, 2}) {  // two renderers configured
-    error_ = "stale";
+    error_ = Message(MessageCode::kInternalUnexpected);
     Launch(index);
     EXPECT_FALSE(started_) << index;
-    EXPECT_EQ(error_, "") << index;
+    EXPECT_TRUE(error_.empty()) << index;
   }
 }
 
@@ -235,9 +236,7 @@ TEST_F(LaunchClientTest, MissingExecutableNamesTheConfiguredPath) {
   InstallProbe("bin/Game.exe");  // present, but not where the renderer points
   Launch();
 
-  EXPECT_EQ(error_,
-            "No se encontró bin/sub/Game.exe. Prueba con el otro motor gráfico o pulsa "
-            "«Verificar archivos».");
+  EXPECT_EQ(error_, Message(MessageCode::kClientMissing, "bin/sub/Game.exe"));
   EXPECT_FALSE(started_);
 }
 
@@ -245,8 +244,7 @@ TEST_F(LaunchClientTest, FolderInPlaceOfTheExecutableCountsAsMissing) {
   ASSERT_TRUE(EnsureDirectory(JoinPath(install_, ManifestPathToNative(kGameExe))));
   Launch();
 
-  EXPECT_EQ(error_, std::string("No se encontró ") + kGameExe +
-                         ". Prueba con el otro motor gráfico o pulsa «Verificar archivos».");
+  EXPECT_EQ(error_, Message(MessageCode::kClientMissing, kGameExe));
   EXPECT_FALSE(started_);
 }
 
@@ -256,11 +254,11 @@ TEST_F(LaunchClientTest, ProgramThatCannotStartShowsTheSystemError) {
   Launch();
 
 #ifdef _WIN32
-  const std::string expected_error = "193";  // ERROR_BAD_EXE_FORMAT
+  const std::uint64_t expected_error = 193;  // ERROR_BAD_EXE_FORMAT
 #else
-  const std::string expected_error = std::to_string(ENOEXEC);
+  const std::uint64_t expected_error = ENOEXEC;
 #endif
-  EXPECT_EQ(error_, "No se pudo iniciar el cliente (error " + expected_error + ").");
+  EXPECT_EQ(error_, Message(MessageCode::kClientStartFailed, {}, expected_error));
   EXPECT_FALSE(started_);
 }
 

@@ -749,28 +749,5 @@ TEST(HttpClientTls, CertificatesAndRedirectsToPlainHttp) {
   EXPECT_EQ(refused, "Error de certificado HTTPS");
 }
 
-TEST(HttpErrorText, EveryRowOfTheTable) {
-  EXPECT_EQ(HttpErrorText(0), "Error desconocido");
-  EXPECT_EQ(HttpErrorText(12002), "El servidor tard\xC3\xB3 demasiado en responder");
-  EXPECT_EQ(HttpErrorText(12007),
-            "No se encontr\xC3\xB3 el servidor (revisa la direcci\xC3\xB3n en config.json)");
-  EXPECT_EQ(HttpErrorText(12029),
-            "No se pudo conectar con el servidor (\xC2\xBF"
-            "est\xC3\xA1 encendido?)");
-  EXPECT_EQ(HttpErrorText(12030), "Se perdi\xC3\xB3 la conexi\xC3\xB3n con el servidor");
-  for (std::uint32_t code : {12037u, 12038u, 12045u, 12169u, 12175u}) {
-    EXPECT_EQ(HttpErrorText(code), "Error de certificado HTTPS") << code;
-  }
-  EXPECT_EQ(HttpErrorText(12152),
-            "Error de red (c\xC3\xB3"
-            "digo 12152)");
-  EXPECT_EQ(HttpErrorText(12019),
-            "Error de red (c\xC3\xB3"
-            "digo 12019)");
-  EXPECT_EQ(HttpErrorText(4294967295u),
-            "Error de red (c\xC3\xB3"
-            "digo 4294967295)");
-}
-
 }  // namespace
 }  // namespace brisal

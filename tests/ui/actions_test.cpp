@@ -14,6 +14,8 @@ namespace {
 constexpr char kLinkNoticeTail[] =
     " no está configurado (BRISAL_DISCORD en config.h o \"links\" en config.json).";
 
+const Message kCannotStart(MessageCode::kClientStartFailed, {}, 13);
+
 class ActionsTest : public testing::WindowFixture {};
 
 TEST_F(ActionsTest, PrimaryActionByPhase) {
@@ -86,33 +88,33 @@ TEST_F(ActionsTest, PrimaryActionClearsTheNoticeAndRepaintsTheStatusLine) {
       host.invalidated.end());
 
   // A failed launch leaves its own notice.
-  log.launch_notice = "No se pudo iniciar el cliente (error 13).";
+  log.launch_error = kCannotStart;
   Click(kPrimaryButton);
-  EXPECT_EQ(window->notice, "No se pudo iniciar el cliente (error 13).");
+  EXPECT_EQ(window->notice, Sentence(kCannotStart));
 }
 
 TEST_F(ActionsTest, AStartedClientClosesOrMinimisesTheWindowAFailedOneStaysOpen) {
   struct Case {
     bool close_on_play;
-    const char* launch_error;
+    Message launch_error;
     int closed, minimized;
   };
-  for (const Case& c : {Case{false, "", 0, 1}, Case{true, "", 1, 0},
-                        Case{true, "No se pudo iniciar el cliente (error 13).", 0, 0}}) {
+  for (const Case& c :
+       {Case{false, {}, 0, 1}, Case{true, {}, 1, 0}, Case{true, kCannotStart, 0, 0}}) {
     config.close_on_play = c.close_on_play;
-    log.launch_notice = c.launch_error;
+    log.launch_error = c.launch_error;
     Open(1.25f);
     Publish(UpdatePhase::kUpToDate);
     host.invalidated.clear();
     host.closed = host.minimized = 0;
     Click(kPrimaryButton);
-    EXPECT_EQ(host.closed, c.closed) << c.close_on_play << c.launch_error;
-    EXPECT_EQ(host.minimized, c.minimized) << c.close_on_play << c.launch_error;
-    EXPECT_EQ(window->notice, c.launch_error);
-    if (*c.launch_error != '\0') {
-      EXPECT_NE(std::find(host.invalidated.begin(), host.invalidated.end(),
-                          PixelRect{50, 650, 815, 688}),
-                host.invalidated.end());
+    EXPECT_EQ(host.closed, c.closed) << c.close_on_play;
+    EXPECT_EQ(host.minimized, c.minimized) << c.close_on_play;
+    EXPECT_EQ(window->notice, Sentence(c.launch_error));
+    if (!c.launch_error.empty()) {
+      EXPECT_NE(
+          std::find(host.invalidated.begin(), host.invalidated.end(), PixelRect{50, 650, 815, 688}),
+          host.invalidated.end());
     }
   }
 }

@@ -84,8 +84,8 @@ struct ServiceLog {
   int update_jobs = 0;
   std::vector<LaunchRequest> launches;
   int settings_saves = 0;
-  // What a launch leaves in the notice (a launch failure); empty for a success.
-  std::string launch_notice;
+  // Why a launch fails; empty for a success.
+  Message launch_error;
   std::string exe_folder = "/opt/brisal";
   std::uint64_t now_ms = 1000;
 
@@ -103,10 +103,10 @@ struct ServiceLog {
     services.now_ms = [this] { return now_ms; };
     services.start_update_job = [this] { ++update_jobs; };
     services.launch_client = [this](const LauncherConfig&, int renderer_index,
-                                    const std::string& install_folder, std::string& error) {
+                                    const std::string& install_folder, Message& error) {
       launches.push_back({renderer_index, install_folder});
-      error = launch_notice;
-      return launch_notice.empty();
+      error = launch_error;
+      return launch_error.empty();
     };
     services.save_settings = [this](const UserSettings& settings) {
       ++settings_saves;

@@ -231,10 +231,10 @@ TEST_F(LauncherWindowTest, NoticeIsClearedOnlyWhenThePhaseChanges) {
 }
 
 TEST_F(LauncherWindowTest, ConfigComplaintOutlivesTheFirstCheck) {
-  Open(1.0f, {}, std::string(kConfigFormatError));
+  const Message complaint(MessageCode::kConfigMalformed);
+  Open(1.0f, {}, complaint);
   window->Start();
-  const std::string expected =
-      "config.json tiene un error de formato (JSON invalido). Se usan valores por defecto.";
+  const std::string expected = Sentence(complaint);
   EXPECT_EQ(window->notice, expected);
   // Painted at once, not at the first state change.
   EXPECT_EQ(host.invalidated.front(), (PixelRect{40, 440, 652, 552}));
@@ -248,7 +248,7 @@ TEST_F(LauncherWindowTest, ConfigComplaintOutlivesTheFirstCheck) {
 }
 
 TEST_F(LauncherWindowTest, NoticeThatReplacedTheComplaintGoesAtTheNextPhaseChange) {
-  Open(1.0f, {}, std::string(kConfigFormatError));
+  Open(1.0f, {}, Message(MessageCode::kConfigMalformed));
   window->Start();
   Publish(UpdatePhase::kChecking);
   // A link clicked while the first check runs: its notice is an ordinary one.

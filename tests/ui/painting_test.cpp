@@ -195,7 +195,7 @@ class PaintingTest : public ::testing::Test {
   PaintingTest() { config = DefaultConfig(); }
 
   LauncherWindow& Open(float scale) {
-    window = std::make_unique<LauncherWindow>(state, config, testing::PaintedSettings(), "",
+    window = std::make_unique<LauncherWindow>(state, config, testing::PaintedSettings(), Message(),
                                               log.Services());
     window->Attach(host, scale);
     return *window;

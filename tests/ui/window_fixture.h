@@ -28,7 +28,7 @@ class WindowFixture : public ::testing::Test {
   }
 
   // Builds and attaches the window the way the platform host does.
-  LauncherWindow& Open(float scale = 1.0f, UserSettings settings = {}, std::string complaint = "") {
+  LauncherWindow& Open(float scale = 1.0f, UserSettings settings = {}, Message complaint = {}) {
     window = std::make_unique<LauncherWindow>(state, config, std::move(settings),
                                               std::move(complaint), log.Services());
     window->Attach(host, scale);

@@ -417,8 +417,9 @@ class SignedCheckTest : public UpdateCheckTest {
     return doc.dump(2);
   }
   static std::string Sign(const std::string& body, const char* key = kVectorPrivateKey) {
-    std::string signature, public_key, error;
-    EXPECT_TRUE(SignMessage(key, body, signature, public_key, error)) << error;
+    std::string signature, public_key;
+    Message error;
+    EXPECT_TRUE(SignMessage(key, body, signature, public_key, error)) << Sentence(error);
     return EncodeBase64(signature) + "\n";
   }
   void Serve(const std::string& body, const std::string& sig, const std::string& etag) {

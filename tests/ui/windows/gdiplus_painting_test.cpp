@@ -141,7 +141,7 @@ class GdiplusPaintingTest : public ::testing::Test {
   // Paints the state as the Win32 host does: the static layer, copied into the back
   // buffer, then the dynamic content of the whole window.
   std::unique_ptr<Gdiplus::Bitmap> Paint(const Case& c) {
-    window = std::make_unique<LauncherWindow>(state, config, testing::PaintedSettings(), "",
+    window = std::make_unique<LauncherWindow>(state, config, testing::PaintedSettings(), Message(),
                                               log.Services());
     window->Attach(host, 1.0f);
     testing::SetPaintedNews(state, c.news);
