@@ -7,11 +7,13 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
+#include <utility>
 
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "config/launcher_config.h"
 #include "config/user_settings.h"
+#include "core/messages.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "launch/install_dir.h"
@@ -54,24 +56,16 @@ class ProgressLine {
     const auto now = Clock::now();
     if (now - last_draw_ < std::chrono::milliseconds(100)) return;
     ProgressSnapshot snapshot = TakeSnapshot(state);
-    std::string line;
-    if (phase == UpdatePhase::kDownloading) {
-      SampleSpeed(snapshot.bytes_done, now);
-      const double percent = snapshot.bytes_total == 0
-                                 ? 0.0
-                                 : 100.0 * static_cast<double>(snapshot.bytes_done) /
-                                       static_cast<double>(snapshot.bytes_total);
-      line = StringPrintf(
-          "%s / %s (%.1f %%) · %s/s · %u / %u archivos · %s",
-          FormatSize(snapshot.bytes_done).c_str(), FormatSize(snapshot.bytes_total).c_str(),
-          percent, FormatSize(static_cast<std::uint64_t>(speed_)).c_str(), snapshot.files_done,
-          snapshot.files_total, SafeText(snapshot.file_path).c_str());
-    } else {
-      const double percent =
-          snapshot.files_total == 0 ? 0.0 : 100.0 * snapshot.files_done / snapshot.files_total;
-      line = StringPrintf("%u / %u archivos (%.1f %%)", snapshot.files_done, snapshot.files_total,
-                          percent);
-    }
+    ProgressFigures figures;
+    figures.downloading = phase == UpdatePhase::kDownloading;
+    if (figures.downloading) SampleSpeed(snapshot.bytes_done, now);
+    figures.bytes_done = snapshot.bytes_done;
+    figures.bytes_total = snapshot.bytes_total;
+    figures.bytes_per_second = static_cast<std::uint64_t>(speed_);
+    figures.files_done = snapshot.files_done;
+    figures.files_total = snapshot.files_total;
+    figures.path = std::move(snapshot.file_path);
+    std::string line = ProgressSentence(figures);
     line = SafeText(line, 110);
     std::fprintf(stdout, "\r\033[K%s", line.c_str());
     std::fflush(stdout);

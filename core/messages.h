@@ -108,6 +108,9 @@ enum class MessageCode : std::uint16_t {
   kCliCannotWritePrivateKey,  // subject: the key's file; cause: why
   kCliSignedWith,             // subject: the public key in base64
   kCliPrivateKeyWritten,      // subject: the key's file
+
+  // Keep last: the wording test walks every code before it.
+  kEndOfCodes,
 };
 
 struct Message {
@@ -129,6 +132,19 @@ struct Message {
 Message Wrap(MessageCode code, Message cause);
 // The same, for a sentence that also names its subject.
 Message Wrap(MessageCode code, std::string subject, Message cause);
+
+// brisal-cli's live progress line: bytes, speed, files and the current file while
+// downloading; files alone while checking or verifying.
+struct ProgressFigures {
+  bool downloading = false;
+  std::uint64_t bytes_done = 0;
+  std::uint64_t bytes_total = 0;
+  std::uint64_t bytes_per_second = 0;
+  std::uint32_t files_done = 0;
+  std::uint32_t files_total = 0;
+  std::string path;  // from outside: made safe here
+};
+std::string ProgressSentence(const ProgressFigures& figures);
 
 // The player's sentence for `message`: Spanish, exactly as the launcher shows it.
 // A subject is set in as the code's sentence always set it (a URL made safe, a path

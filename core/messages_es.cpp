@@ -1,5 +1,7 @@
 // The Spanish sentences of every MessageCode.
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "core/messages.h"
 #include "core/network_errors.h"
@@ -36,30 +38,19 @@ std::string Http(std::uint64_t status) {
   return std::to_string(status);
 }
 
+// The sentence of the message a wrapping one names.
+std::string CauseOf(const Message& m) {
+  return m.causes.empty() ? std::string() : Sentence(m.causes.front());
+}
+
 std::string Files(std::uint64_t files, std::uint64_t bytes) {
   return std::to_string(files) + " archivos (" + FormatSize(bytes) + ")";
 }
 
-}  // namespace
-
-Message Wrap(MessageCode code, Message cause) {
-  Message wrapped(code);
-  wrapped.causes.push_back(std::move(cause));
-  return wrapped;
-}
-
-Message Wrap(MessageCode code, std::string subject, Message cause) {
-  Message wrapped = Wrap(code, std::move(cause));
-  wrapped.subject = std::move(subject);
-  return wrapped;
-}
-
-std::string Sentence(const Message& m) {
+// The sentences of the engine: jobs, the network, the install folder, the manifest's trust.
+std::optional<std::string> EngineSentence(const Message& m) {
   const std::string& s = m.subject;
-  const std::string cause = m.causes.empty() ? std::string() : Sentence(m.causes.front());
   switch (m.code) {
-    case MessageCode::kNone:
-      return "";
     case MessageCode::kInternalError:
       return "Error interno: " + s;
     case MessageCode::kInternalUnexpected:
@@ -95,7 +86,16 @@ std::string Sentence(const Message& m) {
       return "manifest_key en config.json no es una clave pública válida: no se aceptará "
              "ningún manifiesto hasta corregirla";
     case MessageCode::kOffline:
-      return "Modo sin conexión · " + cause;
+      return "Modo sin conexión · " + CauseOf(m);
+    default:
+      return std::nullopt;
+  }
+}
+
+// The sentences of one file's download.
+std::optional<std::string> DownloadSentence(const Message& m) {
+  const std::string& s = m.subject;
+  switch (m.code) {
     case MessageCode::kThroughLink:
       return "No se instaló " + s +
              ": su ruta pasa por un enlace o una unión dentro de la carpeta de instalación";
@@ -130,6 +130,15 @@ std::string Sentence(const Message& m) {
     case MessageCode::kNotEnoughSpace:
       return "Espacio insuficiente: se necesitan " + FormatSize(m.number) + " y hay " +
              FormatSize(m.other) + " libres";
+    default:
+      return std::nullopt;
+  }
+}
+
+// The sentences of the status line, config.json, the manifest as parsed, the game's start.
+std::optional<std::string> StatusSentence(const Message& m) {
+  const std::string& s = m.subject;
+  switch (m.code) {
     case MessageCode::kVerbatim:
       return s;
     case MessageCode::kSystemError:
@@ -169,6 +178,15 @@ std::string Sentence(const Message& m) {
              ". Prueba con el otro motor gráfico o pulsa «Verificar archivos».";
     case MessageCode::kClientStartFailed:
       return "No se pudo iniciar el cliente (error " + std::to_string(m.number) + ").";
+    default:
+      return std::nullopt;
+  }
+}
+
+// The sentences of the operator's signing key and brisal-cli.
+std::optional<std::string> CliSentence(const Message& m) {
+  const std::string& s = m.subject;
+  switch (m.code) {
     case MessageCode::kPrivateKeyNotP256:
       return "La clave privada no es una clave P-256 en formato PEM (PRIVATE KEY)";
     case MessageCode::kPrivateKeyExists:
@@ -190,13 +208,13 @@ std::string Sentence(const Message& m) {
     case MessageCode::kCliUnknownOption:
       return "opción desconocida: " + s;
     case MessageCode::kCliBadValue:
-      return "valor no válido para " + s + ": " + cause;
+      return "valor no válido para " + s + ": " + CauseOf(m);
     case MessageCode::kCliSignNeedsOutput:
       return "--sign necesita --output";
     case MessageCode::kCliGuardsNeedSign:
       return "--serial y --expires necesitan --sign";
     case MessageCode::kCliCannotReadFolder:
-      return "No se pudo leer la carpeta " + s + ": " + cause;
+      return "No se pudo leer la carpeta " + s + ": " + CauseOf(m);
     case MessageCode::kCliPathNotAllowed:
       return "Ruta no permitida en el manifiesto: " + s;
     case MessageCode::kCliCannotRead:
@@ -206,14 +224,51 @@ std::string Sentence(const Message& m) {
     case MessageCode::kCliCannotReadPrivateKey:
       return "No se pudo leer la clave privada " + s;
     case MessageCode::kCliCannotWritePrivateKey:
-      return "No se pudo escribir la clave privada " + s + ": " + cause;
+      return "No se pudo escribir la clave privada " + s + ": " + CauseOf(m);
     case MessageCode::kCliSignedWith:
       return "Firmado con la clave pública " + s;
     case MessageCode::kCliPrivateKeyWritten:
       return "Clave privada escrita en " + s +
              ": guárdela fuera del servidor y no la comparta.\nLínea para config.json:";
+    default:
+      return std::nullopt;
+  }
+}
+
+}  // namespace
+
+Message Wrap(MessageCode code, Message cause) {
+  Message wrapped(code);
+  wrapped.causes.push_back(std::move(cause));
+  return wrapped;
+}
+
+Message Wrap(MessageCode code, std::string subject, Message cause) {
+  Message wrapped = Wrap(code, std::move(cause));
+  wrapped.subject = std::move(subject);
+  return wrapped;
+}
+
+std::string Sentence(const Message& m) {
+  if (m.code == MessageCode::kNone) return "";
+  for (auto group : {EngineSentence, DownloadSentence, StatusSentence, CliSentence}) {
+    if (std::optional<std::string> sentence = group(m)) return *std::move(sentence);
   }
   return "";
+}
+
+std::string ProgressSentence(const ProgressFigures& f) {
+  if (!f.downloading) {
+    const double percent = f.files_total == 0 ? 0.0 : 100.0 * f.files_done / f.files_total;
+    return StringPrintf("%u / %u archivos (%.1f %%)", f.files_done, f.files_total, percent);
+  }
+  const double percent = f.bytes_total == 0 ? 0.0
+                                            : 100.0 * static_cast<double>(f.bytes_done) /
+                                                  static_cast<double>(f.bytes_total);
+  return StringPrintf("%s / %s (%.1f %%) · %s/s · %u / %u archivos · %s",
+                      FormatSize(f.bytes_done).c_str(), FormatSize(f.bytes_total).c_str(), percent,
+                      FormatSize(f.bytes_per_second).c_str(), f.files_done, f.files_total,
+                      SafeText(f.path).c_str());
 }
 
 }  // namespace brisal

@@ -154,6 +154,18 @@ TEST(Sentence, EveryCodeSaysItsOwnWords) {
   for (const auto& row : rows) {
     EXPECT_EQ(Sentence(row.message), row.sentence) << static_cast<int>(row.message.code);
   }
+  // A code added without words would show the player an empty line.
+  for (int code = 1; code < static_cast<int>(C::kEndOfCodes); ++code) {
+    EXPECT_NE(Sentence(Message(static_cast<C>(code), "x")), "") << code;
+  }
+}
+
+TEST(Sentence, ProgressLineOfTheCli) {
+  ProgressFigures figures{true, 1048576, 4194304, 524288, 3, 10, "data/\x1B.pak"};
+  EXPECT_EQ(ProgressSentence(figures),
+            "1.0 MB / 4.0 MB (25.0 %) · 512 KB/s · 3 / 10 archivos · data/\xEF\xBF\xBD.pak");
+  figures.downloading = false;
+  EXPECT_EQ(ProgressSentence(figures), "3 / 10 archivos (30.0 %)");
 }
 
 }  // namespace
