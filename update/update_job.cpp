@@ -9,7 +9,6 @@
 #include "core/install_tree.h"
 #include "core/log.h"
 #include "core/paths.h"
-#include "core/text.h"
 #include "update/download.h"
 #include "update/download_workers.h"
 #include "update/folder_cleanup.h"

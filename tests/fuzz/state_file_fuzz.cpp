@@ -15,7 +15,7 @@ using Records = std::map<std::string, brisal::FileState>;
 
 Records Snapshot(brisal::FileStateCache& cache) {
   Records records;
-  MutexLock guard(cache.lock());
+  brisal::MutexLock guard(cache.lock());
   cache.ForEachPathLocked(
       [&](const std::string& path) { records.emplace(path, *cache.LookupLocked(path)); });
   return records;
