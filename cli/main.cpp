@@ -106,6 +106,11 @@ int ParseManifest(const Args& argv) {
     Complain(Message(MessageCode::kCliSignNeedsOutput));
     return brisal::cli::kExitUsage;
   }
+  // A signed manifest that never expires can be replayed for ever; the launcher refuses it.
+  if (!options.sign_key.empty() && !options.has_expires) {
+    Complain(Message(MessageCode::kCliSignNeedsExpires));
+    return brisal::cli::kExitUsage;
+  }
   // Unsigned, the launcher ignores both fields: asking for them is asking for a signature.
   if ((options.has_serial || options.has_expires) && options.sign_key.empty()) {
     Complain(Message(MessageCode::kCliGuardsNeedSign));

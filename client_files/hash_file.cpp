@@ -1,4 +1,4 @@
-// HashFile from sha256.h: portable, over the File interface and whichever Sha256
+// HashFile and Sha256Hex from sha256.h: portable, over the File interface and whichever Sha256
 // backend the target links.
 #include <memory>
 #include <string>
@@ -42,6 +42,16 @@ bool HashFile(const std::string& path, std::string& hex_out, const std::atomic<b
   if (hex.find_first_not_of('0') == std::string::npos) return false;
   hex_out = std::move(hex);
   return true;
+}
+
+std::string Sha256Hex(std::string_view bytes) {
+  Sha256 hasher;
+  hasher.Init();
+  hasher.Update(bytes.data(), bytes.size());
+  if (!hasher.ok()) return {};
+  std::string hex = hasher.FinishHex();
+  if (hex.find_first_not_of('0') == std::string::npos) return {};
+  return hex;
 }
 
 }  // namespace brisal

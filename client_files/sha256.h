@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace brisal {
 
@@ -32,5 +33,8 @@ class Sha256 {
 // read. False when the file cannot be opened or read, or on cancel; `hex_out` is then
 // untouched.
 bool HashFile(const std::string& path, std::string& hex_out, const std::atomic<bool>* cancel);
+
+// The digest of bytes in memory, in hex; empty when the provider failed.
+std::string Sha256Hex(std::string_view bytes);
 
 }  // namespace brisal

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "config.h"
+#include "core/files.h"
 #include "core/paths.h"
 #include "core/text.h"
 
@@ -14,6 +15,10 @@ namespace brisal {
 namespace {
 
 using Json = nlohmann::json;
+
+// A real config.json is a few kilobytes; a file far larger is not one, and is not worth
+// reading into memory.
+constexpr std::uint64_t kConfigSizeCap = 1 << 20;
 
 void CopyString(const Json& doc, const char* key, std::string& field) {
   auto it = doc.find(key);
@@ -93,6 +98,31 @@ std::vector<Renderer> UsableRenderers(const Json& list) {
   return renderers;
 }
 
+// "manifest_key": one key as a string, or a list of them. Unlike the other keys, a
+// value of the wrong type is not passed over — falling back to the default would
+// quietly take unsigned manifests — but kept as its JSON text, which no manifest
+// verifies against. False when any entry is no key.
+bool ReadManifestKeys(const Json& value, std::vector<std::string>& keys) {
+  keys.clear();
+  if (value.is_string() && value.get<std::string>().empty()) return true;
+  auto key_text = [](const Json& v) { return v.is_string() ? v.get<std::string>() : v.dump(); };
+  if (value.is_array()) {
+    for (const Json& element : value)
+      keys.push_back(key_text(element));
+  } else {
+    keys.push_back(key_text(value));
+  }
+  std::string point;
+  return std::all_of(keys.begin(), keys.end(),
+                     [&point](const std::string& key) { return DecodeManifestKey(key, point); });
+}
+
+bool Unusable(LauncherConfig& config, Message& complaint, MessageCode code) {
+  config.unusable = true;
+  complaint = Message(code);
+  return false;
+}
+
 }  // namespace
 
 bool DecodeManifestKey(const std::string& text, std::string& point) {
@@ -109,20 +139,23 @@ LauncherConfig DefaultConfig() {
   config.files_path = "client/";
   config.news = "news.php";
   config.renderers = DefaultRenderers();
-  config.manifest_key = BRISAL_MANIFEST_KEY;
+  if (const std::string built_in = BRISAL_MANIFEST_KEY; !built_in.empty())
+    config.manifest_keys.push_back(built_in);
   return config;
 }
 
 bool LoadConfig(const std::string& path, LauncherConfig& config, Message& complaint) {
   config = DefaultConfig();
   std::string text;
-  if (!ReadWholeFile(path, text)) return true;
+  FileInfo info;
+  if (!GetFileInfo(path, info) || !info.is_regular || info.size > kConfigSizeCap ||
+      !ReadWholeFile(path, text) || text.size() > kConfigSizeCap) {
+    if (PathMissing(path)) return true;
+    return Unusable(config, complaint, MessageCode::kConfigUnreadable);
+  }
 
   Json doc = Json::parse(text, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/true);
-  if (!doc.is_object()) {
-    complaint = Message(MessageCode::kConfigMalformed);
-    return false;
-  }
+  if (!doc.is_object()) return Unusable(config, complaint, MessageCode::kConfigMalformed);
 
   CopyString(doc, "base_url", config.base_url);
   CopyString(doc, "manifest", config.manifest);
@@ -147,16 +180,10 @@ bool LoadConfig(const std::string& path, LauncherConfig& config, Message& compla
     config.discord = LinkValue(*it, "discord", BRISAL_DISCORD);
   }
 
-  // Unlike the other keys, a manifest_key of the wrong type is not passed over: falling
-  // back to the default would quietly take unsigned manifests. Its JSON text is kept
-  // instead, which no manifest verifies against.
-  if (auto it = doc.find("manifest_key"); it != doc.end()) {
-    config.manifest_key = it->is_string() ? it->get<std::string>() : it->dump();
-    std::string point;
-    if (!config.manifest_key.empty() && !DecodeManifestKey(config.manifest_key, point)) {
-      complaint = Message(MessageCode::kConfigManifestKeyInvalid);
-      return false;
-    }
+  if (auto it = doc.find("manifest_key");
+      it != doc.end() && !ReadManifestKeys(*it, config.manifest_keys)) {
+    complaint = Message(MessageCode::kConfigManifestKeyInvalid);
+    return false;
   }
   return true;
 }

@@ -30,9 +30,13 @@ struct LauncherConfig {
   std::string website;
   std::string register_url;  // "register" in config.json
   std::string discord;
-  // The operator's public key, as written in config.json; empty: manifests are taken
-  // unsigned. Any other text that is not a key makes every manifest refused.
-  std::string manifest_key;
+  // The operator's public keys as written in config.json: the current one and, while
+  // keys rotate, the next. Empty: manifests are taken unsigned. A text that is no key
+  // stays in the list, so that every manifest is refused rather than taken unsigned.
+  std::vector<std::string> manifest_keys;
+  // config.json exists but could not be used: the defaults that stand in may lack the
+  // operator's key, so every manifest is refused until it is mended.
+  bool unusable = false;
 };
 
 // The public point a manifest_key names (base64 of 65 bytes: 0x04, X, Y); false when the
@@ -42,9 +46,10 @@ bool DecodeManifestKey(const std::string& text, std::string& point);
 LauncherConfig DefaultConfig();
 
 // Overwrites `config` with the defaults and then the file's valid keys. Returns false
-// when the file exists but is malformed (kConfigMalformed), or names a manifest_key
+// when the file exists but cannot be read or is too large (kConfigUnreadable), is
+// malformed (kConfigMalformed) — both leave `unusable` set — or names a manifest_key
 // that is no key (kConfigManifestKeyInvalid); `complaint` then says so, as the window
-// and brisal-cli show it. A missing or unreadable file is not a complaint.
+// and brisal-cli show it. Only a missing file is no complaint.
 bool LoadConfig(const std::string& path, LauncherConfig& config, Message& complaint);
 
 }  // namespace brisal

@@ -55,6 +55,10 @@ bool FileExists(const std::string& path);
 
 bool IsDirectory(const std::string& path);
 
+// True only when the system says nothing stands at `path` (no such name, or a parent
+// is missing): a name that exists but cannot be reached is not missing.
+bool PathMissing(const std::string& path);
+
 // Creates one folder; true when it exists as a folder afterwards.
 bool CreateOneDirectory(const std::string& path);
 

@@ -111,6 +111,11 @@ bool IsDirectory(const std::string& path) {
   return GetFileInfo(path, info) && info.is_directory;
 }
 
+bool PathMissing(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
+
 bool CreateOneDirectory(const std::string& path) {
   if (Injected(FileOp::kCreateFolder)) return false;
   if (::mkdir(path.c_str(), 0755) == 0) return true;

@@ -86,6 +86,12 @@ bool IsDirectory(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool PathMissing(const std::string& path) {
+  if (GetFileAttributesW(Utf8ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 bool CreateOneDirectory(const std::string& path) {
   if (Injected(FileOp::kCreateFolder)) return false;
   if (CreateDirectoryW(Utf8ToWide(path).c_str(), nullptr)) return true;

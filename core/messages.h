@@ -37,6 +37,9 @@ enum class MessageCode : std::uint16_t {
   kManifestExpired,
   kManifestGuardsMalformed,
   kManifestKeyInvalid,  // manifest_key in config.json is not a public key
+  kManifestNoExpiry,
+  kManifestSerialReused,  // the accepted serial, on other bytes than those accepted
+  kConfigUnusable,        // config.json exists but could not be used: nothing is trusted
 
   // Offline: the installed client stays playable; `causes` holds why.
   kOffline,
@@ -76,6 +79,7 @@ enum class MessageCode : std::uint16_t {
 
   // config.json, as read at start-up; the defaults stand in for what it lacks.
   kConfigMalformed,
+  kConfigUnreadable,  // exists, but cannot be read or is far too large
   kConfigManifestKeyInvalid,  // the sentence of kManifestKeyInvalid, as a notice
 
   // The manifest as parsed: `subject` is an entry's path as the server wrote it.
@@ -100,6 +104,7 @@ enum class MessageCode : std::uint16_t {
   kCliBadValue,       // subject: the option; cause: the value
   kCliSignNeedsOutput,
   kCliGuardsNeedSign,
+  kCliSignNeedsExpires,
   kCliCannotReadFolder,       // subject: the folder; cause: why
   kCliPathNotAllowed,         // subject: the path below the folder
   kCliCannotRead,             // subject: a file

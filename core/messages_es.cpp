@@ -85,6 +85,13 @@ std::optional<std::string> EngineSentence(const Message& m) {
     case MessageCode::kManifestKeyInvalid:
       return "manifest_key en config.json no es una clave pública válida: no se aceptará "
              "ningún manifiesto hasta corregirla";
+    case MessageCode::kManifestNoExpiry:
+      return "El manifiesto firmado no tiene fecha de caducidad (\"expires\")";
+    case MessageCode::kManifestSerialReused:
+      return "El servidor ofrece otro manifiesto con el mismo número de serie que uno ya "
+             "aceptado";
+    case MessageCode::kConfigUnusable:
+      return "config.json no se pudo usar: no se aceptará ningún manifiesto hasta corregirlo";
     case MessageCode::kOffline:
       return "Modo sin conexión · " + CauseOf(m);
     default:
@@ -161,6 +168,9 @@ std::optional<std::string> StatusSentence(const Message& m) {
       return "Cliente actualizado. ¡Listo para jugar!";
     case MessageCode::kConfigMalformed:
       return "config.json tiene un error de formato (JSON invalido). Se usan valores por defecto.";
+    case MessageCode::kConfigUnreadable:
+      return "No se pudo leer config.json (¿sin permisos o demasiado grande?). Se usan valores "
+             "por defecto y no se aceptará ningún manifiesto.";
     case MessageCode::kConfigManifestKeyInvalid:
       return Sentence(Message(MessageCode::kManifestKeyInvalid)) + ".";
     case MessageCode::kManifestInvalid:
@@ -201,7 +211,7 @@ std::optional<std::string> CliSentence(const Message& m) {
              "  brisal-cli verify   [--config FILE] [--install-dir DIR] [--json]\n"
              "  brisal-cli update   [--config FILE] [--install-dir DIR] [--json]\n"
              "  brisal-cli manifest DIR [--revision TEXT] [--output FILE]\n"
-             "                      [--sign PRIVATE.pem [--serial N] [--expires DAYS]]\n"
+             "                      [--sign PRIVATE.pem --expires DAYS [--serial N]]\n"
              "  brisal-cli keygen   PRIVATE.pem";
     case MessageCode::kCliMissingValue:
       return "falta el valor de " + s;
@@ -213,6 +223,9 @@ std::optional<std::string> CliSentence(const Message& m) {
       return "--sign necesita --output";
     case MessageCode::kCliGuardsNeedSign:
       return "--serial y --expires necesitan --sign";
+    case MessageCode::kCliSignNeedsExpires:
+      return "--sign necesita --expires DÍAS: el launcher rechaza un manifiesto firmado que no "
+             "caduca";
     case MessageCode::kCliCannotReadFolder:
       return "No se pudo leer la carpeta " + s + ": " + CauseOf(m);
     case MessageCode::kCliPathNotAllowed:

@@ -17,7 +17,8 @@ JobSettings MakeJobSettings(const LauncherConfig& config, const std::string& ins
   settings.news = config.news;
   settings.connections = config.connections;
   settings.install_dir = install_dir;
-  settings.manifest_key = config.manifest_key;
+  settings.manifest_keys = config.manifest_keys;
+  settings.config_unusable = config.unusable;
   return settings;
 }
 
@@ -163,7 +164,8 @@ void ApplyPendingSettings(LauncherState& state) {
   const bool folder_changed = copy.install_dir != state.plan.live.install_dir;
   const bool server_changed = copy.base_url != state.plan.live.base_url ||
                               copy.manifest != state.plan.live.manifest ||
-                              copy.manifest_key != state.plan.live.manifest_key;
+                              copy.manifest_keys != state.plan.live.manifest_keys ||
+                              copy.config_unusable != state.plan.live.config_unusable;
   state.plan.live = std::move(copy);
   if (folder_changed) state.cache.Reset();
   if (folder_changed || server_changed) {

@@ -56,7 +56,8 @@ struct JobSettings {
   std::string news;
   std::int32_t connections = 3;
   std::string install_dir;   // the install folder in use
-  std::string manifest_key;  // config.json's text; empty: manifests are not signed
+  std::vector<std::string> manifest_keys;  // config.json's; empty: manifests are not signed
+  bool config_unusable = false;            // config.json could not be used: trust nothing
 };
 
 // The job settings the configuration and the install folder in use give.
@@ -95,6 +96,7 @@ struct Plan {
   Manifest manifest GUARDED_BY(job_lock);
   bool have_manifest GUARDED_BY(job_lock) = false;
   std::string manifest_etag GUARDED_BY(job_lock);
+  std::string manifest_sha256 GUARDED_BY(job_lock);  // of its exact bytes, in hex
   std::vector<ManifestEntry> to_download GUARDED_BY(job_lock);
   std::vector<std::string> to_delete GUARDED_BY(job_lock);
   // The lists above were made for the live install folder and server. A change of

@@ -26,13 +26,16 @@ std::string SignaturePath(const std::string& manifest_path) {
 }
 
 bool VerifyManifestSignature(HttpClient& client, const std::string& manifest_path,
-                             const std::string& manifest_key, const std::string& body,
-                             const std::atomic<bool>& cancel, Message& error) {
+                             const std::vector<std::string>& manifest_keys,
+                             const std::string& body, const std::atomic<bool>& cancel,
+                             Message& error) {
   error = {};
-  std::string point;
-  if (!DecodeManifestKey(manifest_key, point)) {
-    error = Message(MessageCode::kManifestKeyInvalid);
-    return false;
+  std::vector<std::string> points(manifest_keys.size());
+  for (std::size_t i = 0; i < manifest_keys.size(); ++i) {
+    if (!DecodeManifestKey(manifest_keys[i], points[i])) {
+      error = Message(MessageCode::kManifestKeyInvalid);
+      return false;
+    }
   }
   const std::string path = SignaturePath(manifest_path);
   std::string text;
@@ -59,34 +62,69 @@ bool VerifyManifestSignature(HttpClient& client, const std::string& manifest_pat
     error = Message(MessageCode::kSignatureInvalid);
     return false;
   }
-  switch (VerifySignature(point, body, signature)) {
-    case SignatureCheck::kValid:
-      return true;
-    case SignatureCheck::kBadKey:
-      error = Message(MessageCode::kManifestKeyInvalid);
-      return false;
-    case SignatureCheck::kBadSignature:
-      break;
+  // During a rotation the manifest is signed with either key; one must hold.
+  for (const std::string& point : points) {
+    switch (VerifySignature(point, body, signature)) {
+      case SignatureCheck::kValid:
+        return true;
+      case SignatureCheck::kBadKey:
+        error = Message(MessageCode::kManifestKeyInvalid);
+        return false;
+      case SignatureCheck::kBadSignature:
+        break;
+    }
   }
   error = Message(MessageCode::kSignatureInvalid);
   return false;
 }
 
-bool CheckManifestGuards(const Manifest& manifest, std::uint64_t accepted_serial, std::int64_t now,
-                         Message& error) {
+bool CheckManifestGuards(const Manifest& manifest, const std::string& sha256,
+                         const AcceptedManifest& accepted, std::int64_t now, Message& error) {
+  const std::uint64_t serial = manifest.serial.value_or(0);
   if (manifest.guards_malformed) {
     error = Message(MessageCode::kManifestGuardsMalformed);
-    return false;
-  }
-  if (manifest.serial.value_or(0) < accepted_serial) {
+  } else if (serial < accepted.serial) {
     error = Message(MessageCode::kManifestRolledBack);
-    return false;
-  }
-  if (manifest.expires && *manifest.expires <= now) {
+  } else if (serial > 0 && serial == accepted.serial && !accepted.sha256.empty() &&
+             sha256 != accepted.sha256) {
+    // Two different manifests under one serial: one of them may be an older client
+    // re-signed, and nothing else tells which came later.
+    error = Message(MessageCode::kManifestSerialReused);
+  } else if (!manifest.expires) {
+    // Without an expiry, a manifest captured today could hold players on today's
+    // client for ever.
+    error = Message(MessageCode::kManifestNoExpiry);
+  } else if (*manifest.expires <= now) {
     error = Message(MessageCode::kManifestExpired);
+  } else {
+    return true;
+  }
+  return false;
+}
+
+bool ManifestTrusted(LauncherState& state, const Manifest& manifest, const std::string& sha256,
+                     Message& error) {
+  if (state.plan.live.config_unusable) {
+    error = Message(MessageCode::kConfigUnusable);
     return false;
   }
-  return true;
+  if (state.plan.live.manifest_keys.empty()) return true;
+  AcceptedManifest accepted;
+  ReadAcceptedManifest(state.plan.live.install_dir, accepted);
+  // The state file stands in where the record was lost (a new data folder, another
+  // user): the higher of the two holds.
+  if (const std::uint64_t kept = state.cache.Serial(); kept > accepted.serial) {
+    accepted = AcceptedManifest{kept, {}};
+  }
+  return CheckManifestGuards(manifest, sha256, accepted, UnixTimeNow(), error);
+}
+
+bool RecordAccepted(LauncherState& state) {
+  if (state.plan.live.manifest_keys.empty()) return false;
+  const std::uint64_t serial = state.plan.manifest.serial.value_or(0);
+  RaiseAcceptedManifest(state.plan.live.install_dir,
+                        AcceptedManifest{serial, state.plan.manifest_sha256});
+  return state.cache.RaiseSerial(serial);
 }
 
 std::int64_t UnixTimeNow() {

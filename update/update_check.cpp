@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "client_files/manifest.h"
+#include "client_files/sha256.h"
 #include "core/files.h"
 #include "core/install_tree.h"
 #include "core/log.h"
@@ -90,10 +91,12 @@ StepOutcome Unreachable(LauncherState& state, const CheckRun& run, const Manifes
 }
 
 // A manifest the operator did not sign is refused like a malformed one: nothing is
-// downloaded or deleted, and the installed client stays playable.
-StepOutcome Refused(LauncherState& state, const CheckRun& run, const char* what, Message error) {
+// downloaded or deleted, and the installed client stays playable. A quiet re-check
+// keeps it to the log unless `always_shown`.
+StepOutcome Refused(LauncherState& state, const CheckRun& run, const char* what, Message error,
+                    bool always_shown = false) {
   Log("%s: %s", what, Sentence(error).c_str());
-  if (!(run.quiet && run.start_phase != UpdatePhase::kStarting)) {
+  if (always_shown || !(run.quiet && run.start_phase != UpdatePhase::kStarting)) {
     SetPhase(state, UpdatePhase::kFailed, error);
   }
   return Ended(StepResult::kFailed, std::move(error));
@@ -104,11 +107,14 @@ StepOutcome Refused(LauncherState& state, const CheckRun& run, const char* what,
 std::optional<StepOutcome> TakeFreshManifest(LauncherState& state, const CheckRun& run,
                                              HttpClient& client, const ManifestReply& reply)
     REQUIRES(state.plan.job_lock) {
-  const bool signed_only = !state.plan.live.manifest_key.empty();
   Manifest parsed;
   Message error;
-  if (signed_only &&
-      !VerifyManifestSignature(client, state.plan.live.manifest, state.plan.live.manifest_key,
+  // Before the signature: with config.json unusable, its keys are unknown.
+  if (state.plan.live.config_unusable) {
+    return Refused(state, run, "manifiesto rechazado", Message(MessageCode::kConfigUnusable));
+  }
+  if (!state.plan.live.manifest_keys.empty() &&
+      !VerifyManifestSignature(client, state.plan.live.manifest, state.plan.live.manifest_keys,
                                reply.body, state.jobs.cancel, error)) {
     // No reason: cancelled while fetching the signature.
     if (error.empty()) return Cancelled(state, run);
@@ -117,27 +123,31 @@ std::optional<StepOutcome> TakeFreshManifest(LauncherState& state, const CheckRu
   if (!ParseManifest(reply.body, parsed, error)) {
     return Refused(state, run, "manifiesto invalido", std::move(error));
   }
-  if (signed_only && !CheckManifestGuards(parsed, state.cache.Serial(), UnixTimeNow(), error)) {
+  std::string sha256 = Sha256Hex(reply.body);
+  if (!ManifestTrusted(state, parsed, sha256, error)) {
     return Refused(state, run, "manifiesto rechazado", std::move(error));
   }
   state.plan.manifest = std::move(parsed);
+  state.plan.manifest_sha256 = std::move(sha256);
   state.plan.manifest_etag = reply.result.etag;
   state.plan.have_manifest = true;
   return std::nullopt;
 }
 
-// A 304 reuses the manifest kept from before, if it still holds.
+// A 304 reuses the manifest kept from before, if it still holds: it may have expired,
+// or another engine may have accepted a newer one for this folder, since it was taken.
 std::optional<StepOutcome> KeepManifest(LauncherState& state, const CheckRun& run)
     REQUIRES(state.plan.job_lock) {
   Message error;
-  if (state.plan.live.manifest_key.empty() ||
-      CheckManifestGuards(state.plan.manifest, state.cache.Serial(), UnixTimeNow(), error)) {
+  if (ManifestTrusted(state, state.plan.manifest, state.plan.manifest_sha256, error)) {
     return std::nullopt;
   }
-  // It has expired since: forgotten, so that the next check fetches it whole.
+  // Forgotten, so that the next check fetches it whole, and no update acts on its plan.
   state.plan.have_manifest = false;
   state.plan.manifest_etag.clear();
-  return Refused(state, run, "manifiesto rechazado", std::move(error));
+  state.plan.ready = false;
+  // Even a quiet re-check says so: the window must not go on calling the client current.
+  return Refused(state, run, "manifiesto rechazado", std::move(error), /*always_shown=*/true);
 }
 
 UpdatePhase PhaseFor(const Comparison& comparison) {
@@ -149,8 +159,7 @@ UpdatePhase PhaseFor(const Comparison& comparison) {
 // Makes the comparison the plan and settles the phase.
 StepOutcome PublishPlan(LauncherState& state, const CheckRun& run, Comparison& comparison)
     REQUIRES(state.plan.job_lock) {
-  const bool serial_raised = !state.plan.live.manifest_key.empty() &&
-                             state.cache.RaiseSerial(state.plan.manifest.serial.value_or(0));
+  const bool serial_raised = RecordAccepted(state);
   const UpdatePhase phase = PhaseFor(comparison);
   state.progress.update_files.store(static_cast<std::uint32_t>(comparison.download.size()));
   state.progress.update_bytes.store(comparison.bytes);
@@ -204,12 +213,12 @@ StepOutcome CheckStep(LauncherState& state, FolderLock& lock, EngineAction actio
   if (state.jobs.cancel.load()) return Cancelled(state, run);
   const bool fresh = reply.opened && reply.result.status == 200 && reply.result.error == 0;
   const bool not_modified = reply.opened && reply.result.status == 304 && state.plan.have_manifest;
-  if (not_modified && run.quiet) return Ended(StepResult::kUnchanged);
   if (!fresh && !not_modified) return Unreachable(state, run, reply, installed_before);
   if (auto refused =
           fresh ? TakeFreshManifest(state, run, client, reply) : KeepManifest(state, run)) {
     return *std::move(refused);
   }
+  if (not_modified && run.quiet) return Ended(StepResult::kUnchanged);
   reply = {};
 
   Comparison comparison;

@@ -12,6 +12,7 @@
 #include "update/download.h"
 #include "update/download_workers.h"
 #include "update/folder_cleanup.h"
+#include "update/manifest_trust.h"
 #include "update/update_check.h"
 
 namespace brisal {
@@ -88,6 +89,12 @@ StepOutcome UpdateStep(LauncherState& state, FolderLock& lock) {
   }
   if (!lock.held() && !LockInstallFolder(state, lock, false)) {
     return StepOutcome{StepResult::kFailed, Message(MessageCode::kFolderBusy)};
+  }
+  // The plan may be older than the manifest's expiry, or than a newer manifest another
+  // engine accepted for this folder since.
+  if (Message distrust; !ManifestTrusted(state, state.plan.manifest,
+                                         state.plan.manifest_sha256, distrust)) {
+    return Failed(state, std::move(distrust));
   }
   const InstallTree tree(state.plan.live.install_dir);
   if (Message no_space = CheckSpace(tree, work); !no_space.empty()) {

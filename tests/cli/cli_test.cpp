@@ -248,6 +248,7 @@ TEST_F(CliTest, KeygenAndSignedManifestAreWhatTheLauncherTakes) {
   EXPECT_EQ(Cli("manifest \"" + published.path() + "\" --sign \"" + key_path + "\"").status, 2);
   EXPECT_EQ(Cli("manifest \"" + published.path() + "\" --serial 3").status, 2);
   EXPECT_EQ(Cli("manifest \"" + published.path() + "\" --sign k --expires 0 --output x").status, 2);
+  EXPECT_EQ(Cli("manifest \"" + published.path() + "\" --sign k --output x").status, 2);
   EXPECT_EQ(Cli("keygen").status, 2);
 }
 

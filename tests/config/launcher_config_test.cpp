@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "config.h"
+#include "core/files.h"
 #include "core/paths.h"
 #include "tests/support/message_printer.h"
 #include "tests/support/signing_vectors.h"
@@ -59,12 +60,26 @@ TEST(LoadConfig, BuiltInServerIsInTheReservedExampleDomain) {
   EXPECT_EQ(std::string(BRISAL_BASE_URL).back(), '/');
 }
 
-TEST(LoadConfig, MalformedOrNonObjectDocumentsComplainAndKeepDefaults) {
+// A config.json that is there but cannot be used keeps the defaults and marks the
+// config unusable, so that no manifest is trusted; only a missing file is no complaint.
+TEST(LoadConfig, AFileThatCannotBeUsedLeavesNothingTrusted) {
   for (const char* text : {"{", "", "[1,2]", "\"text\"", "42", "null", "{\"a\":1,}"}) {
     Loaded loaded = LoadText(text);
     EXPECT_FALSE(loaded.ok) << text;
     EXPECT_EQ(loaded.message, Message(MessageCode::kConfigMalformed)) << text;
+    EXPECT_TRUE(loaded.config.unusable) << text;
     EXPECT_EQ(loaded.config.connections, 3);
+  }
+  TempDir dir;
+  testing::WriteFile(dir.Sub("large.json"), "{}" + std::string(2 << 20, ' '));
+  CreateOneDirectory(dir.Sub("folder.json"));
+  for (const char* name : {"large.json", "folder.json", "missing.json"}) {
+    LauncherConfig config;
+    Message message;
+    const bool missing = std::string(name) == "missing.json";
+    EXPECT_EQ(LoadConfig(dir.Sub(name), config, message), missing) << name;
+    EXPECT_EQ(message, missing ? Message() : Message(MessageCode::kConfigUnreadable)) << name;
+    EXPECT_EQ(config.unusable, !missing) << name;
   }
 }
 
@@ -196,6 +211,8 @@ TEST(LoadConfig, ManifestKeyIsTakenOrRefusedNeverDropped) {
       {"-----BEGIN PUBLIC KEY-----", true, false},
       {"42", false, false},
       {"null", false, false},
+      {"[\"" + key + "\", \"" + std::string(testing::kOtherPublicKey) + "\"]", false, true},
+      {"[\"" + key + "\", \"BBBB\"]", false, false},
   };
   for (const auto& c : cases) {
     const std::string value = c.is_string ? nlohmann::json(c.text).dump() : c.text;
@@ -204,10 +221,19 @@ TEST(LoadConfig, ManifestKeyIsTakenOrRefusedNeverDropped) {
     EXPECT_EQ(loaded.message,
               c.accepted ? Message() : Message(MessageCode::kConfigManifestKeyInvalid))
         << value;
-    EXPECT_EQ(loaded.config.manifest_key, c.text) << value;
+    std::vector<std::string> keys;
+    if (c.text.starts_with("[")) {
+      for (const auto& element : nlohmann::json::parse(c.text))
+        keys.push_back(element.get<std::string>());
+    } else if (!c.text.empty()) {
+      keys.push_back(c.text);
+    }
+    EXPECT_EQ(loaded.config.manifest_keys, keys) << value;
+    EXPECT_FALSE(loaded.config.unusable) << value;
     EXPECT_EQ(loaded.config.connections, 5) << value;
   }
-  EXPECT_EQ(LoadText("{}").config.manifest_key, BRISAL_MANIFEST_KEY);
+  EXPECT_EQ(LoadText("{}").config.manifest_keys.size(),
+            std::string(BRISAL_MANIFEST_KEY).empty() ? 0u : 1u);
 }
 
 }  // namespace

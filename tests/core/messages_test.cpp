@@ -128,7 +128,7 @@ TEST(Sentence, EveryCodeSaysItsOwnWords) {
        "  brisal-cli verify   [--config FILE] [--install-dir DIR] [--json]\n"
        "  brisal-cli update   [--config FILE] [--install-dir DIR] [--json]\n"
        "  brisal-cli manifest DIR [--revision TEXT] [--output FILE]\n"
-       "                      [--sign PRIVATE.pem [--serial N] [--expires DAYS]]\n"
+       "                      [--sign PRIVATE.pem --expires DAYS [--serial N]]\n"
        "  brisal-cli keygen   PRIVATE.pem"},
       {Message(C::kCliMissingValue, "--config"), "falta el valor de --config"},
       {Message(C::kCliUnknownOption, "--x"), "opción desconocida: --x"},

@@ -18,8 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!brisal::LoadConfig(path, config, message)) {
     // A well-formed file may still name a manifest_key that is no key.
     Require(message.code == brisal::MessageCode::kConfigMalformed ||
+                message.code == brisal::MessageCode::kConfigUnreadable ||
                 message.code == brisal::MessageCode::kConfigManifestKeyInvalid,
             "a refused file gives its complaint");
+    Require(config.unusable == (message.code != brisal::MessageCode::kConfigManifestKeyInvalid),
+            "a file that could not be used leaves nothing trusted");
   } else {
     Require(message.empty(), "a usable file gives no complaint");
   }

@@ -57,7 +57,7 @@ TEST(SetPhase, OnlyConcludedPhasesSettle) {
 
 TEST(ApplyPendingSettings, ResetsOnlyWhatTheChangeInvalidates) {
   LauncherState state;
-  JobSettings first{"http://a/", "m.json", "client/", "news.json", 3, "/games/a", ""};
+  JobSettings first{"http://a/", "m.json", "client/", "news.json", 3, "/games/a", {}};
   HandOverSettings(state, first);
   ApplyPendingSettings(state);
   EXPECT_EQ(state.plan.live.install_dir, "/games/a");
@@ -98,7 +98,7 @@ TEST(ApplyPendingSettings, ResetsOnlyWhatTheChangeInvalidates) {
   // A manifest taken under another key (or none) must be fetched and judged again.
   prime();
   JobSettings keyed = folder;
-  keyed.manifest_key = "k";
+  keyed.manifest_keys = {"k"};
   HandOverSettings(state, keyed);
   ApplyPendingSettings(state);
   EXPECT_FALSE(state.plan.have_manifest);

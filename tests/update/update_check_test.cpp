@@ -16,6 +16,7 @@
 #include "net/http_client.h"
 #include "tests/support/signing_vectors.h"
 #include "tests/update/engine_fixture.h"
+#include "update/engine.h"
 #include "update/manifest_trust.h"
 #include "update/update_check.h"
 #include "update/update_job.h"
@@ -396,7 +397,7 @@ TEST_F(UpdateCheckTest, CancelDuringAVerificationReturnsToTheSettledPhase) {
 class SignedCheckTest : public UpdateCheckTest {
  protected:
   void SetUp() override {
-    settings_.manifest_key = kVectorPublicKey;
+    settings_.manifest_keys = {kVectorPublicKey};
     HandOverSettings(state_, settings_);
     Publish(Client());
     InstallAll();
@@ -405,11 +406,18 @@ class SignedCheckTest : public UpdateCheckTest {
     ASSERT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
   }
 
-  // The published manifest with the given serial ("" to leave it out) and expiry.
-  std::string Body(std::optional<std::uint64_t> serial, const std::string& expires = "") {
-    nlohmann::json doc = {{"revision", "r1"}, {"files", nlohmann::json::array()}};
+  // One expiry for the whole run, so that a body and its signature always agree.
+  static const std::string& Tomorrow() {
+    static const std::string tomorrow = FormatUtcTime(UnixTimeNow() + 86400);
+    return tomorrow;
+  }
+  // The published manifest with the given serial and expiry (nothing: left out).
+  std::string Body(std::optional<std::uint64_t> serial,
+                   std::optional<std::string> expires = Tomorrow(),
+                   const char* revision = "r1") {
+    nlohmann::json doc = {{"revision", revision}, {"files", nlohmann::json::array()}};
     if (serial) doc["serial"] = *serial;
-    if (!expires.empty()) doc["expires"] = expires;
+    if (expires) doc["expires"] = *expires;
     for (const auto& [path, content] : published_) {
       doc["files"].push_back(
           {{"path", path}, {"size", content.size()}, {"sha256", Sha256Of(content)}});
@@ -453,20 +461,44 @@ TEST_F(SignedCheckTest, VerifiedManifestKeepsItsSerialAndA304KeepsItsSignature) 
   reloaded.Load(install_.path());
   EXPECT_EQ(reloaded.Serial(), 9u);
 
-  // A kept manifest that expires meanwhile is refused on a 304 too, and forgotten.
+  // A plan made from a manifest that expires meanwhile is neither carried out nor, on
+  // a 304 to a quiet re-check, called current: refused, and the manifest forgotten.
   const std::int64_t soon = UnixTimeNow() + 3;
-  Serve(Body(9, FormatUtcTime(soon)), Sign(Body(9, FormatUtcTime(soon))), "\"s9e\"");
+  published_["Brisal Client_GL.exe"] = MakeContent(3000, 2);
+  Serve(Body(10, FormatUtcTime(soon)), Sign(Body(10, FormatUtcTime(soon))), "\"s10\"");
   Check();
-  ASSERT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+  ASSERT_EQ(Phase(), UpdatePhase::kUpdateAvailable) << Status();
   while (UnixTimeNow() <= soon)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  Update();
+  EXPECT_EQ(StatusCode(), MessageCode::kManifestExpired);
+  EXPECT_EQ(Installed("Brisal Client_GL.exe"), MakeContent(3000, 1));
   const int signatures = RequestsFor("manifest.json.sig");
-  Check();
-  EXPECT_EQ(server_.Requests().back().Header("If-None-Match"), "\"s9e\"");
+  SetPhase(state_, UpdatePhase::kUpToDate);
+  Check(EngineAction::kQuietRecheck);
+  EXPECT_EQ(server_.Requests().back().Header("If-None-Match"), "\"s10\"");
   EXPECT_EQ(RequestsFor("manifest.json.sig"), signatures);
   EXPECT_EQ(Phase(), UpdatePhase::kFailed);
   EXPECT_EQ(StatusCode(), MessageCode::kManifestExpired);
   EXPECT_FALSE(state_.plan.have_manifest);
+}
+
+// The serial this folder accepted is kept in the player's data folder too: neither a
+// lost state file nor a second engine on the same folder lowers it.
+TEST_F(SignedCheckTest, TheAcceptedSerialOutlivesTheStateFileAndHoldsForEveryEngine) {
+  LauncherState other;
+  HandOverSettings(other, settings_);
+  Serve(Body(9), Sign(Body(9)), "\"s9\"");
+  RunJobWrapped(other, JobKind::kExclusive,
+                [&] { RunUpdateCheck(other, EngineAction::kCheck, AfterCheck::kStop); });
+  ASSERT_EQ(CurrentPhase(other), UpdatePhase::kUpToDate) << StatusText(other);
+
+  // This engine still holds 7 in memory; the state file is wiped and forgotten too.
+  Install(".brisal_state.json", "{");
+  state_.cache.Reset();
+  Serve(Body(8), Sign(Body(8)), "\"s8\"");
+  Check();
+  EXPECT_EQ(StatusCode(), MessageCode::kManifestRolledBack);
 }
 
 TEST_F(SignedCheckTest, EveryForgeryIsRefusedAndTheInstalledClientStays) {
@@ -484,7 +516,8 @@ TEST_F(SignedCheckTest, EveryForgeryIsRefusedAndTheInstalledClientStays) {
     const char* name;
     std::string body, sig;
     MessageCode expected;
-    std::string key = kVectorPublicKey;
+    std::vector<std::string> keys = {kVectorPublicKey};
+    bool config_unusable = false;
   } cases[] = {
       {"the client's size and hash changed", forged, genuine_sig, MessageCode::kSignatureInvalid},
       {"a byte added", genuine + " ", genuine_sig, MessageCode::kSignatureInvalid},
@@ -501,13 +534,21 @@ TEST_F(SignedCheckTest, EveryForgeryIsRefusedAndTheInstalledClientStays) {
       {"expired", Body(8, past), Sign(Body(8, past)), MessageCode::kManifestExpired},
       {"unreadable expiry", Body(8, "mañana"), Sign(Body(8, "mañana")),
        MessageCode::kManifestGuardsMalformed},
-      {"a key that is not one", genuine, genuine_sig, MessageCode::kManifestKeyInvalid, "BBBB"},
+      {"no expiry", Body(8, std::nullopt), Sign(Body(8, std::nullopt)),
+       MessageCode::kManifestNoExpiry},
+      {"the accepted serial on other bytes", Body(7, future, "r0"), Sign(Body(7, future, "r0")),
+       MessageCode::kManifestSerialReused},
+      {"a key that is not one", genuine, genuine_sig, MessageCode::kManifestKeyInvalid, {"BBBB"}},
+      {"a key that is not one beside the right one", genuine, genuine_sig,
+       MessageCode::kManifestKeyInvalid, {kVectorPublicKey, "BBBB"}},
+      {"config.json unusable", genuine, genuine_sig, MessageCode::kConfigUnusable, {}, true},
       {"a well-signed manifest refused by the parser", flipped, Sign(flipped),
        MessageCode::kManifestBadHash},
   };
   int etag = 0;
   for (const auto& c : cases) {
-    settings_.manifest_key = c.key;
+    settings_.manifest_keys = c.keys;
+    settings_.config_unusable = c.config_unusable;
     HandOverSettings(state_, settings_);
     std::string tag = "\"f";  // a new ETag a case, so nothing is answered with 304
     tag += std::to_string(++etag);
@@ -521,8 +562,10 @@ TEST_F(SignedCheckTest, EveryForgeryIsRefusedAndTheInstalledClientStays) {
   }
   EXPECT_EQ(Installed("Brisal Client_GL.exe"), MakeContent(3000, 1));
 
-  // Good again: what the operator signs is taken, with a future expiry.
-  settings_.manifest_key = kVectorPublicKey;
+  // Good again: what the operator signs is taken, with a future expiry, by a launcher
+  // that holds the next key beside it.
+  settings_.manifest_keys = {kOtherPublicKey, kVectorPublicKey};
+  settings_.config_unusable = false;
   HandOverSettings(state_, settings_);
   Serve(Body(8, future), Sign(Body(8, future)), "\"g\"");
   Check();
