@@ -749,5 +749,36 @@ TEST(HttpClientTls, CertificatesAndRedirectsToPlainHttp) {
   EXPECT_EQ(refused, "Error de certificado HTTPS");
 }
 
+// Only a certificate that the trusted CA signed for the host asked for is taken; one
+// for another host name, or from another CA, is refused with the certificate sentence
+// before any request reaches the server.
+TEST(HttpClientTls, OnlyTheTrustedCasCertificateForThisHostIsTaken) {
+  const std::string refused = HttpErrorText(http_error::kSecureInvalidCa);
+  const struct {
+    const char* name;
+    testing::TlsLeaf leaf;
+    std::uint32_t status;
+    std::string sentence;
+  } cases[] = {
+      {"for this host, from the trusted CA", testing::TlsLeaf::kForAddress, 200, HttpErrorText(0)},
+      {"for another host, from the trusted CA", testing::TlsLeaf::kForOtherHost, 0, refused},
+      {"for this host, from an untrusted CA", testing::TlsLeaf::kFromOtherCa, 0, refused},
+  };
+  for (const auto& c : cases) {
+    HttpTestServer server;
+    server.AddFile("/doc", "secreto");
+    testing::TlsRelay relay(server.port(), c.leaf);
+    ASSERT_TRUE(relay.ok()) << c.name;
+    HttpClient client;
+    client.SetTrustedCaFile(relay.CaFile());
+    ASSERT_TRUE(client.Open(relay.Url("/"))) << c.name;
+    Recorder recorder;
+    HttpResult result = recorder.Get(client, "doc");
+    EXPECT_EQ(result.status, c.status) << c.name;
+    EXPECT_EQ(HttpErrorText(result.error), c.sentence) << c.name << ": " << result.error;
+    EXPECT_EQ(server.Requests().size(), c.status == 200 ? 1u : 0u) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace brisal
