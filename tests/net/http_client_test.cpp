@@ -780,5 +780,42 @@ TEST(HttpClientTls, OnlyTheTrustedCasCertificateForThisHostIsTaken) {
   }
 }
 
+// The scheme of a redirect's address is read in any letter case: none of these may
+// send a request that went out over HTTPS on over plain HTTP.
+TEST(HttpClientTls, RedirectsToPlainHttpAreRefusedInAnyLetterCase) {
+  HttpTestServer server;
+  testing::TlsRelay relay(server.port());
+  ASSERT_TRUE(relay.ok());
+  server.AddFile("/doc", "secreto");
+  const std::string plain = server.Url("/doc").substr(4);   // "://127.0.0.1:port/doc"
+  const std::string secure = relay.Url("/down").substr(5);  // "://127.0.0.1:port/down"
+  const struct {
+    std::string down;  // the scheme of the redirect to plain HTTP
+    std::string up;    // the scheme of the redirect from plain HTTP to HTTPS before it
+  } schemes[] = {{"http", "https"}, {"HTTP", "https"}, {"Http", "HTTPS"}, {"hTtP", "hTtPs"}};
+  for (const auto& scheme : schemes) {
+    server.SetHandler("/down", [&](const HttpTestRequest&) {
+      return HttpTestResponse::Redirect(302, scheme.down + plain);
+    });
+    server.SetHandler("/up", [&](const HttpTestRequest&) {
+      return HttpTestResponse::Redirect(302, scheme.up + secure);
+    });
+    for (const std::string& base : {relay.Url("/"), server.Url("/")}) {
+      const std::string name = scheme.down + " from " + base;
+      HttpClient client;
+      client.SetTrustedCaFile(relay.CaFile());
+      ASSERT_TRUE(client.Open(base)) << name;
+      Recorder recorder;
+      HttpResult result = recorder.Get(client, base == server.Url("/") ? "up" : "down");
+      EXPECT_EQ(HttpErrorText(result.error), HttpErrorText(http_error::kRedirectFailed))
+          << name << ": " << result.error;
+      EXPECT_EQ(recorder.body, "") << name;
+    }
+  }
+  for (const HttpTestRequest& request : server.Requests()) {
+    EXPECT_NE(request.target, "/doc");
+  }
+}
+
 }  // namespace
 }  // namespace brisal
