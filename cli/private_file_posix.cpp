@@ -42,16 +42,24 @@ bool WriteNewPrivateFile(const std::string& path, const std::string& data, Messa
                             : Message(MessageCode::kVerbatim, std::strerror(errno));
     return false;
   }
+  // The first failure is the one reported: errno is read right after the call that
+  // set it, as later calls (close among them) may change it.
+  int failure = 0;
   std::size_t written = 0;
   while (written < data.size()) {
     const ssize_t n = ::write(file.get(), data.data() + written, data.size() - written);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      // A write that takes nothing sets no errno; what errno holds then is stale.
+      failure = n < 0 ? errno : EIO;
+      break;
+    }
     written += static_cast<std::size_t>(n);
   }
-  const bool ok = written == data.size() && ::fsync(file.get()) == 0;
-  if (!file.Close() || !ok) {
-    error = Message(MessageCode::kVerbatim, std::strerror(errno));
+  if (failure == 0 && ::fsync(file.get()) != 0) failure = errno;
+  if (!file.Close() && failure == 0) failure = errno;
+  if (failure != 0) {
+    error = Message(MessageCode::kVerbatim, std::strerror(failure));
     ::unlink(path.c_str());
     return false;
   }

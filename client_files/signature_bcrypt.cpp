@@ -70,17 +70,22 @@ KeyHandle ImportKey(BCRYPT_ALG_HANDLE algorithm, LPCWSTR type, std::vector<UCHAR
   return KeyHandle(key);
 }
 
-// The message's SHA-256, the input BCrypt signs and verifies.
-std::vector<UCHAR> Digest(const std::string& message) {
+// The message's SHA-256, the input BCrypt signs and verifies; false when any step of
+// the hash failed, as a digest of zeros would then be checked or signed in its place.
+bool Digest(const std::string& message, std::vector<UCHAR>& digest) {
   Sha256 hasher;
   hasher.Init();
   hasher.Update(message.data(), message.size());
+  if (!hasher.ok()) return false;
   const std::string hex = hasher.FinishHex();
+  // 64 zeros is FinishHex's answer when the provider failed to finish; no message
+  // hashes to it in practice.
+  if (hex.find_first_not_of('0') == std::string::npos) return false;
   auto nibble = [](char c) { return static_cast<UCHAR>(c <= '9' ? c - '0' : c - 'a' + 10); };
-  std::vector<UCHAR> digest(hex.size() / 2);
+  digest.resize(hex.size() / 2);
   for (std::size_t i = 0; i < digest.size(); ++i)
     digest[i] = static_cast<UCHAR>(nibble(hex[2 * i]) << 4 | nibble(hex[2 * i + 1]));
-  return digest;
+  return true;
 }
 
 // The secret and the point's X‖Y from the PEM; false for anything but the fixed layout.
@@ -131,7 +136,8 @@ SignatureCheck VerifySignature(const std::string& public_key, const std::string&
   KeyHandle key = ImportKey(algorithm.get(), BCRYPT_ECCPUBLIC_BLOB, blob);
   if (!key) return SignatureCheck::kBadKey;
   if (signature.size() != kSignatureBytes) return SignatureCheck::kBadSignature;
-  std::vector<UCHAR> digest = Digest(message);
+  std::vector<UCHAR> digest;
+  if (!Digest(message, digest)) return SignatureCheck::kBadSignature;
   std::vector<UCHAR> raw(signature.begin(), signature.end());
   const NTSTATUS status =
       BCryptVerifySignature(key.get(), nullptr, digest.data(), static_cast<ULONG>(digest.size()),
@@ -187,10 +193,11 @@ bool SignMessage(const std::string& private_pem, const std::string& message, std
     error = Message(MessageCode::kPrivateKeyNotP256);
     return false;
   }
-  std::vector<UCHAR> digest = Digest(message);
+  std::vector<UCHAR> digest;
   std::vector<UCHAR> raw(kSignatureBytes);
   ULONG length = 0;
-  if (!BCRYPT_SUCCESS(BCryptSignHash(key.get(), nullptr, digest.data(),
+  if (!Digest(message, digest) ||
+      !BCRYPT_SUCCESS(BCryptSignHash(key.get(), nullptr, digest.data(),
                                      static_cast<ULONG>(digest.size()), raw.data(),
                                      static_cast<ULONG>(raw.size()), &length, 0)) ||
       length != kSignatureBytes) {

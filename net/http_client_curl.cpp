@@ -172,11 +172,12 @@ struct Transfer {
     return !(head.status >= 300 && head.status < 400 && head.has_location);
   }
 
-  // Whether the request under way went out over HTTPS (redirects included).
+  // Whether the request under way went out over HTTPS (redirects included). A scheme
+  // is read in any letter case, as curl reads it.
   bool OnHttps() const {
     char* url = nullptr;
     curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &url);
-    return url && std::strncmp(url, "https:", 6) == 0;
+    return url && std::strlen(url) >= 6 && EqualsIgnoreCase(std::string_view(url, 6), "https:");
   }
 
   bool FollowingRedirect() const {

@@ -17,6 +17,14 @@
 #include "update/manifest_trust.h"
 
 #ifdef _WIN32
+#include <windows.h>
+// aclapi.h needs the types windows.h defines.
+#include <aclapi.h>
+
+#include <vector>
+
+#include "core/free_with.h"
+#include "core/text.h"
 #define popen _popen
 #define pclose _pclose
 #else
@@ -37,6 +45,55 @@ struct CliRun {
 std::string CliPath() {
   return JoinPath(JoinPath(ParentPath(ParentPath(ExeFolder())), "cli"), BRISAL_CLI_NAME);
 }
+
+#ifdef _WIN32
+// Whether the file lets the user this process runs as, and no one else, in. Windows
+// keeps the access list as it was made: protected, the user's one entry. Wine keeps
+// none: it turns a list into the Unix mode and reads back SYSTEM, the owner and, where
+// the mode lets others in, Everyone; there every entry must be the user's or SYSTEM's.
+::testing::AssertionResult OnlyTheUserMayOpen(const std::string& path) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  if (GetNamedSecurityInfoW(Utf8ToWide(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                            nullptr, nullptr, &dacl, nullptr, &raw) != ERROR_SUCCESS) {
+    return ::testing::AssertionFailure() << "no access list";
+  }
+  OwningPtr<void, LocalFree> descriptor(raw);
+  HANDLE token_raw = nullptr;
+  DWORD size = 0;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token_raw)) {
+    return ::testing::AssertionFailure() << "no token";
+  }
+  OwningPtr<void, CloseHandle> token(token_raw);
+  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> user(size);
+  if (size == 0 || !GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) {
+    return ::testing::AssertionFailure() << "no user";
+  }
+  PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+  const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (!wine && (!GetSecurityDescriptorControl(raw, &control, &revision) ||
+                !(control & SE_DACL_PROTECTED) || !dacl || dacl->AceCount != 1)) {
+    return ::testing::AssertionFailure() << "not one entry, or inherited from the folder";
+  }
+  bool user_in = false;
+  for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(dacl, i, &ace)) return ::testing::AssertionFailure() << "entry " << i;
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    PSID who = &allowed->SidStart;
+    if (allowed->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && EqualSid(who, sid)) {
+      user_in = (allowed->Mask & FILE_GENERIC_READ) == FILE_GENERIC_READ;
+    } else if (!wine || !IsWellKnownSid(who, WinLocalSystemSid)) {
+      return ::testing::AssertionFailure() << "entry " << i << " lets someone else in";
+    }
+  }
+  return user_in ? ::testing::AssertionSuccess()
+                 : ::testing::AssertionFailure() << "the user may not read it";
+}
+#endif
 
 class CliTest : public EngineTest {
  protected:
@@ -195,7 +252,9 @@ TEST_F(CliTest, KeygenAndSignedManifestAreWhatTheLauncherTakes) {
       key = nlohmann::json::parse("{" + line + "}")["manifest_key"];
   }
   ASSERT_FALSE(key.empty()) << keygen.out;
-#ifndef _WIN32
+#ifdef _WIN32
+  EXPECT_TRUE(OnlyTheUserMayOpen(key_path));
+#else
   EXPECT_EQ(std::filesystem::status(key_path).permissions() & std::filesystem::perms::all,
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 #endif

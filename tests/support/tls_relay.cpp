@@ -22,7 +22,7 @@ namespace {
 // The certificates, made by the openssl tool.
 bool MakeCertificates(const TempDir& dir) {
   const std::string command =
-      "cd '" + dir.path() + "' && " + TlsCertificateCommands() + " >/dev/null 2>&1";
+      "cd '" + dir.path() + "' && { " + TlsCertificateCommands() + "; } >/dev/null 2>&1";
   return std::system(command.c_str()) == 0;
 }
 
@@ -88,7 +88,7 @@ struct TlsRelay::State {
   }
 };
 
-TlsRelay::TlsRelay(int target_port) : state_(std::make_unique<State>()) {
+TlsRelay::TlsRelay(int target_port, TlsLeaf leaf) : state_(std::make_unique<State>()) {
   State& s = *state_;
   s.target_port = target_port;
   ca_file_ = s.dir.Sub("ca.pem");
@@ -99,9 +99,9 @@ TlsRelay::TlsRelay(int target_port) : state_(std::make_unique<State>()) {
   if (!MakeCertificates(s.dir)) return;
   s.ctx.reset(SSL_CTX_new(TLS_server_method()));
   if (!s.ctx ||
-      SSL_CTX_use_certificate_file(s.ctx.get(), s.dir.Sub("server.pem").c_str(),
+      SSL_CTX_use_certificate_file(s.ctx.get(), s.dir.Sub(TlsLeafCertificate(leaf)).c_str(),
                                    SSL_FILETYPE_PEM) != 1 ||
-      SSL_CTX_use_PrivateKey_file(s.ctx.get(), s.dir.Sub("server.key").c_str(),
+      SSL_CTX_use_PrivateKey_file(s.ctx.get(), s.dir.Sub(TlsLeafKey(leaf)).c_str(),
                                   SSL_FILETYPE_PEM) != 1) {
     s.ctx.reset();
     return;

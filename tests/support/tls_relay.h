@@ -10,10 +10,18 @@
 
 namespace brisal::testing {
 
+// Which certificate the relay shows.
+enum class TlsLeaf {
+  kForAddress,    // for 127.0.0.1, signed by the test CA
+  kForOtherHost,  // signed by the test CA, for another host name only
+  kFromOtherCa,   // for 127.0.0.1, signed by the other CA
+};
+
 // Shell commands that make, in the current folder, the test CA (ca.pem), another CA
-// of the same name (other-ca.pem) and the relay's certificate for 127.0.0.1
-// (server.pem, server.key). The address is also a DNS name of the certificate, as
-// Wine matches a host against those alone.
+// of the same name (other-ca.pem) and the relay's certificates: for 127.0.0.1
+// (server.pem, server.key), for another host (other-host.pem, other-host.key) and for
+// 127.0.0.1 from the other CA (other-ca-server.pem, with server.key). The address is
+// also a DNS name of the certificate, as Wine matches a host against those alone.
 inline std::string TlsCertificateCommands() {
   const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
   const std::string ca =
@@ -26,12 +34,36 @@ inline std::string TlsCertificateCommands() {
   commands +=
       " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
       " -out server.pem -days 2 -extfile ext.cnf";
+  commands +=
+      " && openssl x509 -req -in server.csr -CA other-ca.pem -CAkey other-ca.key"
+      " -CAcreateserial -out other-ca-server.pem -days 2 -extfile ext.cnf";
+  commands += " && printf 'subjectAltName=DNS:brisal-other-host.example\\n' > other-ext.cnf";
+  commands += " && openssl req" + key +
+              "-keyout other-host.key -out other-host.csr -subj /CN=brisal-other-host.example";
+  commands +=
+      " && openssl x509 -req -in other-host.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
+      " -out other-host.pem -days 2 -extfile other-ext.cnf";
   return commands;
+}
+
+// The certificate and key files, in the folder of TlsCertificateCommands, of `leaf`.
+inline std::string TlsLeafCertificate(TlsLeaf leaf) {
+  switch (leaf) {
+    case TlsLeaf::kForOtherHost:
+      return "other-host.pem";
+    case TlsLeaf::kFromOtherCa:
+      return "other-ca-server.pem";
+    default:
+      return "server.pem";
+  }
+}
+inline std::string TlsLeafKey(TlsLeaf leaf) {
+  return leaf == TlsLeaf::kForOtherHost ? "other-host.key" : "server.key";
 }
 
 class TlsRelay {
  public:
-  explicit TlsRelay(int target_port);
+  explicit TlsRelay(int target_port, TlsLeaf leaf = TlsLeaf::kForAddress);
   ~TlsRelay();
   TlsRelay(const TlsRelay&) = delete;
   TlsRelay& operator=(const TlsRelay&) = delete;

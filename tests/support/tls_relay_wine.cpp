@@ -67,7 +67,7 @@ struct TlsRelay::State {
   int port = 0;
 };
 
-TlsRelay::TlsRelay(int target_port) : state_(std::make_unique<State>()) {
+TlsRelay::TlsRelay(int target_port, TlsLeaf leaf) : state_(std::make_unique<State>()) {
   State& s = *state_;
   ca_file_ = s.dir.Sub("ca.pem");
   other_ca_file_ = s.dir.Sub("other-ca.pem");
@@ -81,8 +81,8 @@ TlsRelay::TlsRelay(int target_port) : state_(std::make_unique<State>()) {
   const std::string script =
       "exec >/dev/null 2>&1; cd '" + folder + "' && " + TlsCertificateCommands() +
       " && { socat OPENSSL-LISTEN:" + std::to_string(s.port) +
-      ",bind=127.0.0.1,reuseaddr,fork,cert=server.pem,key=server.key,verify=0 TCP:127.0.0.1:" +
-      std::to_string(target_port) +
+      ",bind=127.0.0.1,reuseaddr,fork,cert=" + TlsLeafCertificate(leaf) +
+      ",key=" + TlsLeafKey(leaf) + ",verify=0 TCP:127.0.0.1:" + std::to_string(target_port) +
       " & relay=$!; n=0; while [ -e ca.pem ] && [ $n -lt 3000 ]; do sleep 0.2; n=$((n+1)); "
       "done; kill $relay; }";
   std::wstring command = L"/bin/sh -c \"" + Utf8ToWide(script) + L"\"";
