@@ -174,6 +174,15 @@ bool LoadConfig(const std::string& path, LauncherConfig& config, Message& compla
     if (!renderers.empty()) config.renderers = std::move(renderers);
   }
 
+  if (auto it = doc.find("mirrors"); it != doc.end() && it->is_array()) {
+    for (const Json& mirror : *it) {
+      if (!mirror.is_string() || mirror.get<std::string>().empty()) continue;
+      if (config.mirrors.size() == kMaxMirrors) break;
+      config.mirrors.push_back(mirror.get<std::string>());
+      EnsureTrailingSlash(config.mirrors.back());
+    }
+  }
+
   if (auto it = doc.find("links"); it != doc.end() && it->is_object()) {
     config.website = LinkValue(*it, "website", BRISAL_WEBSITE);
     config.register_url = LinkValue(*it, "register", BRISAL_REGISTER);

@@ -15,8 +15,14 @@ struct Renderer {
   std::string exe;   // client executable, relative to the install folder, "/"-separated
 };
 
+inline constexpr std::size_t kMaxMirrors = 8;
+
 struct LauncherConfig {
   std::string base_url;          // empty or ending in "/"
+  // Further base URLs serving the same files below files_path, tried in this order
+  // when base_url fails a file (and, with a manifest key, the manifest). Each ends in
+  // "/"; at most kMaxMirrors.
+  std::vector<std::string> mirrors;
   std::string manifest;          // relative to base_url
   std::string files_path;        // empty or ending in "/", never exactly "/"
   std::string news;              // relative to base_url

@@ -12,6 +12,7 @@ namespace brisal {
 JobSettings MakeJobSettings(const LauncherConfig& config, const std::string& install_dir) {
   JobSettings settings;
   settings.base_url = config.base_url;
+  settings.mirrors = config.mirrors;
   settings.manifest = config.manifest;
   settings.files_path = config.files_path;
   settings.news = config.news;

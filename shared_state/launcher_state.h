@@ -58,6 +58,7 @@ struct JobSettings {
   std::string install_dir;   // the install folder in use
   std::vector<std::string> manifest_keys;  // config.json's; empty: manifests are not signed
   bool config_unusable = false;            // config.json could not be used: trust nothing
+  std::vector<std::string> mirrors;        // further base URLs serving the same files
 };
 
 // The job settings the configuration and the install folder in use give.

@@ -12,6 +12,7 @@
 #include "core/paths.h"
 #include "net/http_client.h"
 #include "shared_state/launcher_state.h"
+#include "update/download_sources.h"
 
 namespace brisal {
 
@@ -262,6 +263,21 @@ bool PrepareEntry(const DownloadContext& context, const ManifestEntry& entry,
   return true;
 }
 
+// What another server may not repeat: the answer, the connection or the bytes.
+bool IsSourceFailure(MessageCode code) {
+  switch (code) {
+    case MessageCode::kBadBaseUrl:
+    case MessageCode::kDownloadHttpStatus:
+    case MessageCode::kDownloadNetworkError:
+    case MessageCode::kServerFileTooLarge:
+    case MessageCode::kDownloadIncomplete:
+    case MessageCode::kHashMismatch:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 EntryPaths PathsForEntry(const ManifestEntry& entry) {
@@ -274,23 +290,49 @@ bool DownloadFile(const DownloadContext& context, HttpClient& client, const Mani
   return FileDownload(context, client, entry, paths, slot, attempt_bytes, error).Run();
 }
 
-bool DownloadWithRetries(const DownloadContext& context, HttpClient& client,
+bool DownloadWithRetries(const DownloadContext& context, SourceClients& clients,
                          const ManifestEntry& entry, WorkerSlot& slot, Message& error) {
   const EntryPaths paths = PathsForEntry(entry);
   if (!PrepareEntry(context, entry, paths, slot, error)) return false;
-  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+  DownloadSources& sources = context.sources;
+  // A round tries the file once at each source in service; only a new round costs one
+  // of its attempts, and the pause before it.
+  SourceMask failed_this_round = 0;
+  for (int attempt = 1; attempt <= kAttempts;) {
     if (context.cancel.load()) return false;
-    if (attempt > 1) {
+    const std::optional<std::size_t> source = sources.Pick(failed_this_round);
+    if (!source) {
+      if (++attempt > kAttempts) break;
+      failed_this_round = 0;
       WaitUnlessCancelled(context.cancel,
                           attempt == 2 ? context.retry_pause : 2 * context.retry_pause);
+      continue;
+    }
+    error = {};
+    HttpClient* client = clients.For(*source);
+    if (client == nullptr) {
+      error = Message(MessageCode::kBadBaseUrl);
+    } else {
+      std::uint64_t attempt_bytes = 0;
+      if (DownloadFile(context, *client, entry, paths, slot, attempt_bytes, error)) {
+        sources.Succeeded(*source);
+        return true;
+      }
+      context.progress.bytes_done.fetch_sub(attempt_bytes);
       if (context.cancel.load()) return false;
     }
-    std::uint64_t attempt_bytes = 0;
-    error = {};
-    if (DownloadFile(context, client, entry, paths, slot, attempt_bytes, error)) return true;
-    context.progress.bytes_done.fetch_sub(attempt_bytes);
-    if (context.cancel.load()) return false;
-    Log("reintento %d de %s: %s", attempt, entry.path.c_str(), Sentence(error).c_str());
+    // The source is named where there is a choice of them.
+    const std::string from = sources.size() > 1 ? " (" + sources.url(*source) + ")" : "";
+    Log("reintento %d de %s%s: %s", attempt, entry.path.c_str(), from.c_str(),
+        Sentence(error).c_str());
+    failed_this_round |= SourceMask{1} << *source;
+    // A failure of this computer (a write, the disk, the file held open) would follow
+    // the file to any server: it ends the round.
+    if (IsSourceFailure(error.code)) {
+      sources.Failed(*source);
+    } else {
+      failed_this_round = ~SourceMask{0};
+    }
   }
   return false;
 }

@@ -15,8 +15,10 @@
 
 namespace brisal {
 
+class DownloadSources;
 class FileStateCache;
 class HttpClient;
+class SourceClients;
 struct JobSettings;
 struct Progress;
 struct WorkerSlot;
@@ -28,6 +30,7 @@ struct DownloadContext {
   FileStateCache& cache;
   Progress& progress;
   const std::atomic<bool>& cancel;
+  DownloadSources& sources;
   // The pause before a file's second attempt, twice as long before the third.
   std::chrono::milliseconds retry_pause;
 };
@@ -48,9 +51,12 @@ bool DownloadFile(const DownloadContext& context, HttpClient& client, const Mani
                   const EntryPaths& paths, WorkerSlot& slot, std::uint64_t& attempt_bytes,
                   Message& error);
 
-// Up to three attempts with pauses between them; logs every failed attempt. Shows the
-// file in `slot` and makes its folders first. False with `error` empty on a cancel.
-bool DownloadWithRetries(const DownloadContext& context, HttpClient& client,
+// Up to three attempts with pauses between them; logs every failed attempt with its
+// source. A failure of the server, the connection or the bytes moves the file on to
+// the next source in service at once, without spending an attempt; an attempt is spent
+// when no source is left to try. Shows the file in `slot` and makes its folders first.
+// False with `error` empty on a cancel.
+bool DownloadWithRetries(const DownloadContext& context, SourceClients& clients,
                          const ManifestEntry& entry, WorkerSlot& slot, Message& error);
 
 }  // namespace brisal

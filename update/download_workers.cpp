@@ -11,6 +11,7 @@
 #include "core/mutex.h"
 #include "net/http_client.h"
 #include "shared_state/launcher_state.h"
+#include "update/download_sources.h"
 
 namespace brisal {
 
@@ -79,8 +80,8 @@ class DownloadQueue {
 
  private:
   void DownloadFiles(WorkerSlot& slot) {
-    HttpClient client;
-    if (!client.Open(context_.settings.base_url)) {
+    SourceClients clients(context_.sources);
+    if (clients.For(0) == nullptr) {
       RecordFailure(Message(MessageCode::kBadBaseUrl));
       return;
     }
@@ -90,7 +91,7 @@ class DownloadQueue {
       const std::uint64_t k = next_index_.fetch_add(1);
       if (k >= work_.size()) return;
       error = {};
-      if (!DownloadWithRetries(context_, client, work_[k], slot, error)) {
+      if (!DownloadWithRetries(context_, clients, work_[k], slot, error)) {
         if (!context_.cancel.load()) RecordFailure(error);
         return;
       }

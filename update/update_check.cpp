@@ -41,10 +41,10 @@ StepOutcome Cancelled(LauncherState& state, const CheckRun& run) {
   return Ended(StepResult::kCancelled);
 }
 
-ManifestReply FetchManifest(LauncherState& state, const CheckRun& run, HttpClient& client)
-    REQUIRES(state.plan.job_lock) {
+ManifestReply FetchManifestFrom(LauncherState& state, const CheckRun& run, HttpClient& client,
+                                const std::string& base_url) REQUIRES(state.plan.job_lock) {
   ManifestReply reply;
-  reply.opened = client.Open(state.plan.live.base_url);
+  reply.opened = client.Open(base_url);
   if (!reply.opened) return reply;
   HttpLimits limits;
   limits.deadline = kManifestDeadline;
@@ -61,6 +61,24 @@ ManifestReply FetchManifest(LauncherState& state, const CheckRun& run, HttpClien
         return body.size() < kManifestBodyCap;
       },
       &state.jobs.cancel);
+  return reply;
+}
+
+// The manifest from base_url. With a key, the signature makes the source irrelevant, so
+// a mirror stands in when base_url fails; `client` stays open on the source that
+// answered, for the signature beside it.
+ManifestReply FetchManifest(LauncherState& state, const CheckRun& run, HttpClient& client)
+    REQUIRES(state.plan.job_lock) {
+  ManifestReply reply = FetchManifestFrom(state, run, client, state.plan.live.base_url);
+  if (state.plan.live.manifest_keys.empty() || state.plan.live.config_unusable) return reply;
+  for (const std::string& mirror : state.plan.live.mirrors) {
+    const bool answered = reply.opened && reply.result.error == 0 &&
+                          (reply.result.status == 200 || reply.result.status == 304);
+    if (answered || state.jobs.cancel.load()) break;
+    Log("manifiesto: sin respuesta válida (HTTP %u, error %u); se prueba %s",
+        reply.result.status, reply.result.error, mirror.c_str());
+    reply = FetchManifestFrom(state, run, client, mirror);
+  }
   return reply;
 }
 

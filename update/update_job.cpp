@@ -10,6 +10,7 @@
 #include "core/log.h"
 #include "core/paths.h"
 #include "update/download.h"
+#include "update/download_sources.h"
 #include "update/download_workers.h"
 #include "update/folder_cleanup.h"
 #include "update/manifest_trust.h"
@@ -105,8 +106,9 @@ StepOutcome UpdateStep(LauncherState& state, FolderLock& lock) {
   const std::size_t workers =
       std::min({static_cast<std::size_t>(std::max(state.plan.live.connections, 1)),
                 static_cast<std::size_t>(kMaxWorkers), work.size()});
-  const DownloadContext context{state.plan.live, state.cache, state.progress, state.jobs.cancel,
-                                state.jobs.retry_pause};
+  DownloadSources sources(state.plan.live.base_url, state.plan.live.mirrors);
+  const DownloadContext context{state.plan.live,   state.cache, state.progress,
+                                state.jobs.cancel, sources,     state.jobs.retry_pause};
   Message failure = DownloadAll(context, work, workers, state.progress.slots.data());
   // A plain save: it adds no durability of its own. Every file the cache records was
   // flushed before it was moved into place, so what the saved state vouches for is on

@@ -57,7 +57,7 @@ TEST(SetPhase, OnlyConcludedPhasesSettle) {
 
 TEST(ApplyPendingSettings, ResetsOnlyWhatTheChangeInvalidates) {
   LauncherState state;
-  JobSettings first{"http://a/", "m.json", "client/", "news.json", 3, "/games/a", {}};
+  JobSettings first{"http://a/", "m.json", "client/", "news.json", 3, "/games/a", {}, false, {}};
   HandOverSettings(state, first);
   ApplyPendingSettings(state);
   EXPECT_EQ(state.plan.live.install_dir, "/games/a");

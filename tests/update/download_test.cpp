@@ -1,4 +1,5 @@
 #include "update/download.h"
+#include "update/download_sources.h"
 
 #include <gtest/gtest.h>
 
@@ -26,8 +27,9 @@ class DownloadTest : public EngineTest {
     InstallTree(state_.plan.live.install_dir).CreateParents(paths.target);
     attempt_bytes_ = 0;
     error_ = {};
-    const DownloadContext context{state_.plan.live, state_.cache, state_.progress,
-                                  state_.jobs.cancel, state_.jobs.retry_pause};
+    DownloadSources sources(state_.plan.live.base_url, {});
+    const DownloadContext context{state_.plan.live,   state_.cache, state_.progress,
+                                  state_.jobs.cancel, sources,      state_.jobs.retry_pause};
     return DownloadFile(context, client_, entry, paths, state_.progress.slots[0], attempt_bytes_,
                         error_);
   }

@@ -501,6 +501,30 @@ TEST_F(SignedCheckTest, TheAcceptedSerialOutlivesTheStateFileAndHoldsForEveryEng
   EXPECT_EQ(StatusCode(), MessageCode::kManifestRolledBack);
 }
 
+// The signature makes the source irrelevant: with a key, a mirror stands in for a
+// base_url that fails to give the manifest; unsigned, only base_url says what to install.
+TEST_F(SignedCheckTest, AMirrorStandsInForTheManifestOnlyWhenItIsSigned) {
+  HttpTestServer mirror;
+  mirror.AddFile("/brisal/manifest.json", Body(8), "\"m8\"");
+  mirror.SetHandler("/brisal/manifest.json.sig", [sig = Sign(Body(8))](const HttpTestRequest&) {
+    return HttpTestResponse::WithStatus(200, sig);
+  });
+  server_.SetHandler("/brisal/manifest.json",
+                     [](const HttpTestRequest&) { return HttpTestResponse::WithStatus(503); });
+  settings_.mirrors = {mirror.Url("/brisal/")};
+  HandOverSettings(state_, settings_);
+  Check();
+  EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+  EXPECT_EQ(state_.cache.Serial(), 8u);
+
+  settings_.manifest_keys.clear();
+  HandOverSettings(state_, settings_);
+  const std::size_t asked = mirror.Requests().size();
+  Check();
+  EXPECT_EQ(Phase(), UpdatePhase::kOffline);
+  EXPECT_EQ(mirror.Requests().size(), asked);
+}
+
 TEST_F(SignedCheckTest, EveryForgeryIsRefusedAndTheInstalledClientStays) {
   // The operator's next manifest, and the same with the size and hash of a program a
   // man in the middle would like installed instead.

@@ -11,6 +11,7 @@
 #include "core/install_tree.h"
 #include "core/text.h"
 #include "net/http_client.h"
+#include "update/download_sources.h"
 #include "tests/update/engine_fixture.h"
 
 namespace brisal::testing {
@@ -442,6 +443,55 @@ TEST_F(UpdateJobTest, APlanMadeForAnotherFolderIsNeverCarriedOut) {
   EXPECT_EQ(ReadFile(other.Sub("old")), "the player's own file");
   EXPECT_EQ(ReadFile(other.Sub("keep")), "k");
   EXPECT_EQ(Installed("old"), "o");  // folder A was never touched either
+}
+
+// With a mirror, a file the first server fails is fetched from the next one at once,
+// without a pause or a spent attempt, and a server that keeps failing is set aside:
+// after three failures in a row no further file is asked of it.
+TEST_F(UpdateJobTest, AFileTheServerFailsComesFromTheMirrorAndTheServerIsSetAside) {
+  HttpTestServer mirror;
+  settings_.mirrors = {mirror.Url("/brisal/")};
+  SetConnections(1);
+  const struct {
+    const char* name;
+    HttpTestResponse (*answer)(const std::string& content);
+  } cases[] = {
+      {"500", [](const std::string&) { return HttpTestResponse::WithStatus(500); }},
+      {"404", [](const std::string&) { return HttpTestResponse::WithStatus(404); }},
+      {"connection dropped",
+       [](const std::string&) {
+         HttpTestResponse r;
+         r.raw = "";
+         return r;
+       }},
+      {"corrupt bytes",
+       [](const std::string& content) {
+         std::string wrong = content;
+         wrong[wrong.size() / 2] ^= 1;
+         return HttpTestResponse::WithStatus(200, wrong);
+       }},
+  };
+  unsigned seed = 100;
+  for (const auto& c : cases) {
+    std::map<std::string, std::string> files;
+    for (const char* path : {"a.pak", "b.pak", "c.pak", "d.pak", "e.pak"})
+      files[path] = MakeContent(5000, ++seed);
+    Publish(files, c.name, std::string("\"") + c.name + "\"");
+    for (const auto& [path, content] : files) {
+      mirror.AddFile("/brisal/client/" + path, content);
+      server_.SetHandler("/brisal/client/" + path,
+                         [&c, content](const HttpTestRequest&) { return c.answer(content); });
+    }
+    const int server_before = FileRequestOrder().size();
+    const std::size_t mirror_before = mirror.Requests().size();
+    Check();
+    Update();
+    EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << c.name << ": " << Status();
+    ExpectInstalledExactly();
+    EXPECT_EQ(FileRequestOrder().size() - server_before, DownloadSources::kSetAsideAfter)
+        << c.name;
+    EXPECT_EQ(mirror.Requests().size() - mirror_before, files.size()) << c.name;
+  }
 }
 
 }  // namespace
