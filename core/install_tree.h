@@ -66,7 +66,9 @@ class InstallTree {
 };
 
 // One engine per install folder: a lock on a file in it, released by the system when
-// the process ends however it ends. Move-less; releases on destruction.
+// the process ends however it ends. Move-less; releases on destruction. A name that
+// holds something else than a regular file (a folder, a link, a pipe) cannot be
+// locked and gives kBusy: going on without the lock is never the answer to it.
 class FolderLock {
  public:
   enum class Result { kHeld, kBusy, kFailed };
