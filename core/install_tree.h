@@ -60,6 +60,11 @@ class InstallTree {
   void ForEachFile(const std::function<void(const std::string& relative)>& visit) const;
   // Bytes an unprivileged user may still write on the folder's volume.
   bool FreeSpace(std::uint64_t& bytes) const;
+  // Readies a regular file to be run: on POSIX gives it its owner's execute bit (the
+  // engine writes every file without one), on the file itself and never through a
+  // link; Windows has no such bit. kLink when the file or a folder on the way to it is
+  // a link, kFailed when it is no regular file.
+  TreeResult MakeExecutable(const std::string& relative) const;
 
  private:
   std::string root_;

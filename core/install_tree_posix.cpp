@@ -283,6 +283,19 @@ bool InstallTree::FreeSpace(std::uint64_t& bytes) const {
   return true;
 }
 
+TreeResult InstallTree::MakeExecutable(const std::string& relative) const {
+  Fd folder;
+  std::string name;
+  if (TreeResult r = OpenParent(root_, relative, folder, name); r != TreeResult::kDone) return r;
+  Fd fd(::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.ok()) return FromErrno(errno);
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return TreeResult::kFailed;
+  if (st.st_mode & S_IXUSR) return TreeResult::kDone;
+  return ::fchmod(fd.get(), (st.st_mode | S_IXUSR) & 07777) == 0 ? TreeResult::kDone
+                                                                 : TreeResult::kFailed;
+}
+
 FolderLock::~FolderLock() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));  // releases the flock
 }

@@ -233,6 +233,14 @@ bool InstallTree::FreeSpace(std::uint64_t& bytes) const {
   return true;
 }
 
+TreeResult InstallTree::MakeExecutable(const std::string& relative) const {
+  if (TreeResult r = CheckTheWay(root_, relative); r != TreeResult::kDone) return r;
+  const DWORD attributes = LastAttributes(Native(root_, relative));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return FromLastError();
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return TreeResult::kLink;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? TreeResult::kFailed : TreeResult::kDone;
+}
+
 FolderLock::~FolderLock() {
   if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
