@@ -63,11 +63,18 @@ bool IsSaneAuthority(std::string_view authority) {
   return true;
 }
 
+bool IsUnicodeSpace(char32_t c) {
+  return c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
+}
+
 // Anything a shell, a desktop's opener or a page could read as the end of the link or
 // as markup, and anything that shows otherwise than it reads.
 bool HoldsOnlyLinkCharacters(std::string_view text) {
-  for (char c : text) {
-    if (c == ' ' || c == '"' || c == '\'' || c == '`' || c == '<' || c == '>' || c == '\\') {
+  for (std::size_t at = 0; at < text.size();) {
+    const char32_t c = DecodeUtf8(text, at);
+    if (c == ' ' || c == '"' || c == '\'' || c == '`' || c == '<' || c == '>' || c == '\\' ||
+        IsUnicodeSpace(c)) {
       return false;
     }
   }

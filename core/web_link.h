@@ -12,10 +12,11 @@ inline constexpr std::size_t kMaxWebLinkBytes = 2048;
 
 // `text` when it is a web link, with its scheme in lower case: "http://" or "https://"
 // in any case, then a host of letters, digits, "-" and "." (or an IPv6 address in
-// brackets) with an optional port, then anything that holds no space, quote (" ' `),
-// angle bracket, backslash, control character, direction mark or bytes that are not
-// UTF-8; at most kMaxWebLinkBytes in all. A user name before the host ("a@b") is
-// refused: it only serves to make one host read as another. None otherwise.
+// brackets) with an optional port, then anything that holds no space (ASCII or
+// Unicode), quote (" ' `), angle bracket, backslash, control character, direction mark
+// or bytes that are not UTF-8; at most kMaxWebLinkBytes in all. A user name before the
+// host ("a@b") is refused: it only serves to make one host read as another. None
+// otherwise.
 std::optional<std::string> ParseWebLink(std::string_view text);
 
 }  // namespace brisal

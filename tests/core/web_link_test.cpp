@@ -29,6 +29,7 @@ TEST(WebLink, OnlyWebLinksWithASaneHostAndNothingThatBreaksThemOut) {
       {"https://a.example:8o/", refused},
       {"https://a_b.example/", refused},
       {"https://a.example/a b", refused},
+      {"https://a.example/a\u00A0b", refused},
       {"https://a.example/\"onclick", refused},
       {"https://a.example/'", refused},
       {"https://a.example/`id`", refused},
