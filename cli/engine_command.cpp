@@ -201,8 +201,10 @@ void PrintSummary(LauncherState& state) {
   summary["files_to_download"] = state.progress.update_files.load();
   summary["bytes_to_download"] = state.progress.update_bytes.load();
   summary["files_to_delete"] = state.plan.to_delete.size();
+  // The server's text (or the state file's): safe like every other outside text
+  // printed, since the JSON escape leaves direction marks and the like as they are.
   summary["revision"] =
-      state.plan.have_manifest ? state.plan.manifest.revision : state.cache.Revision();
+      SafeText(state.plan.have_manifest ? state.plan.manifest.revision : state.cache.Revision());
   std::printf("%s\n",
               summary.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
 }

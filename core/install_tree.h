@@ -60,13 +60,20 @@ class InstallTree {
   void ForEachFile(const std::function<void(const std::string& relative)>& visit) const;
   // Bytes an unprivileged user may still write on the folder's volume.
   bool FreeSpace(std::uint64_t& bytes) const;
+  // Readies a regular file to be run: on POSIX gives it its owner's execute bit (the
+  // engine writes every file without one), on the file itself and never through a
+  // link; Windows has no such bit. kLink when the file or a folder on the way to it is
+  // a link, kFailed when it is no regular file.
+  TreeResult MakeExecutable(const std::string& relative) const;
 
  private:
   std::string root_;
 };
 
 // One engine per install folder: a lock on a file in it, released by the system when
-// the process ends however it ends. Move-less; releases on destruction.
+// the process ends however it ends. Move-less; releases on destruction. A name that
+// holds something else than a regular file (a folder, a link, a pipe) cannot be
+// locked and gives kBusy: going on without the lock is never the answer to it.
 class FolderLock {
  public:
   enum class Result { kHeld, kBusy, kFailed };

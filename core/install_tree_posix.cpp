@@ -283,6 +283,19 @@ bool InstallTree::FreeSpace(std::uint64_t& bytes) const {
   return true;
 }
 
+TreeResult InstallTree::MakeExecutable(const std::string& relative) const {
+  Fd folder;
+  std::string name;
+  if (TreeResult r = OpenParent(root_, relative, folder, name); r != TreeResult::kDone) return r;
+  Fd fd(::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.ok()) return FromErrno(errno);
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return TreeResult::kFailed;
+  if (st.st_mode & S_IXUSR) return TreeResult::kDone;
+  return ::fchmod(fd.get(), (st.st_mode | S_IXUSR) & 07777) == 0 ? TreeResult::kDone
+                                                                 : TreeResult::kFailed;
+}
+
 FolderLock::~FolderLock() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));  // releases the flock
 }
@@ -290,15 +303,22 @@ FolderLock::~FolderLock() {
 FolderLock::Result FolderLock::Acquire(const std::string& folder) {
   Fd base(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (!base.ok()) return Result::kFailed;
-  // Opened for reading only: nothing is ever written into it, so a link planted in
-  // its place could at worst be read; it is removed and the file made anew anyway.
+  // Opened for reading only: nothing is ever written into it. O_NOFOLLOW and
+  // O_NONBLOCK: a link is not followed and a pipe does not wait for a writer.
   const int flags = O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
   Fd fd(::openat(base.get(), kLockFileName, flags, 0644));
-  if (!fd.ok() && errno == ELOOP && ::unlinkat(base.get(), kLockFileName, 0) == 0) {
-    fd = Fd(::openat(base.get(), kLockFileName, flags, 0644));
-  }
   struct stat st;
-  if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Result::kFailed;
+  if (!fd.ok()) {
+    // Something that is no regular file (a folder, a link, a socket) holds the name:
+    // nothing can be locked there, and going on without a lock is what another
+    // engine's lock would forbid, so the folder counts as in use.
+    const bool occupied =
+        ::fstatat(base.get(), kLockFileName, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode);
+    return occupied ? Result::kBusy : Result::kFailed;
+  }
+  if (::fstat(fd.get(), &st) != 0) return Result::kFailed;
+  // A pipe or a device opens, but is no lock either.
+  if (!S_ISREG(st.st_mode)) return Result::kBusy;
   // flock belongs to the open file, so a second engine in this very process (a test)
   // is refused just like one in another process.
   if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {

@@ -233,18 +233,27 @@ bool InstallTree::FreeSpace(std::uint64_t& bytes) const {
   return true;
 }
 
+TreeResult InstallTree::MakeExecutable(const std::string& relative) const {
+  if (TreeResult r = CheckTheWay(root_, relative); r != TreeResult::kDone) return r;
+  const DWORD attributes = LastAttributes(Native(root_, relative));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return FromLastError();
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return TreeResult::kLink;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? TreeResult::kFailed : TreeResult::kDone;
+}
+
 FolderLock::~FolderLock() {
   if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
 FolderLock::Result FolderLock::Acquire(const std::string& folder) {
   const std::wstring path = Native(folder, kLockFileName);
+  // A folder or a link (any reparse point) holding the name is no lock: going on
+  // without one is what another engine's lock would forbid, so the folder counts as
+  // in use.
   const DWORD attributes = LastAttributes(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    if (!((attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str())
-                                                  : DeleteFileW(path.c_str()))) {
-      return Result::kFailed;
-    }
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+    return Result::kBusy;
   }
   // No sharing at all: a second engine's open fails until this handle is closed, which
   // the system does when the process ends, however it ends.
@@ -252,6 +261,14 @@ FolderLock::Result FolderLock::Acquire(const std::string& folder) {
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     return GetLastError() == ERROR_SHARING_VIOLATION ? Result::kBusy : Result::kFailed;
+  }
+  // What was opened must still be a plain file on a disk (the name may have changed
+  // hands since the look above).
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+    CloseHandle(h);
+    return Result::kBusy;
   }
   if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
   handle_ = reinterpret_cast<std::intptr_t>(h);

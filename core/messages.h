@@ -92,6 +92,7 @@ enum class MessageCode : std::uint16_t {
   // Starting the game client.
   kClientMissing,      // subject: the renderer's exe as configured
   kClientStartFailed,  // number: the system's error number
+  kClientThroughLink,  // subject: the renderer's exe as configured
 
   // The operator's signing key and brisal-cli.
   kPrivateKeyNotP256,

@@ -188,6 +188,10 @@ std::optional<std::string> StatusSentence(const Message& m) {
              ". Prueba con el otro motor gráfico o pulsa «Verificar archivos».";
     case MessageCode::kClientStartFailed:
       return "No se pudo iniciar el cliente (error " + std::to_string(m.number) + ").";
+    case MessageCode::kClientThroughLink:
+      return "No se inicia " + SafeText(s) +
+             ": es un enlace o está dentro de uno, y solo se ejecutan archivos de la carpeta "
+             "de instalación.";
     default:
       return std::nullopt;
   }

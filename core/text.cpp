@@ -75,9 +75,17 @@ std::string FormatSize(std::uint64_t n) {
 
 namespace {
 
+// What could drive a terminal, break a line or change how the text around it reads
+// while showing nothing itself: controls, the direction marks, embeddings, overrides
+// and isolates, line and paragraph separators, and the invisible format characters
+// (zero-width space, word joiner and invisible operators, the deprecated shaping
+// controls, the byte order mark, the Mongolian vowel separator, interlinear
+// annotation). The zero-width joiner and non-joiner stay: emoji sequences and Persian
+// or Indic words need them.
 bool IsUnsafeCodePoint(char32_t c) {
-  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
-         (c >= 0x2066 && c <= 0x2069) || c == 0x2028 || c == 0x2029;
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x180E || c == 0x200B ||
+         c == 0x200E || c == 0x200F || (c >= 0x2028 && c <= 0x202E) ||
+         (c >= 0x2060 && c <= 0x206F) || c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB);
 }
 
 }  // namespace

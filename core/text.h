@@ -45,11 +45,14 @@ std::string FormatSize(std::uint64_t bytes);
 char32_t DecodeUtf8(std::string_view text, std::size_t& i);
 
 // Text from outside (a server, a local file) made fit to show and to log. Control
-// characters (below 0x20, 0x7F, U+0080 to U+009F), bidirectional embeddings,
-// overrides and isolates, line and paragraph separators and bytes that are not
-// UTF-8 each become U+FFFD, so nothing can drive a terminal, forge a log line or
-// reorder what the player reads. A text of more than `max_chars` characters keeps
-// `max_chars` - 1 of them followed by "…". Reads no further than it needs.
+// characters (below 0x20, 0x7F, U+0080 to U+009F), bidirectional marks (U+200E,
+// U+200F, U+061C), embeddings, overrides and isolates, line and paragraph separators,
+// invisible format characters (U+180E, U+200B, U+2060 to U+206F, U+FEFF, U+FFF9 to
+// U+FFFB) and bytes that are not UTF-8 (overlong forms of any length, surrogates,
+// beyond U+10FFFF, cut short) each become U+FFFD, so nothing can drive a terminal,
+// forge a log line or reorder or hide what the player reads. A text of more than
+// `max_chars` characters keeps `max_chars` - 1 of them followed by "…". Reads no
+// further than it needs.
 inline constexpr std::size_t kSafeTextChars = 200;
 std::string SafeText(std::string_view text, std::size_t max_chars = kSafeTextChars);
 

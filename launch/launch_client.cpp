@@ -1,6 +1,7 @@
 #include "launch/launch_client.h"
 
 #include "core/files.h"
+#include "core/install_tree.h"
 #include "core/paths.h"
 #include "launch/process.h"
 
@@ -19,6 +20,14 @@ bool LaunchClient(const LauncherConfig& config, int renderer_index,
     // The player knows the name from config.json and the server, so it is shown as
     // written there, not as the platform path.
     error = Message(MessageCode::kClientMissing, renderer.exe);
+    return false;
+  }
+
+  // The engine writes files without an execute bit; it is given here, on the file
+  // itself. A link in the install folder could make any file of the player's runnable
+  // (and run it), so the client is never started through one.
+  if (InstallTree(install_folder).MakeExecutable(renderer.exe) == TreeResult::kLink) {
+    error = Message(MessageCode::kClientThroughLink, renderer.exe);
     return false;
   }
 

@@ -15,9 +15,8 @@ bool IsAbsoluteInstallDir(const std::string& path);
 // Starts `exe_path` with `client_args` in `working_dir` and returns at once: the client
 // is never waited for or watched, and it inherits no handle or descriptor of ours.
 // Windows: the command line is the quoted path, then a space and `client_args` exactly
-// as configured. POSIX: `client_args` is split into words as a POSIX shell splits them;
-// an executable without its owner's execute bit gets it first, because the update
-// engine writes files without modes.
+// as configured. POSIX: `client_args` is split into words as a POSIX shell splits
+// them; the caller has made the executable runnable (InstallTree::MakeExecutable).
 // False on failure, with the system's error number (GetLastError / errno) in
 // `system_error`; arguments that cannot be split (an unclosed quote) give EINVAL.
 bool StartProcess(const std::string& exe_path, const std::string& client_args,

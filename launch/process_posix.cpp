@@ -3,7 +3,6 @@
 #include <glib.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,15 +61,6 @@ bool SplitArguments(const std::string& client_args, std::vector<std::string>& wo
   return true;
 }
 
-// The update engine writes every file 0644, so a freshly installed client is not
-// executable until we say so. A failure here shows up as EACCES from the spawn.
-void AddOwnerExecuteBit(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IXUSR)) {
-    ::chmod(path.c_str(), (st.st_mode | S_IXUSR) & 07777);
-  }
-}
-
 // The child changes folder before it executes, so a relative path would be looked up
 // from the install folder instead of from ours.
 std::string Absolute(const std::string& path) {
@@ -114,8 +104,6 @@ bool StartProcess(const std::string& exe_path, const std::string& client_args,
   for (std::string& word : words)
     argv.push_back(word.data());
   argv.push_back(nullptr);
-
-  AddOwnerExecuteBit(words[0]);
 
   SpawnActions actions;
   SpawnAttributes attributes;

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/text.h"
+#include "core/web_link.h"
 #include "news/news_job.h"
 
 namespace brisal {
@@ -12,10 +13,6 @@ namespace brisal {
 namespace {
 
 using Json = nlohmann::json;
-
-bool StartsWith(const std::string& text, const char* prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
 
 }  // namespace
 
@@ -41,12 +38,10 @@ std::optional<std::vector<NewsItem>> ParseNewsFeed(const std::string& text) {
     item.tag = SafeText(element.value("tag", std::string()));
     item.title = SafeText(element.value("title", std::string()));
     item.date = SafeText(element.value("date", std::string()));
-    item.url = element.value("url", std::string());
     if (item.title.empty()) continue;
-    // The window hands the url to the desktop's browser: nothing but web links.
-    if (!StartsWith(item.url, "http://") && !StartsWith(item.url, "https://")) {
-      item.url.clear();
-    }
+    // The window hands the url to the desktop's browser: nothing but a web link that
+    // parses; any other keeps its text and loses its link.
+    item.url = ParseWebLink(element.value("url", std::string())).value_or(std::string());
     items.push_back(std::move(item));
   }
   return items;

@@ -10,7 +10,8 @@
 namespace brisal {
 
 // The items of a feed (a bare array, or an object whose "news" is that array): at most
-// kMaxNewsItems, each with a title, and a url that is empty or a web link. None when
+// kMaxNewsItems, each with a title, and a url that is empty or a web link as
+// ParseWebLink gives it (core/web_link.h). None when
 // the text is not such a document. Throws nlohmann::json::type_error for an item member
 // that is not a string.
 std::optional<std::vector<NewsItem>> ParseNewsFeed(const std::string& text);

@@ -2,12 +2,15 @@
 // button, folder row and news rows.
 #include "ui/actions.h"
 
+#include <optional>
+
+#include "core/web_link.h"
 #include "ui/launcher_window.h"
 
 namespace brisal {
 
 bool IsWebAddress(const std::string& address) {
-  return address.starts_with("http://") || address.starts_with("https://");
+  return ParseWebLink(address) == address;
 }
 
 std::string DeriveLinkAddress(const std::string& base_url, const std::string& default_path) {
@@ -130,10 +133,11 @@ void LauncherWindow::OpenConfiguredLink(std::string address, const std::string& 
 }
 
 bool LauncherWindow::OpenUrl(const std::string& address) {
-  if (!IsWebAddress(address)) return false;
+  const std::optional<std::string> link = ParseWebLink(address);
+  if (!link) return false;
   // Whether the desktop then manages to start a browser is not known here; the click
   // has done all it can.
-  host_->OpenUrl(address);
+  host_->OpenUrl(*link);
   return true;
 }
 

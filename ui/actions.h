@@ -6,9 +6,10 @@
 
 namespace brisal {
 
-// The only addresses ever handed to the browser: an exact, case-sensitive
-// "http://" or "https://" at the start. Anything else could be a file, a program or
-// a custom scheme handler on the player's machine.
+// The only addresses ever handed to the browser: a link ParseWebLink accepts as it
+// is, its scheme already in lower case (the window hands on what it parsed).
+// Anything else could be a file, a program or a custom scheme handler on the player's
+// machine, or an argument to the desktop's opener.
 bool IsWebAddress(const std::string& address);
 
 // The address a link without one of its own falls back to: the origin of `base_url`

@@ -149,7 +149,8 @@ class CliTest : public EngineTest {
 };
 
 TEST_F(CliTest, CheckUpdateAndVerifyReportPhasesAndExitStatuses) {
-  Publish({{"a.bin", MakeContent(5000, 1)}, {"sub/b.bin", MakeContent(70000, 2)}}, "rev-3");
+  Publish({{"a.bin", MakeContent(5000, 1)}, {"sub/b.bin", MakeContent(70000, 2)}},
+          "rev-3\u202E\x1B[2J");
 
   CliRun check = Cli(Engine("check") + " --json");
   EXPECT_EQ(check.status, 4) << check.out;
@@ -160,7 +161,7 @@ TEST_F(CliTest, CheckUpdateAndVerifyReportPhasesAndExitStatuses) {
   EXPECT_EQ(summary["files_to_download"], 2);
   EXPECT_EQ(summary["bytes_to_download"], 75000);
   EXPECT_EQ(summary["files_to_delete"], 0);
-  EXPECT_EQ(summary["revision"], "rev-3");
+  EXPECT_EQ(summary["revision"], "rev-3\uFFFD\uFFFD[2J");
   EXPECT_EQ(summary["status"], "Cliente no instalado · 2 archivos (73 KB)");
 
   CliRun update = Cli(Engine("update"));

@@ -1,9 +1,15 @@
 #include "core/files.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <chrono>
+#include <functional>
 
+#include "core/install_tree.h"
 #include "core/paths.h"
 #include "tests/support/temp_dir.h"
 
@@ -117,6 +123,39 @@ TEST(Folders, CreateRemoveAndDelete) {
   EXPECT_FALSE(DeleteFileAt(dir.Sub("d/f")));
   EXPECT_TRUE(RemoveEmptyDirectory(dir.Sub("d")));
   EXPECT_FALSE(IsDirectory(dir.Sub("d")));
+}
+
+// Whatever holds the lock file's name and cannot be locked leaves the folder in use:
+// going on without a lock would let two engines write one folder.
+TEST(FolderLock, ANameThatIsNoRegularFileMeansTheFolderIsInUse) {
+  const struct {
+    const char* what;
+    std::function<bool(const std::string& path, const std::string& outside)> plant;
+    FolderLock::Result result;
+  } cases[] = {
+      {"file", [](const std::string& p, const std::string&) { return WriteFileAtomic(p, ""); },
+       FolderLock::Result::kHeld},
+      {"folder", [](const std::string& p, const std::string&) { return CreateOneDirectory(p); },
+       FolderLock::Result::kBusy},
+#ifndef _WIN32
+      {"pipe",
+       [](const std::string& p, const std::string&) { return ::mkfifo(p.c_str(), 0644) == 0; },
+       FolderLock::Result::kBusy},
+      {"link",
+       [](const std::string& p, const std::string& o) {
+         return ::symlink(o.c_str(), p.c_str()) == 0;
+       },
+       FolderLock::Result::kBusy},
+#endif
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    testing::WriteFile(dir.Sub("outside"), "x");
+    ASSERT_TRUE(c.plant(dir.Sub(kLockFileName), dir.Sub("outside"))) << c.what;
+    FolderLock lock;
+    EXPECT_EQ(lock.Acquire(dir.path()), c.result) << c.what;
+    EXPECT_EQ(lock.held(), c.result == FolderLock::Result::kHeld) << c.what;
+  }
 }
 
 }  // namespace

@@ -118,6 +118,9 @@ TEST(Sentence, EveryCodeSaysItsOwnWords) {
        "No se encontró bin/Game.exe. Prueba con el otro motor gráfico o pulsa «Verificar "
        "archivos»."},
       {Message(C::kClientStartFailed, {}, 193), "No se pudo iniciar el cliente (error 193)."},
+      {Message(C::kClientThroughLink, "bin/Game.exe"),
+       "No se inicia bin/Game.exe: es un enlace o está dentro de uno, y solo se ejecutan "
+       "archivos de la carpeta de instalación."},
       {Message(C::kPrivateKeyNotP256),
        "La clave privada no es una clave P-256 en formato PEM (PRIVATE KEY)"},
       {Message(C::kCannotGenerateKey), "No se pudo generar la clave"},

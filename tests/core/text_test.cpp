@@ -106,15 +106,33 @@ TEST(SafeText, ReplacesWhatCouldMisleadAndCutsWithAnEllipsis) {
     std::string in;
     std::string out;
   } cases[] = {
-      {"caf\xC3\xA9 \xC2\xBFya? \xF0\x9F\x8E\xAE \xD7\xA9\xD7\x9C", "caf\xC3\xA9 \xC2\xBFya? \xF0\x9F\x8E\xAE \xD7\xA9\xD7\x9C"},
+      {"caf\xC3\xA9 \xC2\xBFya? \xF0\x9F\x8E\xAE \xD7\xA9\xD7\x9C",
+       "caf\xC3\xA9 \xC2\xBFya? \xF0\x9F\x8E\xAE \xD7\xA9\xD7\x9C"},
       {"\x1B[31mrojo\x1B[0m", r + "[31mrojo" + r + "[0m"},
       {"a\r\n2026-01-01 00:00:00  falso", "a" + r + r + "2026-01-01 00:00:00  falso"},
       {std::string("t\tb\0c\x7F", 6), "t" + r + "b" + r + "c" + r},
       {"c1 \xC2\x9B \xC2\x85 \xC2\xA0", "c1 " + r + " " + r + " \xC2\xA0"},
-      {"exe.\xE2\x80\xAEgpj \xE2\x81\xA6x\xE2\x81\xA9 \xE2\x80\xA8", "exe." + r + "gpj " + r + "x" + r + " " + r},
+      {"exe.\xE2\x80\xAEgpj \xE2\x81\xA6x\xE2\x81\xA9 \xE2\x80\xA8",
+       "exe." + r + "gpj " + r + "x" + r + " " + r},
       {"raw \x9B \xFF \xC3 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 end",
-       "raw " + r + " " + r + " " + r + " " + r + r + " " + r + r + r + " " + r + r + r + r + " end"},
+       "raw " + r + " " + r + " " + r + " " + r + r + " " + r + r + r + " " + r + r + r + r +
+           " end"},
       {"\xE2\x82", r + r},
+      // Overlong forms of every length ("/" as 2, 3 and 4 bytes, U+FFFF as 4).
+      {"\xC0\xAF|\xE0\x80\xAF|\xF0\x80\x80\xAF|\xF0\x8F\xBF\xBF",
+       r + r + "|" + r + r + r + "|" + r + r + r + r + "|" + r + r + r + r},
+      // Implicit direction marks: left-to-right, right-to-left, Arabic letter mark.
+      {"a\u200Eb\u200Fc\u061Cd", "a" + r + "b" + r + "c" + r + "d"},
+      // Embeddings and overrides, then isolates.
+      {"\u202A\u202B\u202C\u202D\u202E.\u2066\u2067\u2068\u2069",
+       r + r + r + r + r + "." + r + r + r + r},
+      // Invisible format characters: Mongolian vowel separator, zero-width space, word
+      // joiner, a deprecated shaping control, byte order mark, interlinear annotation.
+      {"p\u180Ea\u200By\u2060p\u206Fa\uFEFFl\uFFF9",
+       "p" + r + "a" + r + "y" + r + "p" + r + "a" + r + "l" + r},
+      // Joiners stay: emoji sequences and Persian words are made of them.
+      {"\U0001F468\u200D\U0001F469 \u0645\u200C\u06CC",
+       "\U0001F468\u200D\U0001F469 \u0645\u200C\u06CC"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(SafeText(c.in), c.out) << c.in;

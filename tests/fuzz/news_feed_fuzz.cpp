@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/web_link.h"
 #include "news/news_feed.h"
 #include "news/news_job.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -19,9 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(items->size() <= brisal::kMaxNewsItems, "at most the allowed number of items");
     for (const brisal::NewsItem& item : *items) {
       Require(!item.title.empty(), "every item has a title");
-      Require(item.url.empty() || item.url.rfind("http://", 0) == 0 ||
-                  item.url.rfind("https://", 0) == 0,
-              "a link is empty or a web link");
+      // The window opens exactly what ParseWebLink accepts as it is.
+      Require(item.url.empty() || brisal::ParseWebLink(item.url) == item.url,
+              "a link is empty or a web link the window opens as it is");
     }
   } catch (const nlohmann::json::type_error&) {
     // The job wrapper logs it; the previous news stay.

@@ -180,6 +180,28 @@ TEST_F(LaunchClientTest, AddsTheMissingExecuteBitBeforeStarting) {
   EXPECT_EQ(st.st_mode & 07777, 0744u);
 }
 
+// A link in the install folder, planted or left by anyone, must not make a file of the
+// player's executable, nor start it.
+TEST_F(LaunchClientTest, NeverMadeExecutableNorStartedThroughALink) {
+  const std::string outside = temp_.Sub("outside");
+  ASSERT_TRUE(EnsureDirectory(outside));
+  fs::copy_file(FsPath(JoinPath(ExeFolder(), BRISAL_LAUNCH_PROBE_NAME)), FsPath(outside + "/game"));
+  const std::string bin = JoinPath(install_, "bin");
+  for (const auto& [link, target] :
+       {std::pair{bin + "/game", outside + "/game"}, std::pair{bin, outside}}) {
+    fs::remove_all(FsPath(bin));
+    ASSERT_TRUE(EnsureDirectory(ParentPath(link)));
+    ASSERT_EQ(::chmod((outside + "/game").c_str(), 0644), 0);
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0) << link;
+    Launch();
+    EXPECT_FALSE(started_) << link;
+    EXPECT_EQ(error_, Message(MessageCode::kClientThroughLink, kGameExe)) << link;
+    struct stat st;
+    ASSERT_EQ(::stat((outside + "/game").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u) << link;
+  }
+}
+
 TEST_F(LaunchClientTest, TheClientInheritsNoDescriptorOfOurs) {
   const std::string exe = InstallProbe(kGameExe);
   const int inheritable = ::open(exe.c_str(), O_RDONLY);

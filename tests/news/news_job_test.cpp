@@ -159,7 +159,7 @@ TEST_F(NewsJobTest, ElementsWithoutATitleAreSkippedAndDoNotCount) {
   EXPECT_EQ(News(), expected);
 }
 
-TEST_F(NewsJobTest, OnlyExactWebSchemesKeepTheirUrl) {
+TEST_F(NewsJobTest, OnlyWebLinksKeepTheirUrlWithTheSchemeInLowerCase) {
   Serve(Json::array({Item("a", "ftp://brisal.example/x"), Item("b", "brisal.example/x"),
                      Item("c", "HTTPS://brisal.example/x"), Item("d", "Http://brisal.example/x"),
                      Item("e", "javascript:alert(1)"), Item("f", " https://brisal.example/x"),
@@ -167,9 +167,10 @@ TEST_F(NewsJobTest, OnlyExactWebSchemesKeepTheirUrl) {
             .dump());
   Run();
 
-  EXPECT_THAT(News(), ElementsAre(Expected("a", ""), Expected("b", ""), Expected("c", ""),
-                                  Expected("d", ""), Expected("e", ""), Expected("f", ""),
-                                  Expected("g", "https://brisal.example/x"),
+  EXPECT_THAT(News(), ElementsAre(Expected("a", ""), Expected("b", ""),
+                                  Expected("c", "https://brisal.example/x"),
+                                  Expected("d", "http://brisal.example/x"), Expected("e", ""),
+                                  Expected("f", ""), Expected("g", "https://brisal.example/x"),
                                   Expected("h", "http://brisal.example/x")));
 }
 

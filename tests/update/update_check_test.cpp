@@ -21,6 +21,11 @@
 #include "update/update_check.h"
 #include "update/update_job.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
+
 namespace brisal::testing {
 namespace {
 
@@ -129,6 +134,28 @@ TEST_F(UpdateCheckTest, NewWriteTimeIsRehashedAndFoundIntact) {
   std::string saved = Installed(".brisal_state.json");
   EXPECT_THAT(saved, HasSubstr(std::to_string(entry->mtime)));
 }
+
+#ifndef _WIN32
+// A rewrite of the same size within the same second differs from the record only
+// below the second; the check must read the file again, not trust the record.
+TEST_F(UpdateCheckTest, ASameSizeRewriteWithinTheSameSecondIsRehashed) {
+  Publish(Client());
+  InstallAll();
+  const std::string path = InstallPath("data/mapa.pak");
+  const struct timespec first[2] = {{0, UTIME_OMIT}, {1700000000, 250000000}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), first, 0), 0);
+  Check();
+  ASSERT_EQ(Phase(), UpdatePhase::kUpToDate);
+
+  Install("data/mapa.pak", MakeContent(70000, 99));
+  const struct timespec second[2] = {{0, UTIME_OMIT}, {1700000000, 250000100}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), second, 0), 0);
+  Check();
+  EXPECT_EQ(Phase(), UpdatePhase::kUpdateAvailable);
+  EXPECT_THAT(state_.plan.to_download,
+              ElementsAre(::testing::Field(&ManifestEntry::path, "data/mapa.pak")));
+}
+#endif
 
 TEST_F(UpdateCheckTest, WrongSizeIsQueuedWithoutHashing) {
   Publish(Client());
