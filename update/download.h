@@ -17,6 +17,7 @@ namespace brisal {
 
 class FileStateCache;
 class HttpClient;
+class RateLimiter;
 struct JobSettings;
 struct Progress;
 struct WorkerSlot;
@@ -30,6 +31,8 @@ struct DownloadContext {
   const std::atomic<bool>& cancel;
   // The pause before a file's second attempt, twice as long before the third.
   std::chrono::milliseconds retry_pause;
+  // The player's speed limit, shared by every worker of the update.
+  RateLimiter& limit;
 };
 
 // "/"-separated, relative to the install folder: everything below it is changed

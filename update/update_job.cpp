@@ -105,8 +105,9 @@ StepOutcome UpdateStep(LauncherState& state, FolderLock& lock) {
   const std::size_t workers =
       std::min({static_cast<std::size_t>(std::max(state.plan.live.connections, 1)),
                 static_cast<std::size_t>(kMaxWorkers), work.size()});
-  const DownloadContext context{state.plan.live, state.cache, state.progress, state.jobs.cancel,
-                                state.jobs.retry_pause};
+  const DownloadContext context{state.plan.live,        state.cache,
+                                state.progress,         state.jobs.cancel,
+                                state.jobs.retry_pause, state.jobs.download_limit};
   Message failure = DownloadAll(context, work, workers, state.progress.slots.data());
   // A plain save: it adds no durability of its own. Every file the cache records was
   // flushed before it was moved into place, so what the saved state vouches for is on

@@ -26,8 +26,9 @@ class DownloadTest : public EngineTest {
     InstallTree(state_.plan.live.install_dir).CreateParents(paths.target);
     attempt_bytes_ = 0;
     error_ = {};
-    const DownloadContext context{state_.plan.live, state_.cache, state_.progress,
-                                  state_.jobs.cancel, state_.jobs.retry_pause};
+    const DownloadContext context{state_.plan.live,        state_.cache,
+                                  state_.progress,         state_.jobs.cancel,
+                                  state_.jobs.retry_pause, state_.jobs.download_limit};
     return DownloadFile(context, client_, entry, paths, state_.progress.slots[0], attempt_bytes_,
                         error_);
   }
