@@ -35,13 +35,27 @@ TEST_F(UserSettingsTest, WritesTheExactTextAndReadsItBack) {
   UserSettings settings;
   settings.install_dir = "C:\\Juegos\\Cliente";
   settings.renderer = 1;
+  settings.download_limit_kib = 2048;
   SaveSettings(settings);
-  EXPECT_EQ(testing::ReadFile(SettingsPath()),
-            "{\n  \"install_dir\": \"C:\\\\Juegos\\\\Cliente\",\n  \"renderer\": 1\n}");
+  EXPECT_EQ(
+      testing::ReadFile(SettingsPath()),
+      "{\n  \"download_limit_kib\": 2048,\n  \"install_dir\": \"C:\\\\Juegos\\\\Cliente\",\n  "
+      "\"renderer\": 1\n}");
   EXPECT_FALSE(FileExists(SettingsPath() + ".tmp"));
   UserSettings back = LoadSettings();
   EXPECT_EQ(back.install_dir, settings.install_dir);
   EXPECT_EQ(back.renderer, 1);
+  EXPECT_EQ(back.download_limit_kib, 2048u);
+}
+
+TEST_F(UserSettingsTest, DownloadLimitIsANonNegativeWholeNumberElseNone) {
+  const std::pair<const char*, std::uint32_t> cases[] = {
+      {"4096", 4096}, {"0", 0},    {"-5", 0},         {"1.5", 0},
+      {"\"10\"", 0},  {"true", 0}, {"4294967296", 0}, {"null", 0}};
+  for (const auto& [value, kib] : cases) {
+    WriteSettings(std::string("{\"download_limit_kib\": ") + value + "}");
+    EXPECT_EQ(LoadSettings().download_limit_kib, kib) << value;
+  }
 }
 
 TEST_F(UserSettingsTest, NonAsciiFolderIsRawUtf8) {
