@@ -21,6 +21,27 @@ TEST(FormatSize, UnitsAndRoundingAtEveryBoundary) {
   EXPECT_EQ(FormatSize(5ULL * 1073741824ULL + 536870912ULL), "5.50 GB");
 }
 
+TEST(ParseByteCount, DigitsWithABinarySuffixAndNothingElse) {
+  const std::pair<const char*, std::uint64_t> valid[] = {{"0", 0},
+                                                         {"1500", 1500},
+                                                         {"500K", 512000},
+                                                         {"2M", 2097152},
+                                                         {"2m", 2097152},
+                                                         {"3G", 3221225472ULL},
+                                                         {"16777215G", 18014397435740160ULL},
+                                                         {"18446744073709551615", UINT64_MAX}};
+  for (const auto& [text, bytes] : valid) {
+    std::uint64_t parsed = 1;
+    EXPECT_TRUE(ParseByteCount(text, parsed)) << text;
+    EXPECT_EQ(parsed, bytes) << text;
+  }
+  for (const char* text : {"", "M", "-1", "+2M", " 2M", "2M ", "1.5M", "2MB", "2T", "0x10",
+                           "18446744073709551616", "17179869184G", "2KK"}) {
+    std::uint64_t parsed = 0;
+    EXPECT_FALSE(ParseByteCount(text, parsed)) << text;
+  }
+}
+
 TEST(Utf8Wide, RoundTripsEveryPlane) {
   const std::string text = "Espa\xC3\xB1ol \xE2\x80\xA6 \xC2\xB7 \xF0\x9F\x8E\xAE";  // ñ … · 🎮
   std::wstring wide = Utf8ToWide(text);
