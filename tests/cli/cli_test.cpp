@@ -147,9 +147,6 @@ TEST_F(CliTest, OfflineFailedAndUsageStatuses) {
   EXPECT_EQ(Cli("bogus").status, 2);
   EXPECT_EQ(Cli("check --frobnicate").status, 2);
   EXPECT_EQ(Cli("check --config").status, 2);
-  const CliRun bad_rate = Cli("update --limit-rate 2MB");
-  EXPECT_EQ(bad_rate.status, 2);
-  EXPECT_EQ(bad_rate.lines.back(), "valor no válido para --limit-rate: 2MB");
   EXPECT_EQ(Cli("manifest").status, 2);
 }
 

@@ -37,10 +37,9 @@ TEST_F(UserSettingsTest, WritesTheExactTextAndReadsItBack) {
   settings.renderer = 1;
   settings.download_limit_kib = 2048;
   SaveSettings(settings);
-  EXPECT_EQ(
-      testing::ReadFile(SettingsPath()),
-      "{\n  \"download_limit_kib\": 2048,\n  \"install_dir\": \"C:\\\\Juegos\\\\Cliente\",\n  "
-      "\"renderer\": 1\n}");
+  EXPECT_EQ(testing::ReadFile(SettingsPath()),
+            "{\n  \"download_limit_kib\": 2048,\n  \"install_dir\": \"C:\\\\Juegos\\\\Cliente\",\n"
+            "  \"renderer\": 1\n}");
   EXPECT_FALSE(FileExists(SettingsPath() + ".tmp"));
   UserSettings back = LoadSettings();
   EXPECT_EQ(back.install_dir, settings.install_dir);
@@ -48,13 +47,10 @@ TEST_F(UserSettingsTest, WritesTheExactTextAndReadsItBack) {
   EXPECT_EQ(back.download_limit_kib, 2048u);
 }
 
-TEST_F(UserSettingsTest, DownloadLimitIsANonNegativeWholeNumberElseNone) {
-  const std::pair<const char*, std::uint32_t> cases[] = {
-      {"4096", 4096}, {"0", 0},    {"-5", 0},         {"1.5", 0},
-      {"\"10\"", 0},  {"true", 0}, {"4294967296", 0}, {"null", 0}};
-  for (const auto& [value, kib] : cases) {
+TEST_F(UserSettingsTest, DownloadLimitOtherThanAWholeNumberThatFitsIsNone) {
+  for (const char* value : {"-5", "1.5", "\"10\"", "true", "4294967296", "null"}) {
     WriteSettings(std::string("{\"download_limit_kib\": ") + value + "}");
-    EXPECT_EQ(LoadSettings().download_limit_kib, kib) << value;
+    EXPECT_EQ(LoadSettings().download_limit_kib, 0u) << value;
   }
 }
 

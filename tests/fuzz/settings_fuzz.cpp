@@ -21,8 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(brisal::WriteFileAtomic(brisal::SettingsPath(), brisal::SerializeSettings(loaded)),
           "the scratch folder takes the save");
   const brisal::UserSettings again = brisal::LoadSettings();
-  Require(again.install_dir == loaded.install_dir && again.renderer == loaded.renderer &&
-              again.download_limit_kib == loaded.download_limit_kib,
+  Require(again.install_dir == loaded.install_dir && again.renderer == loaded.renderer,
           "settings saved after loading load the same");
   return 0;
 }

@@ -147,12 +147,9 @@ TEST_F(ActionsTest, RendererSelectorCyclesAndSavesSettings) {
 }
 
 TEST_F(ActionsTest, SpeedFigureStepsThroughLimitsAppliedAtOnceAndSaved) {
-  UserSettings settings;
-  settings.download_limit_kib = 3000;  // edited by hand
-  Open(1.0f, settings);
+  Open(1.0f, UserSettings{"", -1, 3000});  // a limit edited by hand
   window->Start();
   EXPECT_EQ(state.jobs.download_limit.Rate(), 3000u * 1024);
-  Publish(UpdatePhase::kDownloading);
   for (const std::uint32_t kib : {2048u, 1024u, 0u, 20480u, 10240u}) {
     Click(kSpeedLimitControl);
     EXPECT_EQ(state.jobs.download_limit.Rate(), std::uint64_t{kib} * 1024);
