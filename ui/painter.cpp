@@ -148,9 +148,12 @@ void PaintProgress(Canvas& canvas, const LauncherWindow& w, UpdatePhase phase,
   const bool hot = w.hot_element == kSpeedLimitControl;
   const std::uint32_t limit_kib = w.settings.download_limit_kib;
   if (limit_kib != 0 || hot) {
-    const std::string limit =
-        limit_kib == 0 ? std::string("sin límite") : "máx. " + SpeedLimitText(limit_kib);
-    speed_text = speed_text.empty() ? "Límite: " + limit : speed_text + " \u00b7 " + limit;
+    if (speed_text.empty()) {
+      speed_text = limit_kib == 0 ? "Velocidad sin límite" : "Límite: " + SpeedLimitText(limit_kib);
+    } else {
+      speed_text +=
+          limit_kib == 0 ? " \u00b7 sin límite" : " \u00b7 máx. " + SpeedLimitText(limit_kib);
+    }
   }
   canvas.DrawText(speed_text, FontId::kLabel, hot ? colors::kTextBright : colors::kTextLabel,
                   Box(w, 350, 444, 300, 18), TextAlign::kFar);
