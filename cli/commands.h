@@ -21,6 +21,9 @@ struct EngineOptions {
   std::string config_path;  // empty: config.json beside the executable
   std::string install_dir;  // empty: the player's, else the configured or default one
   bool json = false;
+  // update only: bytes per second, 0 for none; without the option, settings.json's
+  std::uint64_t limit_rate = 0;
+  bool has_limit_rate = false;
 };
 
 int RunEngineCommand(const EngineOptions& options);

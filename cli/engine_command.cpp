@@ -165,7 +165,7 @@ class StatusPrinter {
 
 // The settings of config.json (its complaint printed, the defaults standing in) and
 // the install folder: the one asked for, else the player's, else the default.
-JobSettings SettingsFor(const EngineOptions& options) {
+JobSettings SettingsFor(const EngineOptions& options, const UserSettings& player) {
   LauncherConfig config;
   Message config_message;
   const std::string config_path =
@@ -174,7 +174,7 @@ JobSettings SettingsFor(const EngineOptions& options) {
     std::fprintf(stderr, "%s\n", SafeText(Sentence(config_message)).c_str());
   }
   std::string install_dir = options.install_dir;
-  if (install_dir.empty()) install_dir = LoadSettings().install_dir;
+  if (install_dir.empty()) install_dir = player.install_dir;
   if (install_dir.empty()) install_dir = ResolveInstallDir(config);
   return MakeJobSettings(config, install_dir);
 }
@@ -218,7 +218,12 @@ int RunEngineCommand(const EngineOptions& options) {
   // The signal watcher outlives this function: the flag it raises must too.
   static std::atomic<bool> interrupted{false};
   InterceptInterrupt(state.jobs.cancel, interrupted);
-  HandOverSettings(state, SettingsFor(options));
+  const UserSettings player = LoadSettings();
+  HandOverSettings(state, SettingsFor(options, player));
+  // The operator's rate wins; without one, the limit the player chose in the window.
+  state.jobs.download_limit.SetRate(options.has_limit_rate
+                                        ? options.limit_rate
+                                        : std::uint64_t{player.download_limit_kib} * 1024);
 
   JobWatch watch(state);
   const EngineRequest request = RequestFor(options.command);

@@ -10,6 +10,7 @@
 
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "core/text.h"
 
 namespace {
 
@@ -44,6 +45,14 @@ int ParseEngine(EngineCommand command, const Args& argv) {
       if (!TakeValue(argv, i, options.install_dir)) return brisal::cli::kExitUsage;
     } else if (arg == "--json") {
       options.json = true;
+    } else if (arg == "--limit-rate" && command == EngineCommand::kUpdate) {
+      std::string rate;
+      if (!TakeValue(argv, i, rate)) return brisal::cli::kExitUsage;
+      if (!brisal::ParseByteCount(rate, options.limit_rate)) {
+        Complain(Wrap(MessageCode::kCliBadValue, arg, Message(MessageCode::kVerbatim, rate)));
+        return brisal::cli::kExitUsage;
+      }
+      options.has_limit_rate = true;
     } else {
       Complain(Message(MessageCode::kCliUnknownOption, arg));
       PrintUsage();

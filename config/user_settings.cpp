@@ -50,6 +50,14 @@ UserSettings LoadSettings() {
     }
     // Any other type keeps "not chosen": start-up must go on.
   }
+  // Only a whole number of KiB that fits is a limit; anything else (negative, a
+  // fraction, text) downloads unlimited rather than guessing what was meant.
+  if (auto it = doc.find("download_limit_kib"); it != doc.end() && it->is_number_unsigned()) {
+    const std::uint64_t kib = it->get<std::uint64_t>();
+    if (kib <= std::numeric_limits<std::uint32_t>::max()) {
+      settings.download_limit_kib = static_cast<std::uint32_t>(kib);
+    }
+  }
   return settings;
 }
 
@@ -57,6 +65,7 @@ std::string SerializeSettings(const UserSettings& settings) {
   Json doc = Json::object();
   doc["install_dir"] = settings.install_dir;
   doc["renderer"] = settings.renderer;
+  doc["download_limit_kib"] = settings.download_limit_kib;
   // A folder name that is not valid UTF-8 must not make the save throw.
   return doc.dump(2, ' ', /*ensure_ascii=*/false, Json::error_handler_t::replace);
 }

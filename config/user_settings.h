@@ -1,4 +1,5 @@
-// settings.json in the data folder: the player's own install folder and renderer.
+// settings.json in the data folder: the player's own install folder, renderer and
+// download speed limit.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@ namespace brisal {
 struct UserSettings {
   std::string install_dir;     // empty: not chosen
   std::int32_t renderer = -1;  // index into LauncherConfig::renderers; -1: not chosen
+  std::uint32_t download_limit_kib = 0;  // KiB per second; 0: no limit
 };
 
 std::string SettingsPath();

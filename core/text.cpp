@@ -1,8 +1,9 @@
 #include "core/text.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
-#include <algorithm>
 #include <cwchar>
 #include <utility>
 #include <vector>
@@ -71,6 +72,36 @@ std::string FormatSize(std::uint64_t n) {
     FormatNarrow(buffer, sizeof buffer, "%.2f GB", static_cast<double>(n) / 1073741824.0);
   }
   return buffer;
+}
+
+bool ParseByteCount(std::string_view text, std::uint64_t& bytes) {
+  unsigned shift = 0;
+  if (!text.empty()) {
+    switch (text.back()) {
+      case 'K':
+      case 'k':
+        shift = 10;
+        break;
+      case 'M':
+      case 'm':
+        shift = 20;
+        break;
+      case 'G':
+      case 'g':
+        shift = 30;
+        break;
+      default:
+        break;
+    }
+  }
+  if (shift != 0) text.remove_suffix(1);
+  std::uint64_t number = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, number);
+  if (text.empty() || error != std::errc() || stop != end) return false;
+  if (number > (UINT64_MAX >> shift)) return false;
+  bytes = number << shift;
+  return true;
 }
 
 namespace {

@@ -39,6 +39,11 @@ int FormatWide(wchar_t* buffer, std::size_t size, const wchar_t* format, ...);
 // "%llu B", "%.0f KB", "%.1f MB" or "%.2f GB" with 1 KB = 1024 bytes.
 std::string FormatSize(std::uint64_t bytes);
 
+// A byte count as an operator writes one: decimal digits with an optional K, M or G
+// (either case, powers of 1024) and nothing else, not even a sign or a space. False
+// for any other text and for a count beyond 64 bits.
+bool ParseByteCount(std::string_view text, std::uint64_t& bytes);
+
 // The code point of the UTF-8 sequence at `i`, moving `i` past it. A malformed
 // sequence (overlong, a surrogate, beyond U+10FFFF, cut short) gives U+FFFD and
 // moves one byte on.

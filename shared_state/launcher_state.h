@@ -7,7 +7,8 @@
 //             manifest and its ETag, the lists to download and delete    for each job's run
 //   cache     the file-state cache of the plan's folder                  its own lock
 //   progress  counters and worker slots the window reads                 atomics, slot.lock
-//   jobs      the cancel flag, the hold on downloads, the job count      atomics
+//   jobs      the cancel flag, the hold on downloads, the job count,     atomics; the limit
+//             the download speed limit                                   has its own lock
 //
 // Jobs publish into it and wake the window through `notify`; the window pulls what it
 // needs. Locks, outermost first: plan.job_lock; the cache's lock; board.lock or
@@ -28,6 +29,7 @@
 #include "config/launcher_config.h"
 #include "core/messages.h"
 #include "core/mutex.h"
+#include "core/rate_limit.h"
 #include "shared_state/news_item.h"
 
 namespace brisal {
@@ -146,6 +148,10 @@ struct JobControl {
   // once before any job runs; tests that fail hundreds of attempts on purpose shorten
   // it.
   std::chrono::milliseconds retry_pause{700};
+  // The player's download speed limit, shared by every worker of an update. The
+  // window and brisal-cli set its rate at any moment; a running download takes the
+  // new rate up within a fraction of a second.
+  RateLimiter download_limit;
 };
 
 struct LauncherState {

@@ -25,6 +25,15 @@ std::string DeriveLinkAddress(const std::string& base_url, const std::string& de
   return origin + "/" + default_path;
 }
 
+std::uint32_t NextSpeedLimitKib(std::uint32_t kib) {
+  constexpr std::uint32_t kChoices[] = {20480, 10240, 5120, 2048, 1024};
+  if (kib == 0) return kChoices[0];
+  for (std::uint32_t choice : kChoices) {
+    if (choice < kib) return choice;
+  }
+  return 0;
+}
+
 std::string LinkNotConfiguredNotice(const std::string& display_name) {
   return "El link de " + display_name +
          " no está configurado (BRISAL_DISCORD en config.h o \"links\" en config.json).";
@@ -57,6 +66,9 @@ void LauncherWindow::OnElementClick(int index) {
     }
     case kPrimaryButton:
       PrimaryAction();
+      return;
+    case kSpeedLimitControl:
+      ChooseNextSpeedLimit();
       return;
     case kChangeFolderButton:
       ChooseInstallFolder();
@@ -107,6 +119,15 @@ void LauncherWindow::PrimaryAction() {
     default:
       return;
   }
+}
+
+void LauncherWindow::ChooseNextSpeedLimit() {
+  settings.download_limit_kib = NextSpeedLimitKib(settings.download_limit_kib);
+  // The workers draw from the shared limit: a download under way slows or speeds up
+  // within a fraction of a second, without a restart.
+  state->jobs.download_limit.SetRate(std::uint64_t{settings.download_limit_kib} * 1024);
+  services_.save_settings(settings);
+  host_->Invalidate(elements[kSpeedLimitControl].rect);
 }
 
 void LauncherWindow::PlayClient() {

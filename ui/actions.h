@@ -2,6 +2,7 @@
 // in actions.cpp), and the small rules behind the links that tests check on their own.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace brisal {
@@ -16,6 +17,11 @@ bool IsWebAddress(const std::string& address);
 // (its scheme, host and port) followed by "/" and `default_path`. Empty when
 // `default_path` or the origin is empty.
 std::string DeriveLinkAddress(const std::string& base_url, const std::string& default_path);
+
+// The speed limit after `kib` (KiB per second, 0 for none) as a click on the speed
+// figure steps through them: none, 20, 10, 5, 2 and 1 MB/s, then none again. A value
+// edited into settings.json by hand goes on to the next choice below it.
+std::uint32_t NextSpeedLimitKib(std::uint32_t kib);
 
 // The notice for a link that cannot be opened; `display_name` is "Website",
 // "Registro" or "Discord".

@@ -43,6 +43,7 @@ void LauncherWindow::Start() {
     InvalidateArea(kProgressArea);
   }
   ApplyJobSettings(false);
+  state->jobs.download_limit.SetRate(std::uint64_t{settings.download_limit_kib} * 1024);
   services_.start_check({EngineAction::kCheck, AfterCheckFor(config.auto_update)});
   services_.start_news();
   if (config.recheck_seconds > 0) {

@@ -115,6 +115,10 @@ class LauncherWindow {
   // True when `address` was handed to the browser: only http:// and https:// ones.
   bool OpenUrl(const std::string& address);
 
+  // The speed figure: the next download speed limit, applied to the running download
+  // at once and saved.
+  void ChooseNextSpeedLimit();
+
   // The "Cambiar" button (ui/folder_choice.cpp): the desktop's folder picker, the
   // folder rules, and on success the new folder saved, handed over and checked.
   void ChooseInstallFolder();

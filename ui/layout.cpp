@@ -22,6 +22,7 @@ constexpr std::array<PixelRect, kElementCount> kDesignElements = {{
     {41, 282, 919, 328},
     {41, 328, 919, 374},
     {41, 374, 919, 420},
+    {350, 444, 650, 462},  // speed figure and limit, the box its text is drawn in
 }};
 
 int RoundEdge(float scale, int edge) {

@@ -31,7 +31,9 @@ enum ElementIndex : int {
   kFirstNewsRow = 10,
 };
 inline constexpr int kNewsRowCount = 5;
-inline constexpr int kElementCount = kFirstNewsRow + kNewsRowCount;
+// The download speed figure above the file bar: a click steps through the limits.
+inline constexpr int kSpeedLimitControl = kFirstNewsRow + kNewsRowCount;
+inline constexpr int kElementCount = kSpeedLimitControl + 1;
 inline constexpr int kNoElement = -1;
 
 struct UiElement {

@@ -103,6 +103,12 @@ void PaintNews(Canvas& canvas, const LauncherWindow& w, const PixelRect& dirty) 
   }
 }
 
+// "20 MB/s" for the window's own choices, the nearest size for one edited by hand.
+std::string SpeedLimitText(std::uint32_t kib) {
+  if (kib % 1024 == 0) return StringPrintf("%u MB/s", kib / 1024);
+  return FormatSize(std::uint64_t{kib} * 1024) + "/s";
+}
+
 double Fraction(std::uint64_t part, std::uint64_t whole) {
   return whole == 0 ? 0.0 : static_cast<double>(part) / static_cast<double>(whole);
 }
@@ -137,8 +143,20 @@ void PaintProgress(Canvas& canvas, const LauncherWindow& w, UpdatePhase phase,
     default:
       break;
   }
-  canvas.DrawText(speed_text, FontId::kLabel, colors::kTextLabel, Box(w, 350, 444, 300, 18),
-                  TextAlign::kFar);
+  // The limit is shown once the player set one; without one, only while the pointer
+  // is on the figure, so the figure itself says it can be clicked.
+  const bool hot = w.hot_element == kSpeedLimitControl;
+  const std::uint32_t limit_kib = w.settings.download_limit_kib;
+  if (limit_kib != 0 || hot) {
+    if (speed_text.empty()) {
+      speed_text = limit_kib == 0 ? "Velocidad sin límite" : "Límite: " + SpeedLimitText(limit_kib);
+    } else {
+      speed_text +=
+          limit_kib == 0 ? " \u00b7 sin límite" : " \u00b7 máx. " + SpeedLimitText(limit_kib);
+    }
+  }
+  canvas.DrawText(speed_text, FontId::kLabel, hot ? colors::kTextBright : colors::kTextLabel,
+                  Box(w, 350, 444, 300, 18), TextAlign::kFar);
   canvas.DrawText(total_text, FontId::kLabel, colors::kTextLabel, Box(w, 250, 486, 400, 18),
                   TextAlign::kFar);
   DrawProgressBar(canvas, Box(w, 40, 466, 610, 6), file_fraction);

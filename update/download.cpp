@@ -10,6 +10,7 @@
 #include "core/install_tree.h"
 #include "core/log.h"
 #include "core/paths.h"
+#include "core/rate_limit.h"
 #include "net/http_client.h"
 #include "shared_state/launcher_state.h"
 #include "update/download_sources.h"
@@ -133,6 +134,8 @@ class FileDownload {
       too_large_ = true;
       return false;
     }
+    // A cancel during the wait ends the transfer; Fill sees the flag and reports none.
+    if (!context_.limit.Take(length, context_.cancel)) return false;
     if (file_.Write(data, length) != static_cast<std::int64_t>(length)) {
       write_failed_ = true;
       return false;

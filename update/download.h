@@ -18,6 +18,7 @@ namespace brisal {
 class DownloadSources;
 class FileStateCache;
 class HttpClient;
+class RateLimiter;
 class SourceClients;
 struct JobSettings;
 struct Progress;
@@ -33,6 +34,8 @@ struct DownloadContext {
   DownloadSources& sources;
   // The pause before a file's second attempt, twice as long before the third.
   std::chrono::milliseconds retry_pause;
+  // The player's speed limit, shared by every worker of the update.
+  RateLimiter& limit;
 };
 
 // "/"-separated, relative to the install folder: everything below it is changed

@@ -107,8 +107,9 @@ StepOutcome UpdateStep(LauncherState& state, FolderLock& lock) {
       std::min({static_cast<std::size_t>(std::max(state.plan.live.connections, 1)),
                 static_cast<std::size_t>(kMaxWorkers), work.size()});
   DownloadSources sources(state.plan.live.base_url, state.plan.live.mirrors);
-  const DownloadContext context{state.plan.live,   state.cache, state.progress,
-                                state.jobs.cancel, sources,     state.jobs.retry_pause};
+  const DownloadContext context{state.plan.live,   state.cache,       state.progress,
+                                state.jobs.cancel, sources,           state.jobs.retry_pause,
+                                state.jobs.download_limit};
   Message failure = DownloadAll(context, work, workers, state.progress.slots.data());
   // A plain save: it adds no durability of its own. Every file the cache records was
   // flushed before it was moved into place, so what the saved state vouches for is on

@@ -35,13 +35,23 @@ TEST_F(UserSettingsTest, WritesTheExactTextAndReadsItBack) {
   UserSettings settings;
   settings.install_dir = "C:\\Juegos\\Cliente";
   settings.renderer = 1;
+  settings.download_limit_kib = 2048;
   SaveSettings(settings);
   EXPECT_EQ(testing::ReadFile(SettingsPath()),
-            "{\n  \"install_dir\": \"C:\\\\Juegos\\\\Cliente\",\n  \"renderer\": 1\n}");
+            "{\n  \"download_limit_kib\": 2048,\n  \"install_dir\": \"C:\\\\Juegos\\\\Cliente\",\n"
+            "  \"renderer\": 1\n}");
   EXPECT_FALSE(FileExists(SettingsPath() + ".tmp"));
   UserSettings back = LoadSettings();
   EXPECT_EQ(back.install_dir, settings.install_dir);
   EXPECT_EQ(back.renderer, 1);
+  EXPECT_EQ(back.download_limit_kib, 2048u);
+}
+
+TEST_F(UserSettingsTest, DownloadLimitOtherThanAWholeNumberThatFitsIsNone) {
+  for (const char* value : {"-5", "1.5", "\"10\"", "true", "4294967296", "null"}) {
+    WriteSettings(std::string("{\"download_limit_kib\": ") + value + "}");
+    EXPECT_EQ(LoadSettings().download_limit_kib, 0u) << value;
+  }
 }
 
 TEST_F(UserSettingsTest, NonAsciiFolderIsRawUtf8) {

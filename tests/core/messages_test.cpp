@@ -130,6 +130,7 @@ TEST(Sentence, EveryCodeSaysItsOwnWords) {
        "  brisal-cli check    [--config FILE] [--install-dir DIR] [--json]\n"
        "  brisal-cli verify   [--config FILE] [--install-dir DIR] [--json]\n"
        "  brisal-cli update   [--config FILE] [--install-dir DIR] [--json]\n"
+       "                      [--limit-rate RATE]  bytes/s, con K, M o G: 500K, 2M; 0: sin límite\n"
        "  brisal-cli manifest DIR [--revision TEXT] [--output FILE]\n"
        "                      [--sign PRIVATE.pem --expires DAYS [--serial N]]\n"
        "  brisal-cli keygen   PRIVATE.pem"},

@@ -21,6 +21,18 @@ TEST(FormatSize, UnitsAndRoundingAtEveryBoundary) {
   EXPECT_EQ(FormatSize(5ULL * 1073741824ULL + 536870912ULL), "5.50 GB");
 }
 
+TEST(ParseByteCount, DigitsWithABinarySuffixAndNothingElse) {
+  constexpr std::uint64_t kNo = 7;  // what a refusal leaves in place
+  const std::pair<const char*, std::uint64_t> cases[] = {
+      {"0", 0},           {"1500", 1500}, {"500K", 512000}, {"2m", 2097152},
+      {"3G", 3221225472}, {"", kNo},      {"M", kNo},       {"-1", kNo},
+      {" 2M", kNo},       {"1.5M", kNo},  {"2MB", kNo},     {"17179869184G", kNo}};
+  for (const auto& [text, bytes] : cases) {
+    std::uint64_t parsed = kNo;
+    EXPECT_EQ(ParseByteCount(text, parsed) ? parsed : kNo, bytes) << text;
+  }
+}
+
 TEST(Utf8Wide, RoundTripsEveryPlane) {
   const std::string text = "Espa\xC3\xB1ol \xE2\x80\xA6 \xC2\xB7 \xF0\x9F\x8E\xAE";  // ñ … · 🎮
   std::wstring wide = Utf8ToWide(text);

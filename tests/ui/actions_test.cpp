@@ -146,6 +146,17 @@ TEST_F(ActionsTest, RendererSelectorCyclesAndSavesSettings) {
   EXPECT_EQ(LoadSettings().renderer, 2);
 }
 
+TEST_F(ActionsTest, SpeedFigureStepsThroughLimitsAppliedAtOnceAndSaved) {
+  Open(1.0f, UserSettings{"", -1, 3000});  // a limit edited by hand
+  window->Start();
+  EXPECT_EQ(state.jobs.download_limit.Rate(), 3000u * 1024);
+  for (const std::uint32_t kib : {2048u, 1024u, 0u, 20480u, 10240u}) {
+    Click(kSpeedLimitControl);
+    EXPECT_EQ(state.jobs.download_limit.Rate(), std::uint64_t{kib} * 1024);
+    EXPECT_EQ(LoadSettings().download_limit_kib, kib);
+  }
+}
+
 TEST_F(ActionsTest, ConfiguredLinksOpenAsWritten) {
   config.website = "https://brisal.example/inicio";
   config.register_url = "http://brisal.example/alta?ref=launcher";

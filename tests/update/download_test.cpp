@@ -28,8 +28,9 @@ class DownloadTest : public EngineTest {
     attempt_bytes_ = 0;
     error_ = {};
     DownloadSources sources(state_.plan.live.base_url, {});
-    const DownloadContext context{state_.plan.live,   state_.cache, state_.progress,
-                                  state_.jobs.cancel, sources,      state_.jobs.retry_pause};
+    const DownloadContext context{state_.plan.live,   state_.cache,       state_.progress,
+                                  state_.jobs.cancel, sources,            state_.jobs.retry_pause,
+                                  state_.jobs.download_limit};
     return DownloadFile(context, client_, entry, paths, state_.progress.slots[0], attempt_bytes_,
                         error_);
   }
