@@ -12,6 +12,7 @@
 #include <string>
 
 #include "core/network_errors.h"
+#include "net/retry_after.h"
 
 namespace brisal {
 
@@ -22,6 +23,9 @@ struct HttpResult {
   bool has_content_length = false;
   std::uint64_t content_length = 0;
   std::string etag;  // exactly as sent, quotes included
+  // How long a 503 or 429 answer asked the launcher to stay away (its Retry-After,
+  // capped at kMaxRetryAfter); 0: it named no usable wait, or another status came.
+  std::chrono::seconds retry_after{0};
 };
 
 // Called once, after the final response's headers and before any body byte;

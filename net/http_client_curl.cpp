@@ -103,6 +103,7 @@ struct ResponseHead {
   bool has_content_length = false;
   std::uint64_t content_length = 0;
   std::string etag;
+  std::string retry_after;  // the value as sent; read only for 503 and 429
   bool has_location = false;
   bool location_is_http = false;  // names a plain "http:" address
   bool chunked = false;           // curl then reads the body by its chunks, not its length
@@ -155,6 +156,9 @@ struct Transfer {
     result.has_content_length = head.has_content_length && !head.chunked;
     result.content_length = result.has_content_length ? head.content_length : 0;
     result.etag = head.etag;
+    if (result.status == 503 || result.status == 429) {
+      result.retry_after = ParseRetryAfterNow(head.retry_after);
+    }
     if (on_response && *on_response && !(*on_response)(result)) {
       result.aborted = true;
       stopped = true;
@@ -213,6 +217,8 @@ struct Transfer {
       head.chunked = head.chunked || NamesChunked(value);
     } else if (EqualsIgnoreCase(name, "ETag")) {
       if (value.size() <= kMaxHeaderValue) head.etag = std::string(value);
+    } else if (EqualsIgnoreCase(name, "Retry-After")) {
+      if (value.size() <= kMaxHeaderValue) head.retry_after = std::string(value);
     } else if (EqualsIgnoreCase(name, "Location")) {
       head.has_location = !value.empty();  // curl does not follow an empty one
       head.location_is_http = value.size() >= 5 && EqualsIgnoreCase(value.substr(0, 5), "http:");

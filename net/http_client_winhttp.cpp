@@ -386,7 +386,8 @@ bool SendAndReceive(AsyncRequest& request, const std::string& extra_headers,
   return RunStep(request, send, cancel, result) && RunStep(request, receive, cancel, result);
 }
 
-// The status, length and entity tag of the response; what is missing stays unset.
+// The status, length, entity tag and asked-for wait of the response; what is missing
+// stays unset.
 void ReadResponseHead(HINTERNET request, HttpResult& result) {
   DWORD status = 0;
   DWORD status_size = sizeof status;
@@ -401,6 +402,10 @@ void ReadResponseHead(HINTERNET request, HttpResult& result) {
     result.content_length = std::wcstoull(value.c_str(), nullptr, 10);
   }
   if (QueryTextHeader(request, WINHTTP_QUERY_ETAG, value)) result.etag = WideToUtf8(value);
+  if ((result.status == 503 || result.status == 429) &&
+      QueryTextHeader(request, WINHTTP_QUERY_RETRY_AFTER, value)) {
+    result.retry_after = ParseRetryAfterNow(WideToUtf8(value));
+  }
 }
 
 // The next piece of the body into the exchange's buffer, in `read` (0 at the end of

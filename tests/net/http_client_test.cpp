@@ -583,6 +583,19 @@ TEST_F(HttpClientTest, OverlongETagCountsAsAbsent) {
   EXPECT_EQ(result.etag, "");
 }
 
+// Only a busy server's wait is reported: 503 and 429, not any other failure.
+TEST_F(HttpClientTest, RetryAfterOfABusyServerIsReported) {
+  for (const auto& [status, expected] : {std::pair{503, 120}, {429, 120}, {500, 0}}) {
+    server.SetHandler("/brisal/busy", [status = status](const HttpTestRequest&) {
+      HttpTestResponse response = HttpTestResponse::WithStatus(status);
+      response.headers.push_back({"Retry-After", "120"});
+      return response;
+    });
+    Recorder busy;
+    EXPECT_EQ(busy.Get(client, "busy").retry_after.count(), expected) << status;
+  }
+}
+
 TEST(HttpClientFailures, RefusedConnectionIsCannotConnect) {
   int port = 0;
   {
