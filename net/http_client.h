@@ -66,6 +66,13 @@ class HttpClient {
   // Open on (tests of TLS bring their own CA; the WinHTTP backend takes the file's
   // first certificate). A file that cannot be read trusts nothing.
   void SetTrustedCaFile(const std::string& pem_path);
+  // Asks for gzip bodies from the next request on, for documents (manifest, news)
+  // that are read whole: the sink then receives the decoded bytes, so caps and
+  // signatures apply to what the server meant, and no length is reported (the
+  // announced one is the encoded size). Never for client files, whose ranges and
+  // hashes are over the bytes as stored. A WinHTTP that cannot decode sends no
+  // Accept-Encoding, so the server answers uncompressed.
+  void SetAcceptCompressed(bool accept);
 
   // `path` is relative to the base URL's path (no leading "/"), may carry "?query".
   // `extra_headers`: complete lines, each ending in "\r\n". `cancel` may be null.

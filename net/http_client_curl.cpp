@@ -127,6 +127,7 @@ struct Transfer {
   const std::atomic<bool>* cancel = nullptr;
   CURL* easy = nullptr;
   HttpLimits limits;
+  bool decoding = false;  // curl decodes a gzip body before the sink sees it
   HttpResult result;
 
   ResponseHead head;  // the response whose headers are arriving
@@ -153,7 +154,8 @@ struct Transfer {
   bool Respond() {
     responded = true;
     result.status = head.status;
-    result.has_content_length = head.has_content_length && !head.chunked;
+    // A decoded body is longer than the length announced for its encoded form.
+    result.has_content_length = head.has_content_length && !head.chunked && !decoding;
     result.content_length = result.has_content_length ? head.content_length : 0;
     result.etag = head.etag;
     if (result.status == 503 || result.status == 429) {
@@ -456,6 +458,7 @@ struct HttpClient::Impl {
   std::string base_path;  // ends in "/"
   HttpLimits limits;
   std::string ca_file;  // empty: the system's trusted certificates
+  bool accept_compressed = false;
 };
 
 HttpClient::HttpClient() : impl_(std::make_unique<Impl>()) {}
@@ -533,6 +536,10 @@ void HttpClient::SetTrustedCaFile(const std::string& pem_path) {
   impl_->ca_file = pem_path;
 }
 
+void HttpClient::SetAcceptCompressed(bool accept) {
+  impl_->accept_compressed = accept;
+}
+
 HttpResult HttpClient::Get(const std::string& path, const std::string& extra_headers,
                            const ResponseCallback& on_response, const BodySink& on_data,
                            const std::atomic<bool>* cancel) {
@@ -555,12 +562,16 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
   transfer.cancel = cancel;
   transfer.easy = e;
   transfer.limits = impl.limits;
+  transfer.decoding = impl.accept_compressed;
 
   const std::string url = impl.origin + EscapeForRequestLine(BuildObjectName(impl.base_path, path));
   CurlSlist headers = HeaderList(extra_headers);
   curl_easy_setopt(e, CURLOPT_URL, url.c_str());
   curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get());
+  // Null turns decoding off again on the reused handle: a file's bytes stay as sent.
+  curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING,
+                   impl.accept_compressed ? "gzip" : static_cast<const char*>(nullptr));
   curl_easy_setopt(e, CURLOPT_HEADERDATA, &transfer);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, &transfer);
   curl_easy_setopt(e, CURLOPT_XFERINFODATA, &transfer);

@@ -49,6 +49,7 @@ ManifestReply FetchManifest(LauncherState& state, const CheckRun& run, HttpClien
   HttpLimits limits;
   limits.deadline = kManifestDeadline;
   client.SetLimits(limits);
+  client.SetAcceptCompressed(true);
   std::string headers = "Cache-Control: no-cache\r\n";
   if (state.plan.have_manifest && !run.verify_all && !state.plan.manifest_etag.empty()) {
     headers += "If-None-Match: " + state.plan.manifest_etag + "\r\n";
