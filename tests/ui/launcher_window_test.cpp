@@ -217,7 +217,6 @@ TEST_F(LauncherWindowTest, RecheckTickStartsQuietCheckOnlyInSettledPhases) {
   state.jobs.exclusive_jobs = 0;
 }
 
-// Each failing check doubles the period up to an hour; an answer brings it back.
 TEST_F(LauncherWindowTest, RecheckPeriodStretchesWhileTheServerFailsAndReturnsAfterAnAnswer) {
   Open();
   window->Start();
