@@ -7,6 +7,7 @@
 #include "core/paths.h"
 #include "launch/install_dir.h"
 #include "launch/launch_client.h"
+#include "net/retry_timing.h"
 #include "news/news_job.h"
 #include "update/engine.h"
 
@@ -27,6 +28,7 @@ WindowServices LauncherServices(LauncherState& state) {
   services.save_settings = SaveSettings;
   services.exe_folder = ExeFolder;
   services.default_install_dir = ResolveInstallDir;
+  services.random_unit = RandomUnit;
   // Milliseconds of a clock that never goes backwards.
   services.now_ms = [] {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "core/network_errors.h"
+#include "net/retry_after.h"
 
 namespace brisal {
 
@@ -22,6 +23,9 @@ struct HttpResult {
   bool has_content_length = false;
   std::uint64_t content_length = 0;
   std::string etag;  // exactly as sent, quotes included
+  // How long a 503 or 429 answer asked the launcher to stay away (its Retry-After,
+  // capped at kMaxRetryAfter); 0: it named no usable wait, or another status came.
+  std::chrono::seconds retry_after{0};
 };
 
 // Called once, after the final response's headers and before any body byte;
@@ -62,6 +66,13 @@ class HttpClient {
   // Open on (tests of TLS bring their own CA; the WinHTTP backend takes the file's
   // first certificate). A file that cannot be read trusts nothing.
   void SetTrustedCaFile(const std::string& pem_path);
+  // Asks for gzip bodies from the next request on, for documents (manifest, news)
+  // that are read whole: the sink then receives the decoded bytes, so caps and
+  // signatures apply to what the server meant, and no length is reported (the
+  // announced one is the encoded size). Never for client files, whose ranges and
+  // hashes are over the bytes as stored. A WinHTTP that cannot decode sends no
+  // Accept-Encoding, so the server answers uncompressed.
+  void SetAcceptCompressed(bool accept);
 
   // `path` is relative to the base URL's path (no leading "/"), may carry "?query".
   // `extra_headers`: complete lines, each ending in "\r\n". `cancel` may be null.

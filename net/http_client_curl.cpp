@@ -103,6 +103,7 @@ struct ResponseHead {
   bool has_content_length = false;
   std::uint64_t content_length = 0;
   std::string etag;
+  std::string retry_after;  // the value as sent; read only for 503 and 429
   bool has_location = false;
   bool location_is_http = false;  // names a plain "http:" address
   bool chunked = false;           // curl then reads the body by its chunks, not its length
@@ -126,6 +127,7 @@ struct Transfer {
   const std::atomic<bool>* cancel = nullptr;
   CURL* easy = nullptr;
   HttpLimits limits;
+  bool decoding = false;  // curl decodes a gzip body before the sink sees it
   HttpResult result;
 
   ResponseHead head;  // the response whose headers are arriving
@@ -152,9 +154,13 @@ struct Transfer {
   bool Respond() {
     responded = true;
     result.status = head.status;
-    result.has_content_length = head.has_content_length && !head.chunked;
+    // A decoded body is longer than the length announced for its encoded form.
+    result.has_content_length = head.has_content_length && !head.chunked && !decoding;
     result.content_length = result.has_content_length ? head.content_length : 0;
     result.etag = head.etag;
+    if (result.status == 503 || result.status == 429) {
+      result.retry_after = ParseRetryAfterNow(head.retry_after);
+    }
     if (on_response && *on_response && !(*on_response)(result)) {
       result.aborted = true;
       stopped = true;
@@ -214,6 +220,8 @@ struct Transfer {
       head.chunked = head.chunked || NamesChunked(value);
     } else if (EqualsIgnoreCase(name, "ETag")) {
       if (value.size() <= kMaxHeaderValue) head.etag = std::string(value);
+    } else if (EqualsIgnoreCase(name, "Retry-After")) {
+      if (value.size() <= kMaxHeaderValue) head.retry_after = std::string(value);
     } else if (EqualsIgnoreCase(name, "Location")) {
       head.has_location = !value.empty();  // curl does not follow an empty one
       head.location_is_http = value.size() >= 5 && EqualsIgnoreCase(value.substr(0, 5), "http:");
@@ -451,6 +459,7 @@ struct HttpClient::Impl {
   std::string base_path;  // ends in "/"
   HttpLimits limits;
   std::string ca_file;  // empty: the system's trusted certificates
+  bool accept_compressed = false;
 };
 
 HttpClient::HttpClient() : impl_(std::make_unique<Impl>()) {}
@@ -528,6 +537,10 @@ void HttpClient::SetTrustedCaFile(const std::string& pem_path) {
   impl_->ca_file = pem_path;
 }
 
+void HttpClient::SetAcceptCompressed(bool accept) {
+  impl_->accept_compressed = accept;
+}
+
 HttpResult HttpClient::Get(const std::string& path, const std::string& extra_headers,
                            const ResponseCallback& on_response, const BodySink& on_data,
                            const std::atomic<bool>* cancel) {
@@ -550,12 +563,16 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
   transfer.cancel = cancel;
   transfer.easy = e;
   transfer.limits = impl.limits;
+  transfer.decoding = impl.accept_compressed;
 
   const std::string url = impl.origin + EscapeForRequestLine(BuildObjectName(impl.base_path, path));
   CurlSlist headers = HeaderList(extra_headers);
   curl_easy_setopt(e, CURLOPT_URL, url.c_str());
   curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get());
+  // Null turns decoding off again on the reused handle: a file's bytes stay as sent.
+  curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING,
+                   impl.accept_compressed ? "gzip" : static_cast<const char*>(nullptr));
   curl_easy_setopt(e, CURLOPT_HEADERDATA, &transfer);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, &transfer);
   curl_easy_setopt(e, CURLOPT_XFERINFODATA, &transfer);

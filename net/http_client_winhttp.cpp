@@ -386,8 +386,9 @@ bool SendAndReceive(AsyncRequest& request, const std::string& extra_headers,
   return RunStep(request, send, cancel, result) && RunStep(request, receive, cancel, result);
 }
 
-// The status, length and entity tag of the response; what is missing stays unset.
-void ReadResponseHead(HINTERNET request, HttpResult& result) {
+// The status, length, entity tag and asked-for wait of the response; what is missing
+// stays unset. A body WinHTTP decodes (`decoding`) has no length known in advance.
+void ReadResponseHead(HINTERNET request, bool decoding, HttpResult& result) {
   DWORD status = 0;
   DWORD status_size = sizeof status;
   if (WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
@@ -396,11 +397,23 @@ void ReadResponseHead(HINTERNET request, HttpResult& result) {
     result.status = status;
   }
   std::wstring value;
-  if (QueryTextHeader(request, WINHTTP_QUERY_CONTENT_LENGTH, value)) {
+  if (!decoding && QueryTextHeader(request, WINHTTP_QUERY_CONTENT_LENGTH, value)) {
     result.has_content_length = true;
     result.content_length = std::wcstoull(value.c_str(), nullptr, 10);
   }
   if (QueryTextHeader(request, WINHTTP_QUERY_ETAG, value)) result.etag = WideToUtf8(value);
+  if ((result.status == 503 || result.status == 429) &&
+      QueryTextHeader(request, WINHTTP_QUERY_RETRY_AFTER, value)) {
+    result.retry_after = ParseRetryAfterNow(WideToUtf8(value));
+  }
+}
+
+// Lets WinHTTP ask for gzip and decode it (Windows 8.1 on). Where the option is
+// unknown nothing is asked for, so the server answers uncompressed: the launcher never
+// announces an encoding it could not read.
+bool AskForGzip(HINTERNET request) {
+  DWORD flags = WINHTTP_DECOMPRESSION_FLAG_GZIP;
+  return WinHttpSetOption(request, WINHTTP_OPTION_DECOMPRESSION, &flags, sizeof flags) != FALSE;
 }
 
 // The next piece of the body into the exchange's buffer, in `read` (0 at the end of
@@ -480,6 +493,7 @@ struct HttpClient::Impl {
   HttpLimits limits;
   std::string ca_file;     // empty: the system's trusted certificates
   Certificate trusted_ca;  // loaded from `ca_file` by Open
+  bool accept_compressed = false;
 
   void Close() {
     connection.reset();
@@ -570,6 +584,10 @@ void HttpClient::SetTrustedCaFile(const std::string& pem_path) {
   impl_->ca_file = pem_path;
 }
 
+void HttpClient::SetAcceptCompressed(bool accept) {
+  impl_->accept_compressed = accept;
+}
+
 HttpResult HttpClient::Get(const std::string& path, const std::string& extra_headers,
                            const ResponseCallback& on_response, const BodySink& on_data,
                            const std::atomic<bool>* cancel) {
@@ -593,6 +611,7 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
   } give_back{impl, request};
 
   if (!impl.OpenRequest(request, path, result)) return result;
+  const bool decoding = impl.accept_compressed && AskForGzip(request.get());
   const RequestBudget budget(impl.limits);
   budget.ApplyTo(request.get());
   if (!SendAndReceive(request, extra_headers, cancel, result)) return result;
@@ -602,7 +621,7 @@ HttpResult HttpClient::Get(const std::string& path, const std::string& extra_hea
     return result;
   }
 
-  ReadResponseHead(request.get(), result);
+  ReadResponseHead(request.get(), decoding, result);
   if (on_response && !on_response(result)) {
     result.aborted = true;
     return result;

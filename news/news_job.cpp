@@ -18,6 +18,7 @@ std::string FetchFeed(const std::string& base_url, const std::string& news_path)
   HttpLimits limits;
   limits.deadline = kNewsDeadline;
   client.SetLimits(limits);
+  client.SetAcceptCompressed(true);
   std::string body;
   const BodySink sink = [&body](const char* data, std::uint32_t length) {
     body.append(data, length);

@@ -58,6 +58,12 @@ void SetPhase(LauncherState& state, UpdatePhase phase, const Message& message) {
   if (changed && state.notify) state.notify();
 }
 
+void RecordServerAnswer(LauncherState& state, bool server_failed) {
+  std::atomic<std::uint32_t>& failures = state.jobs.server_failures;
+  const std::uint32_t before = server_failed ? failures.fetch_add(1) : failures.exchange(0);
+  if ((server_failed || before != 0) && state.notify) state.notify();
+}
+
 std::string StatusText(LauncherState& state) {
   Message status;
   {

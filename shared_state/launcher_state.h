@@ -152,6 +152,10 @@ struct JobControl {
   // window and brisal-cli set its rate at any moment; a running download takes the
   // new rate up within a fraction of a second.
   RateLimiter download_limit;
+  // Checks in a row whose manifest request found the server failing; any other
+  // answer sets it back to 0. The window stretches its re-check period by it, so a
+  // server under stress is not polled at full rate by every launcher.
+  std::atomic<std::uint32_t> server_failures{0};
 };
 
 struct LauncherState {
@@ -171,6 +175,12 @@ UpdatePhase CurrentPhase(const LauncherState& state);
 
 // Publishes a phase with its status message; calls `notify` when either changed.
 void SetPhase(LauncherState& state, UpdatePhase phase, const Message& message = {});
+
+// Counts a check's manifest request in `jobs.server_failures`: `server_failed` when
+// the server could not be reached, refused the connection, broke off the answer or
+// answered 5xx or 429. Calls `notify` when the count changed, since a quiet check
+// often changes nothing else the window would see.
+void RecordServerAnswer(LauncherState& state, bool server_failed);
 
 // The sentence of the status message.
 std::string StatusText(LauncherState& state);

@@ -4,13 +4,13 @@
 #include <cmath>
 #include <utility>
 
+#include "net/retry_timing.h"
 #include "ui/primary_button.h"
 
 namespace brisal {
 
-int RecheckPeriodMs(std::int32_t recheck_seconds) {
-  const std::int64_t period = static_cast<std::int64_t>(recheck_seconds) * 1000;
-  return static_cast<int>(std::clamp<std::int64_t>(period, 1, kMaxTimerMs));
+int RecheckPeriodMs(std::chrono::milliseconds period) {
+  return static_cast<int>(std::clamp<std::int64_t>(period.count(), 1, kMaxTimerMs));
 }
 
 LauncherWindow::LauncherWindow(LauncherState& shared_state, const LauncherConfig& launcher_config,
@@ -46,9 +46,15 @@ void LauncherWindow::Start() {
   state->jobs.download_limit.SetRate(std::uint64_t{settings.download_limit_kib} * 1024);
   services_.start_check({EngineAction::kCheck, AfterCheckFor(config.auto_update)});
   services_.start_news();
-  if (config.recheck_seconds > 0) {
-    host_->StartTimer(kRecheckTimerId, RecheckPeriodMs(config.recheck_seconds));
-  }
+  if (config.recheck_seconds > 0) ScheduleRecheck();
+}
+
+void LauncherWindow::ScheduleRecheck() {
+  recheck_failures_ = state->jobs.server_failures.load();
+  recheck_scheduled_ = true;
+  host_->StartTimer(kRecheckTimerId,
+                    RecheckPeriodMs(RecheckPeriod(config.recheck_seconds, recheck_failures_,
+                                                  services_.random_unit())));
 }
 
 void LauncherWindow::ApplyJobSettings(bool restart) {
@@ -89,6 +95,12 @@ void LauncherWindow::SyncFromState() {
   }
   InvalidateArea(kNewsPanelArea);
   InvalidateArea(kLowerArea);
+
+  // A check just found the server failing, or back: the next re-check is timed from
+  // now by the new count, not by the period set before.
+  if (recheck_scheduled_ && state->jobs.server_failures.load() != recheck_failures_) {
+    ScheduleRecheck();
+  }
 }
 
 void LauncherWindow::OnTimer(int timer_id) {
@@ -101,6 +113,8 @@ void LauncherWindow::OnTimer(int timer_id) {
     // behind it; the next tick after it comes soon enough.
     if (IsSettledPhase(phase) && state->jobs.exclusive_jobs.load() == 0) {
       services_.start_check({EngineAction::kQuietRecheck, AfterCheckFor(config.auto_update)});
+      // Each period drawn anew, so launchers that started together drift apart.
+      if (recheck_scheduled_) ScheduleRecheck();
     }
   }
 }

@@ -7,6 +7,7 @@
 // REQUIRES: every member function runs on the user-interface thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -31,10 +32,9 @@ inline constexpr int kProgressTimerMs = 100;
 // (about 24.8 days); SDL's 32-bit unsigned period holds it too.
 inline constexpr int kMaxTimerMs = 0x7FFFFFFF;
 
-// The re-check timer's period for `recheck_seconds` (> 0): the product in 64 bits,
-// capped at kMaxTimerMs. In 32 bits a large setting wraps to a tiny or negative
-// period, and a check would start at every tick.
-int RecheckPeriodMs(std::int32_t recheck_seconds);
+// The re-check timer's period, capped at kMaxTimerMs. In 32 bits a large setting
+// wraps to a tiny or negative period, and a check would start at every tick.
+int RecheckPeriodMs(std::chrono::milliseconds period);
 
 // What the window starts or asks for outside itself. The application wires the real
 // jobs; tests wire recorders.
@@ -59,6 +59,8 @@ struct WindowServices {
   std::function<void(const UserSettings&)> save_settings;
   // The launcher's own folder, where the client must not be installed.
   std::function<std::string()> exe_folder;
+  // A uniform value in [0, 1) that scatters the re-check period.
+  std::function<double()> random_unit;
 };
 
 class LauncherWindow {
@@ -153,6 +155,8 @@ class LauncherWindow {
 
  private:
   void TakeSpeedSample();
+  // (Re)starts the re-check timer for the server failures counted so far.
+  void ScheduleRecheck();
 
   WindowServices services_;
   WindowHost* host_ = nullptr;
@@ -161,6 +165,9 @@ class LauncherWindow {
   // itself: a notice that replaced it goes at the next phase change as usual. Empty
   // once the first check has settled.
   std::string first_check_notice_;
+  bool recheck_scheduled_ = false;
+  // `jobs.server_failures` when the re-check timer was last started.
+  std::uint32_t recheck_failures_ = 0;
 };
 
 }  // namespace brisal

@@ -49,6 +49,7 @@ ManifestReply FetchManifestFrom(LauncherState& state, const CheckRun& run, HttpC
   HttpLimits limits;
   limits.deadline = kManifestDeadline;
   client.SetLimits(limits);
+  client.SetAcceptCompressed(true);
   std::string headers = "Cache-Control: no-cache\r\n";
   if (state.plan.have_manifest && !run.verify_all && !state.plan.manifest_etag.empty()) {
     headers += "If-None-Match: " + state.plan.manifest_etag + "\r\n";
@@ -80,6 +81,12 @@ ManifestReply FetchManifest(LauncherState& state, const CheckRun& run, HttpClien
     reply = FetchManifestFrom(state, run, client, mirror);
   }
   return reply;
+}
+
+// Whether the manifest request found the server failing, rather than answering (even
+// with a refusal such as 404): the periodic re-check backs off only from the former.
+bool ServerFailed(const HttpResult& result) {
+  return result.error != 0 || result.status == 0 || result.status >= 500 || result.status == 429;
 }
 
 // The server could not be reached or gave no manifest. An installed client stays
@@ -229,6 +236,7 @@ StepOutcome CheckStep(LauncherState& state, FolderLock& lock, EngineAction actio
   HttpClient client;
   ManifestReply reply = FetchManifest(state, run, client);
   if (state.jobs.cancel.load()) return Cancelled(state, run);
+  if (reply.opened) RecordServerAnswer(state, ServerFailed(reply.result));
   const bool fresh = reply.opened && reply.result.status == 200 && reply.result.error == 0;
   const bool not_modified = reply.opened && reply.result.status == 304 && state.plan.have_manifest;
   if (!fresh && !not_modified) return Unreachable(state, run, reply, installed_before);

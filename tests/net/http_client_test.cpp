@@ -583,6 +583,56 @@ TEST_F(HttpClientTest, OverlongETagCountsAsAbsent) {
   EXPECT_EQ(result.etag, "");
 }
 
+// Only a busy server's wait is reported: 503 and 429, not any other failure.
+TEST_F(HttpClientTest, RetryAfterOfABusyServerIsReported) {
+  for (const auto& [status, expected] : {std::pair{503, 120}, {429, 120}, {500, 0}}) {
+    server.SetHandler("/brisal/busy", [status = status](const HttpTestRequest&) {
+      HttpTestResponse response = HttpTestResponse::WithStatus(status);
+      response.headers.push_back({"Retry-After", "120"});
+      return response;
+    });
+    Recorder busy;
+    EXPECT_EQ(busy.Get(client, "busy").retry_after.count(), expected) << status;
+  }
+}
+
+// gzip of one stored block: any decoder reads it, and no compressor is needed here.
+std::string Gzip(const std::string& data) {
+  std::uint32_t crc = 0xFFFFFFFF;
+  for (std::size_t bit = 0; bit < data.size() * 8; ++bit) {
+    if (bit % 8 == 0) crc ^= static_cast<unsigned char>(data[bit / 8]);
+    crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+  }
+  const auto size = static_cast<std::uint32_t>(data.size());  // at most 65535
+  std::string out("\x1f\x8b\x08\0\0\0\0\0\0\xff\x01", 11);
+  for (std::uint32_t word : {size | (~size << 16), ~crc, size})
+    out.append(reinterpret_cast<const char*>(&word), 4);  // little-endian, as both targets
+  return out.insert(15, data);
+}
+
+// Documents ask for gzip and their sink sees the decoded bytes; files never ask.
+TEST_F(HttpClientTest, DocumentsTravelCompressedAndFilesAsStored) {
+  const std::string manifest = Pattern(60000);
+  server.SetHandler("/brisal/manifest.json", [&manifest](const HttpTestRequest& request) {
+    HttpTestResponse response = HttpTestResponse::WithStatus(200, manifest);
+    if (request.Header("Accept-Encoding").find("gzip") != std::string::npos) {
+      response.headers.push_back({"Content-Encoding", "gzip"});
+      response.body = Gzip(manifest);
+    }
+    return response;
+  });
+  client.SetAcceptCompressed(true);
+  Recorder document;
+  EXPECT_EQ(document.Get(client, "manifest.json").error, 0u);
+  EXPECT_TRUE(document.body == manifest);
+#ifndef _WIN32  // a WinHTTP without decompression (Wine's) asks for nothing
+  EXPECT_EQ(server.Requests().back().Header("Accept-Encoding"), "gzip");
+#endif
+  client.SetAcceptCompressed(false);
+  client.Get("file.pak", "", nullptr, nullptr, nullptr);
+  EXPECT_FALSE(server.Requests().back().HasHeader("Accept-Encoding"));
+}
+
 TEST(HttpClientFailures, RefusedConnectionIsCannotConnect) {
   int port = 0;
   {

@@ -88,6 +88,7 @@ struct ServiceLog {
   Message launch_error;
   std::string exe_folder = "/opt/brisal";
   std::uint64_t now_ms = 1000;
+  double random_unit = 0.5;  // the middle: periods exactly as configured
 
   WindowServices Services() {
     WindowServices services;
@@ -113,6 +114,7 @@ struct ServiceLog {
       SaveSettings(settings);
     };
     services.exe_folder = [this] { return exe_folder; };
+    services.random_unit = [this] { return random_unit; };
     return services;
   }
 };

@@ -217,6 +217,23 @@ TEST_F(LauncherWindowTest, RecheckTickStartsQuietCheckOnlyInSettledPhases) {
   state.jobs.exclusive_jobs = 0;
 }
 
+TEST_F(LauncherWindowTest, RecheckPeriodStretchesWhileTheServerFailsAndReturnsAfterAnAnswer) {
+  Open();
+  window->Start();
+  Publish(UpdatePhase::kUpToDate);
+  for (int expected_ms : {180000, 360000, 720000, 1440000, 2880000, 3600000, 3600000}) {
+    RecordServerAnswer(state, true);  // as the check step does
+    window->SyncFromState();
+    EXPECT_EQ(host.timers.at(kRecheckTimerId), expected_ms);
+  }
+  RecordServerAnswer(state, false);
+  window->SyncFromState();
+  EXPECT_EQ(host.timers.at(kRecheckTimerId), 90000);
+  log.random_unit = 0.0;
+  window->OnTimer(kRecheckTimerId);
+  EXPECT_EQ(host.timers.at(kRecheckTimerId), 81000);
+}
+
 TEST_F(LauncherWindowTest, NoticeIsClearedOnlyWhenThePhaseChanges) {
   Open();
   Publish(UpdatePhase::kUpToDate);

@@ -274,6 +274,7 @@ TEST_F(UpdateCheckTest, UnreachableServerIsOfflineOnlyForAnInstalledClient) {
   EXPECT_EQ(Status(), "No se pudo conectar con el servidor (¿está encendido?)");
   EXPECT_THAT(LogLines(),
               Contains("manifiesto: No se pudo conectar con el servidor (¿está encendido?)"));
+  EXPECT_EQ(state_.jobs.server_failures.load(), 1u);
 
   UseBaseUrl(settings_.base_url = server_.Url("/brisal/"));
   InstallAll();
@@ -293,10 +294,15 @@ TEST_F(UpdateCheckTest, UnreachableServerIsOfflineOnlyForAnInstalledClient) {
 
 TEST_F(UpdateCheckTest, RefusedAndInvalidManifestsFailWithTheirSentence) {
   server_.SetHandler("/brisal/manifest.json",
+                     [](const HttpTestRequest&) { return HttpTestResponse::WithStatus(503); });
+  Check();
+  EXPECT_EQ(state_.jobs.server_failures.load(), 1u);
+  server_.SetHandler("/brisal/manifest.json",
                      [](const HttpTestRequest&) { return HttpTestResponse::WithStatus(404); });
   Check();
   EXPECT_EQ(Phase(), UpdatePhase::kFailed);
   EXPECT_EQ(Status(), "El servidor respondió HTTP 404 al pedir manifest.json");
+  EXPECT_EQ(state_.jobs.server_failures.load(), 0u);
 
   // "Not modified" means nothing when no manifest is held.
   server_.SetHandler("/brisal/manifest.json",
