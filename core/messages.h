@@ -50,7 +50,7 @@ enum class MessageCode : std::uint16_t {
   kCannotWrite,
   kCannotWriteDiskFull,
   kHashInitFailed,
-  kDownloadHttpStatus,    // number: HTTP status
+  kDownloadHttpStatus,    // number: HTTP status, other: the server's Retry-After in s (0: none)
   kDownloadNetworkError,  // number: network error
   kServerFileTooLarge,
   kDownloadIncomplete,
@@ -79,7 +79,7 @@ enum class MessageCode : std::uint16_t {
 
   // config.json, as read at start-up; the defaults stand in for what it lacks.
   kConfigMalformed,
-  kConfigUnreadable,  // exists, but cannot be read or is far too large
+  kConfigUnreadable,          // exists, but cannot be read or is far too large
   kConfigManifestKeyInvalid,  // the sentence of kManifestKeyInvalid, as a notice
 
   // The manifest as parsed: `subject` is an entry's path as the server wrote it.

@@ -12,6 +12,7 @@
 #include "core/paths.h"
 #include "core/rate_limit.h"
 #include "net/http_client.h"
+#include "net/retry_timing.h"
 #include "shared_state/launcher_state.h"
 #include "update/download_sources.h"
 
@@ -160,7 +161,10 @@ class FileDownload {
     if (context_.cancel.load()) return false;
     if (result.status != 0 && result.status != 200 && result.status != 206) {
       if (result.status == 416) return Discard(MessageCode::kDownloadHttpStatus, result.status);
-      return Fail(MessageCode::kDownloadHttpStatus, result.status);
+      Fail(MessageCode::kDownloadHttpStatus, result.status);
+      // How long a busy server asked to be left alone: the wait before the next round.
+      error_.other = static_cast<std::uint64_t>(result.retry_after.count());
+      return false;
     }
     if (write_failed_) return Fail(MessageCode::kCannotWriteDiskFull);
     if (too_large_) return Discard(MessageCode::kServerFileTooLarge);
@@ -307,8 +311,12 @@ bool DownloadWithRetries(const DownloadContext& context, SourceClients& clients,
     if (!source) {
       if (++attempt > kAttempts) break;
       failed_this_round = 0;
+      // Jittered, so that the launchers a failure hit together do not come back
+      // together; a Retry-After is obeyed instead.
+      const std::chrono::seconds retry_after(
+          error.code == MessageCode::kDownloadHttpStatus ? error.other : 0);
       WaitUnlessCancelled(context.cancel,
-                          attempt == 2 ? context.retry_pause : 2 * context.retry_pause);
+                          RetryDelay(attempt - 1, context.retry_pause, RandomUnit(), retry_after));
       continue;
     }
     error = {};

@@ -32,7 +32,8 @@ struct DownloadContext {
   Progress& progress;
   const std::atomic<bool>& cancel;
   DownloadSources& sources;
-  // The pause before a file's second attempt, twice as long before the third.
+  // The pause before a file's second attempt, twice as long before the third, each
+  // scattered over half to one and a half of that.
   std::chrono::milliseconds retry_pause;
   // The player's speed limit, shared by every worker of the update.
   RateLimiter& limit;
@@ -54,7 +55,8 @@ bool DownloadFile(const DownloadContext& context, HttpClient& client, const Mani
                   const EntryPaths& paths, WorkerSlot& slot, std::uint64_t& attempt_bytes,
                   Message& error);
 
-// Up to three attempts with pauses between them; logs every failed attempt with its
+// Up to three attempts with jittered, growing pauses between them (or what the
+// server's Retry-After asks, up to 10 minutes); logs every failed attempt with its
 // source. A failure of the server, the connection or the bytes moves the file on to
 // the next source in service at once, without spending an attempt; an attempt is spent
 // when no source is left to try. Shows the file in `slot` and makes its folders first.

@@ -494,5 +494,25 @@ TEST_F(UpdateJobTest, AFileTheServerFailsComesFromTheMirrorAndTheServerIsSetAsid
   }
 }
 
+// A busy server's Retry-After is waited out before the file is asked again, however
+// short the usual pause.
+TEST_F(UpdateJobTest, ABusyServersRetryAfterIsWaitedOut) {
+  state_.jobs.retry_pause = std::chrono::milliseconds(1);
+  const std::string content = MakeContent(1000, 7);
+  Publish({{"a.pak", content}});
+  std::atomic<int> calls{0};
+  server_.SetHandler("/brisal/client/a.pak", [&](const HttpTestRequest&) {
+    if (calls++ > 0) return HttpTestResponse::WithStatus(200, content);
+    HttpTestResponse busy = HttpTestResponse::WithStatus(503);
+    busy.headers.emplace_back("Retry-After", "2");
+    return busy;
+  });
+  Check();
+  const auto start = std::chrono::steady_clock::now();
+  Update();
+  EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
 }  // namespace
 }  // namespace brisal::testing
