@@ -19,7 +19,7 @@ master_process off;
 worker_processes 1;
 pid $work/nginx.pid;
 error_log $work/error.log;
-events { worker_connections 256; }
+events { worker_connections ${NGINX_CONNECTIONS:-256}; }
 http {
   access_log $work/access.log;
   client_body_temp_path $work/body;
