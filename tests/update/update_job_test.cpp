@@ -141,7 +141,8 @@ TEST_F(UpdateJobTest, AFileThatKeepsFailingIsRetriedThreeTimesThenFails) {
   EXPECT_THAT(LogLines(), Contains("reintento 2 de roto.pak: HTTP 500 al descargar roto.pak"));
   EXPECT_THAT(LogLines(), Contains("reintento 3 de roto.pak: HTTP 500 al descargar roto.pak"));
   EXPECT_THAT(LogLines(), Contains("actualizacion fallida: HTTP 500 al descargar roto.pak"));
-  EXPECT_GE(elapsed, std::chrono::milliseconds(2100));  // 0.7 s + 1.4 s of waits
+  // 0.7 s + 1.4 s of waits, each scattered down to half of itself at the least.
+  EXPECT_GE(elapsed, std::chrono::milliseconds(1050));
   // The other worker's file still arrived and is recorded; the plan is untouched.
   EXPECT_TRUE(Installed("bien.pak") == published_["bien.pak"]);
   EXPECT_TRUE(state_.cache.Lookup("bien.pak"));
