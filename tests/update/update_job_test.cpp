@@ -168,7 +168,8 @@ TEST_F(UpdateJobTest, OnlyTheFirstOfTwoFailuresIsShown) {
 
 TEST_F(UpdateJobTest, NoWorkerTakesAnotherFileAfterTheJobFailed) {
   // Largest first: one worker takes "fallo" (refused, given up after its three
-  // attempts, about 2 s), the other "lento", which is still arriving then.
+  // attempts, at most about 3 s with the jittered pauses), the other "lento", which is
+  // still arriving then.
   SetConnections(2);
   Publish({{"fallo", MakeContent(3000, 1)},
            {"lento", MakeContent(2000, 2)},
@@ -180,7 +181,7 @@ TEST_F(UpdateJobTest, NoWorkerTakesAnotherFileAfterTheJobFailed) {
   server_.SetHandler("/brisal/client/lento", [slow](const HttpTestRequest&) {
     HttpTestResponse response = HttpTestResponse::WithStatus(200, slow);
     response.stall_at = 1000;
-    response.stall_for = std::chrono::milliseconds(3500);
+    response.stall_for = std::chrono::milliseconds(5000);
     return response;
   });
   Check();
