@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "client_files/file_state_cache.h"
+#include "client_files/sha256_hex.h"
 #include "core/install_tree.h"
 #include "core/json/json_quick.h"
 #include "core/json/json_stream.h"
@@ -28,17 +29,6 @@ bool EndsWithIgnoringCase(const std::string& text, std::string_view suffix) {
     if (c != suffix[i]) return false;
   }
   return true;
-}
-
-// Folds ASCII upper case to lower case in place and tells whether the result is
-// exactly 64 lower-case hex digits.
-bool NormaliseHash(std::string& hash) {
-  bool valid = hash.size() == 64;
-  for (char& c : hash) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    valid = valid && ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'));
-  }
-  return valid;
 }
 
 // Reads a manifest in one streaming pass, building the entries as their elements end.
@@ -164,7 +154,7 @@ class ManifestReader : public JsonStreamReader<ManifestReader> {
       return Reject(Message(MessageCode::kManifestMalformedEntry));
     }
     ManifestEntry& entry = element_.entry;
-    bool hash_ok = NormaliseHash(entry.sha256);
+    bool hash_ok = NormaliseSha256Hex(entry.sha256);
     // The path is judged first: a path that escapes the install folder is the graver
     // fault, and it is what the operator must see.
     if (!IsSafeRelativePath(entry.path) || IsLauncherOwnPath(entry.path)) {

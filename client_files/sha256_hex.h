@@ -19,4 +19,14 @@ inline std::string DigestToHex(const unsigned char (&digest)[kSha256DigestBytes]
   return hex;
 }
 
+// Lower-cases a digest written in hex in place; true when it is 64 hex digits.
+inline bool NormaliseSha256Hex(std::string& hash) {
+  bool valid = hash.size() == 2 * kSha256DigestBytes;
+  for (char& c : hash) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    valid = valid && ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'));
+  }
+  return valid;
+}
+
 }  // namespace brisal

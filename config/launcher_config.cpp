@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "config.h"
-#include "core/files.h"
 #include "core/paths.h"
 #include "core/text.h"
 
@@ -147,11 +146,13 @@ LauncherConfig DefaultConfig() {
 bool LoadConfig(const std::string& path, LauncherConfig& config, Message& complaint) {
   config = DefaultConfig();
   std::string text;
-  FileInfo info;
-  if (!GetFileInfo(path, info) || !info.is_regular || info.size > kConfigSizeCap ||
-      !ReadWholeFile(path, text) || text.size() > kConfigSizeCap) {
-    if (PathMissing(path)) return true;
-    return Unusable(config, complaint, MessageCode::kConfigUnreadable);
+  switch (ReadSmallFile(path, kConfigSizeCap, text)) {
+    case SmallFileRead::kMissing:
+      return true;
+    case SmallFileRead::kUnusable:
+      return Unusable(config, complaint, MessageCode::kConfigUnreadable);
+    case SmallFileRead::kRead:
+      break;
   }
 
   Json doc = Json::parse(text, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/true);

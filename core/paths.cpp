@@ -86,6 +86,17 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
   return true;
 }
 
+SmallFileRead ReadSmallFile(const std::string& path, std::uint64_t cap, std::string& out) {
+  FileInfo info;
+  std::string text;
+  if (GetFileInfo(path, info) && info.is_regular && info.size <= cap && ReadWholeFile(path, text) &&
+      text.size() <= cap) {
+    out = std::move(text);
+    return SmallFileRead::kRead;
+  }
+  return PathMissing(path) ? SmallFileRead::kMissing : SmallFileRead::kUnusable;
+}
+
 bool WriteFileAtomic(const std::string& path, const std::string& data) {
   const std::string temp = path + ".tmp";
   File file;

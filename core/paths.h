@@ -38,6 +38,12 @@ bool EnsureDirectory(const std::string& p);
 // Reads a whole file of at most kReadWholeFileLimit bytes. `out` is untouched on failure.
 bool ReadWholeFile(const std::string& path, std::string& out);
 
+// A small file someone else may have put there (a config, a record): read whole when it
+// is a regular file of at most `cap` bytes; kMissing only when nothing stands at `path`;
+// anything else that stands there and cannot be read so is kUnusable.
+enum class SmallFileRead { kRead, kMissing, kUnusable };
+SmallFileRead ReadSmallFile(const std::string& path, std::uint64_t cap, std::string& out);
+
 // Replaces `path` with exactly `data` through "<path>.tmp" and a replacing rename. The
 // data reaches the disk before the rename, so a power cut leaves the old file or the
 // new one, never a truncated or zero-filled one.

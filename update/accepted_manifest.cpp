@@ -1,9 +1,9 @@
 #include "update/accepted_manifest.h"
 
-#include <cctype>
 #include <nlohmann/json.hpp>
 
 #include "client_files/sha256.h"
+#include "client_files/sha256_hex.h"
 #include "core/files.h"
 #include "core/log.h"
 #include "core/paths.h"
@@ -26,15 +26,6 @@ std::string RecordPath(const std::string& install_dir) {
   return JoinPath(JoinPath(DataFolder(), "accepted"), name + ".json");
 }
 
-bool IsHexDigest(const std::string& text) {
-  if (text.size() != 64) return false;
-  for (char c : text) {
-    if (!std::isxdigit(static_cast<unsigned char>(c)) || std::isupper(static_cast<unsigned char>(c)))
-      return false;
-  }
-  return true;
-}
-
 bool ParseRecord(const std::string& text, AcceptedManifest& out) {
   const Json doc = Json::parse(text, nullptr, /*allow_exceptions=*/false);
   if (!doc.is_object()) return false;
@@ -44,8 +35,9 @@ bool ParseRecord(const std::string& text, AcceptedManifest& out) {
   AcceptedManifest record;
   record.serial = serial->get<std::uint64_t>();
   if (sha256 != doc.end()) {
-    if (!sha256->is_string() || !IsHexDigest(sha256->get<std::string>())) return false;
+    if (!sha256->is_string()) return false;
     record.sha256 = sha256->get<std::string>();
+    if (!NormaliseSha256Hex(record.sha256)) return false;
   }
   out = std::move(record);
   return true;
@@ -56,13 +48,10 @@ bool ParseRecord(const std::string& text, AcceptedManifest& out) {
 RecordRead ReadAcceptedManifest(const std::string& install_dir, AcceptedManifest& out) {
   const std::string path = RecordPath(install_dir);
   if (path.empty()) return RecordRead::kUnusable;
-  FileInfo info;
   std::string text;
-  if (GetFileInfo(path, info) && info.is_regular && info.size <= kRecordSizeCap &&
-      ReadWholeFile(path, text) && ParseRecord(text, out)) {
-    return RecordRead::kRead;
-  }
-  if (PathMissing(path)) return RecordRead::kMissing;
+  const SmallFileRead read = ReadSmallFile(path, kRecordSizeCap, text);
+  if (read == SmallFileRead::kRead && ParseRecord(text, out)) return RecordRead::kRead;
+  if (read == SmallFileRead::kMissing) return RecordRead::kMissing;
   Log("registro del manifiesto aceptado ilegible: %s", path.c_str());
   return RecordRead::kUnusable;
 }
