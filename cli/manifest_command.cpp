@@ -1,6 +1,7 @@
 // brisal-cli manifest: publishes a client folder. Walks it, hashes every file on all
-// cores and writes the manifest the launcher reads, sorted by path, and with --sign
-// its signature beside it. brisal-cli keygen makes the key pair that signs.
+// cores and writes the manifest the launcher reads, sorted by path, with --sign its
+// signature beside it and, for every large file, its block map in "blocks/" beside it
+// (made in the same read as the hash). brisal-cli keygen makes the key pair that signs.
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -13,9 +14,11 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/private_file.h"
+#include "client_files/block_map.h"
 #include "client_files/manifest.h"
 #include "client_files/sha256.h"
 #include "client_files/signature.h"
+#include "core/files.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "update/manifest_trust.h"
@@ -46,11 +49,41 @@ struct Item {
   std::uint64_t size = 0;
   std::string sha256;
   bool hashed = false;
+  std::string block_map;  // empty: none wanted
 };
+
+// What the command writes itself: never part of the client, even when the output
+// lies inside the folder it publishes.
+struct OwnOutput {
+  fs::path manifest;
+  fs::path signature;
+  fs::path blocks;
+
+  bool Holds(const fs::path& path) const {
+    std::error_code error;
+    const fs::path full = fs::weakly_canonical(path, error);
+    if (error) return false;
+    if (full == manifest || full == signature) return true;
+    const auto [end, rest] = std::mismatch(blocks.begin(), blocks.end(), full.begin(), full.end());
+    return !blocks.empty() && end == blocks.end();
+  }
+};
+
+OwnOutput OutputOf(const std::string& output) {
+  OwnOutput own;
+  if (output.empty()) return own;
+  std::error_code error;
+  own.manifest = fs::weakly_canonical(FsPath(output), error);
+  if (error) return OwnOutput{};
+  own.signature = own.manifest;
+  own.signature += ".sig";
+  own.blocks = own.manifest.parent_path() / "blocks";
+  return own;
+}
 
 // The files below `root` that belong in the manifest; false (with the reason printed)
 // when one of them could never be installed by the launcher.
-bool CollectFiles(const std::string& root, std::vector<Item>& items) {
+bool CollectFiles(const std::string& root, const OwnOutput& own, std::vector<Item>& items) {
   std::error_code error;
   fs::recursive_directory_iterator it(FsPath(root), fs::directory_options::none, error);
   if (error) {
@@ -61,6 +94,10 @@ bool CollectFiles(const std::string& root, std::vector<Item>& items) {
     if (error) {
       Complain(CannotReadFolder(root, error));
       return false;
+    }
+    if (own.Holds(it->path())) {
+      if (it->is_directory(error)) it.disable_recursion_pending();
+      continue;
     }
     if (!it->is_regular_file(error)) continue;
     const std::string relative = Utf8(fs::relative(it->path(), FsPath(root), error));
@@ -80,7 +117,32 @@ bool CollectFiles(const std::string& root, std::vector<Item>& items) {
   return true;
 }
 
-void HashAll(std::vector<Item>& items) {
+// The hash and the block map of a large file, in one read of it.
+bool HashAndMap(Item& item) {
+  File file;
+  if (!file.Open(item.absolute, File::Mode::kRead)) return false;
+  Sha256 whole;
+  whole.Init();
+  BlockMap map;
+  map.limits = kChunkLimits;
+  const bool read = ChunkFile(
+      file, kChunkLimits, &whole,
+      [&map](const Chunk& chunk) {
+        map.chunks.push_back(chunk);
+        return true;
+      },
+      nullptr);
+  if (!read || !whole.ok()) return false;
+  item.sha256 = whole.FinishHex();
+  // The size the manifest states is the size that was read.
+  map.file_size = map.chunks.empty() ? 0 : map.chunks.back().offset + map.chunks.back().length;
+  item.size = map.file_size;
+  map.file_sha256 = item.sha256;
+  item.block_map = FormatBlockMap(map);
+  return true;
+}
+
+void HashAll(std::vector<Item>& items, bool with_block_maps) {
   std::atomic<std::size_t> next{0};
   // Largest first, so one huge file does not start last and leave the other cores idle.
   std::vector<std::size_t> order(items.size());
@@ -95,7 +157,9 @@ void HashAll(std::vector<Item>& items) {
     threads.emplace_back([&] {
       for (std::size_t k = next.fetch_add(1); k < order.size(); k = next.fetch_add(1)) {
         Item& item = items[order[k]];
-        item.hashed = HashFile(item.absolute, item.sha256, nullptr);
+        item.hashed = with_block_maps && item.size >= kBlockMapMinFileSize
+                          ? HashAndMap(item)
+                          : HashFile(item.absolute, item.sha256, nullptr);
       }
     });
   }
@@ -127,12 +191,36 @@ bool SignText(const std::string& key_path, const std::string& text, std::string&
   return true;
 }
 
+// Each map is named by its file's digest, so one already published is the same map:
+// a republish writes only the new ones, and maps of older releases stay until the
+// operator removes them (a launcher still on an older manifest needs none of them).
+bool WriteBlockMaps(const std::string& output, const std::vector<Item>& items) {
+  const std::string folder = JoinPath(ParentPath(output), "blocks");
+  bool made = false;
+  for (const Item& item : items) {
+    if (item.block_map.empty()) continue;
+    if (!made && !EnsureDirectory(folder)) {
+      Complain(Message(MessageCode::kCliCannotWrite, folder));
+      return false;
+    }
+    made = true;
+    const std::string path = JoinPath(folder, item.sha256);
+    std::string existing;
+    if (ReadWholeFile(path, existing) && existing == item.block_map) continue;
+    if (!WriteFileAtomic(path, item.block_map)) {
+      Complain(Message(MessageCode::kCliCannotWrite, path));
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int RunManifestCommand(const ManifestOptions& options) {
   std::vector<Item> items;
-  if (!CollectFiles(options.folder, items)) return kExitFailed;
-  HashAll(items);
+  if (!CollectFiles(options.folder, OutputOf(options.output), items)) return kExitFailed;
+  HashAll(items, !options.output.empty());
   for (const Item& item : items) {
     if (!item.hashed) {
       Complain(Message(MessageCode::kCliCannotRead, item.absolute));
@@ -166,6 +254,8 @@ int RunManifestCommand(const ManifestOptions& options) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : kExitFailed;
   }
+  // Maps first: a launcher that sees the new manifest may ask for them at once.
+  if (!WriteBlockMaps(options.output, items)) return kExitFailed;
   if (!WriteFileAtomic(options.output, text)) {
     Complain(Message(MessageCode::kCliCannotWrite, options.output));
     return kExitFailed;

@@ -75,6 +75,9 @@ enum class MessageCode : std::uint16_t {
   kStatusCleanupOnly,      // an update that only removes obsolete files
   kStatusDownloading,      // no file named
   kStatusDownloadingFile,  // subject: the manifest path
+  // Old versions of the files spare part of the download. subject: the manifest path
+  // being fetched (may be empty), number: the bytes the update fetches in all.
+  kStatusDownloadingSpared,
   kStatusUpToDate,
 
   // config.json, as read at start-up; the defaults stand in for what it lacks.

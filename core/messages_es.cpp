@@ -164,6 +164,9 @@ std::optional<std::string> StatusSentence(const Message& m) {
       return "Descargando…";
     case MessageCode::kStatusDownloadingFile:
       return "Descargando " + SafeText(s);
+    case MessageCode::kStatusDownloadingSpared:
+      return (s.empty() ? std::string("Descargando…") : "Descargando " + SafeText(s)) + " · " +
+             FormatSize(m.number) + " por descargar; el resto ya está en tu equipo";
     case MessageCode::kStatusUpToDate:
       return "Cliente actualizado. ¡Listo para jugar!";
     case MessageCode::kConfigMalformed:

@@ -191,8 +191,9 @@ void ApplyPendingSettings(LauncherState& state) {
 ProgressSnapshot TakeSnapshot(LauncherState& state) {
   Progress& progress = state.progress;
   ProgressSnapshot snapshot;
-  snapshot.bytes_total = progress.bytes_total.load();
   snapshot.bytes_done = progress.bytes_done.load();
+  // A server that ignores ranges sends more than was planned; the bar stays whole.
+  snapshot.bytes_total = std::max(progress.bytes_total.load(), snapshot.bytes_done);
   snapshot.files_total = progress.files_total.load();
   snapshot.files_done = progress.files_done.load();
   int pick = -1;

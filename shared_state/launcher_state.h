@@ -120,8 +120,12 @@ inline constexpr int kMaxWorkers = 8;
 // counter is read on its own, so the window may see a byte count a moment ahead of
 // the file count: it only draws them.
 struct Progress {
+  // What the update fetches and has fetched; a partial file's bytes count as done
+  // when its download resumes, chunks copied from the files' old versions in neither.
   std::atomic<std::uint64_t> bytes_total{0};
   std::atomic<std::uint64_t> bytes_done{0};
+  // What the old versions of the files spare the download.
+  std::atomic<std::uint64_t> bytes_spared{0};
   std::atomic<std::uint32_t> files_total{0};
   std::atomic<std::uint32_t> files_done{0};
   // What the last check found to fetch: the status line of phases 3 and 4.

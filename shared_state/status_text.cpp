@@ -25,6 +25,10 @@ Message PhaseMessage(LauncherState& state) {
     }
     case UpdatePhase::kDownloading: {
       ProgressSnapshot snapshot = TakeSnapshot(state);
+      if (state.progress.bytes_spared.load() > 0) {
+        return Message(MessageCode::kStatusDownloadingSpared, std::move(snapshot.file_path),
+                       snapshot.bytes_total);
+      }
       if (snapshot.file_path.empty()) return Message(MessageCode::kStatusDownloading);
       return Message(MessageCode::kStatusDownloadingFile, std::move(snapshot.file_path));
     }

@@ -14,6 +14,7 @@
 #include "net/http_client.h"
 #include "net/retry_timing.h"
 #include "shared_state/launcher_state.h"
+#include "update/block_reuse.h"
 #include "update/download_sources.h"
 
 namespace brisal {
@@ -63,7 +64,7 @@ class FileDownload {
  public:
   FileDownload(const DownloadContext& context, HttpClient& client, const ManifestEntry& entry,
                const EntryPaths& paths, WorkerSlot& slot, std::uint64_t& attempt_bytes,
-               Message& error)
+               Message& error, const ReusePlan* plan)
       : context_(context),
         client_(client),
         entry_(entry),
@@ -71,6 +72,7 @@ class FileDownload {
         slot_(slot),
         attempt_bytes_(attempt_bytes),
         error_(error),
+        plan_(plan != nullptr && !plan->empty() ? plan : nullptr),
         tree_(context.settings.install_dir) {}
 
   bool Run() { return OpenPartial() && Fill() && Verify() && Seal() && Place() && Record(); }
@@ -109,18 +111,27 @@ class FileDownload {
       offset_ = 0;
       if (!StartOver(file_, hasher_)) return Fail(MessageCode::kCannotWrite);
     }
-    Count(offset_);
+    // Counted once more after a failed attempt gave its bytes back. With a plan, only
+    // what the prefix took from the server counts: the totals are what crosses the wire.
+    Count(plan_ != nullptr ? plan_->FetchBytesBefore(offset_) : offset_);
     slot_.file_done.store(offset_);
     return true;
   }
 
-  bool OnResponse(const HttpResult& response) {
+  bool OnResponse(const HttpResult& response, bool ranged) {
     if (response.status == 206) return true;
     if (response.status != 200) return false;
-    if (offset_ > 0) {
-      // The server ignored the range and sends the whole file.
-      Uncount(offset_);
+    if (ranged) {
+      // The server ignored the range and sends the whole file: everything this attempt
+      // counted comes again, and what the old file would have spared crosses the wire.
+      Uncount(attempt_bytes_);
+      if (plan_ != nullptr) {
+        context_.progress.bytes_total.fetch_add(entry_.size - plan_->FetchBytesFrom(0));
+      }
       offset_ = 0;
+      written_ = 0;
+      range_end_ = entry_.size;
+      whole_body_ = true;
       slot_.file_done.store(0);
       if (!StartOver(file_, hasher_)) {
         write_failed_ = true;
@@ -131,7 +142,7 @@ class FileDownload {
   }
 
   bool OnData(const char* data, std::uint32_t length) {
-    if (offset_ + written_ + length > entry_.size) {
+    if (offset_ + written_ + length > range_end_) {
       too_large_ = true;
       return false;
     }
@@ -151,11 +162,67 @@ class FileDownload {
   // Fetches what the partial file lacks into it.
   bool Fill() {
     if (offset_ >= entry_.size) return true;
+    if (plan_ != nullptr) return FillByPlan();
+    return Fetch(offset_, entry_.size);
+  }
+
+  // Builds the rest of the file in order: a chunk the old file holds is copied when it
+  // starts exactly where the partial file ends and its bytes still hash as the map
+  // says; anything else is fetched.
+  bool FillByPlan() {
+    File old_file;
+    for (const ReusePiece& piece : plan_->pieces) {
+      const std::uint64_t end = piece.offset + piece.length;
+      const std::uint64_t at = offset_ + written_;
+      if (end <= at) continue;
+      if (context_.cancel.load()) return false;
+      if (piece.local && piece.offset == at && CopyChunk(old_file, piece)) continue;
+      if (write_failed_) return Fail(MessageCode::kCannotWriteDiskFull);
+      if (!Fetch(at, end)) return false;
+      if (whole_body_) return true;
+    }
+    return true;
+  }
+
+  bool CopyChunk(File& old_file, const ReusePiece& piece) {
+    if (!old_file.IsOpen() &&
+        !old_file.Open(JoinPath(tree_.root(), ManifestPathToNative(paths_.target)),
+                       File::Mode::kRead)) {
+      return false;
+    }
+    copy_buffer_.resize(piece.length);
+    std::uint64_t got = 0;
+    if (!old_file.Seek(piece.local_offset)) return false;
+    while (got < piece.length) {
+      const std::int64_t read = old_file.Read(copy_buffer_.data() + got, piece.length - got);
+      if (read <= 0) return false;
+      got += static_cast<std::uint64_t>(read);
+    }
+    // The old file may have changed since it was cut, or its disk may lie.
+    if (ChunkHash(copy_buffer_.data(), copy_buffer_.size()) != piece.hash) return false;
+    if (!file_.WriteAll(copy_buffer_.data(), copy_buffer_.size())) {
+      write_failed_ = true;
+      return false;
+    }
+    hasher_.Update(copy_buffer_.data(), copy_buffer_.size());
+    written_ += piece.length;
+    slot_.file_done.store(offset_ + written_);
+    return true;
+  }
+
+  // Fetches the bytes [from, to) of the file into the partial file, which holds `from`
+  // bytes; a request for less than the whole file asks for a range.
+  bool Fetch(std::uint64_t from, std::uint64_t to) {
+    const bool ranged = from > 0 || to < entry_.size;
     std::string headers;
-    if (offset_ > 0) headers = "Range: bytes=" + std::to_string(offset_) + "-\r\n";
+    if (ranged) {
+      headers = "Range: bytes=" + std::to_string(from) + "-" +
+                (to < entry_.size ? std::to_string(to - 1) : std::string()) + "\r\n";
+    }
+    range_end_ = to;
     const HttpResult result = client_.Get(
         context_.settings.files_path + entry_.path, headers,
-        [this](const HttpResult& response) { return OnResponse(response); },
+        [this, ranged](const HttpResult& response) { return OnResponse(response, ranged); },
         [this](const char* data, std::uint32_t length) { return OnData(data, length); },
         &context_.cancel);
     if (context_.cancel.load()) return false;
@@ -234,11 +301,15 @@ class FileDownload {
   WorkerSlot& slot_;
   std::uint64_t& attempt_bytes_;
   Message& error_;
+  const ReusePlan* plan_;  // null: the whole file from the server
   const InstallTree tree_;
   File file_;
   Sha256 hasher_;
-  std::uint64_t offset_ = 0;   // bytes the partial file held when the transfer began
-  std::uint64_t written_ = 0;  // bytes written by this transfer
+  std::uint64_t offset_ = 0;     // bytes the partial file held when the transfer began
+  std::uint64_t written_ = 0;    // bytes written by this attempt
+  std::uint64_t range_end_ = 0;  // where the request under way must stop
+  bool whole_body_ = false;      // a ranged request was answered with everything
+  std::vector<char> copy_buffer_;
   bool too_large_ = false;
   bool write_failed_ = false;
   FileId verified_;
@@ -293,12 +364,13 @@ EntryPaths PathsForEntry(const ManifestEntry& entry) {
 
 bool DownloadFile(const DownloadContext& context, HttpClient& client, const ManifestEntry& entry,
                   const EntryPaths& paths, WorkerSlot& slot, std::uint64_t& attempt_bytes,
-                  Message& error) {
-  return FileDownload(context, client, entry, paths, slot, attempt_bytes, error).Run();
+                  Message& error, const ReusePlan* plan) {
+  return FileDownload(context, client, entry, paths, slot, attempt_bytes, error, plan).Run();
 }
 
 bool DownloadWithRetries(const DownloadContext& context, SourceClients& clients,
-                         const ManifestEntry& entry, WorkerSlot& slot, Message& error) {
+                         const ManifestEntry& entry, WorkerSlot& slot, Message& error,
+                         const ReusePlan* plan) {
   const EntryPaths paths = PathsForEntry(entry);
   if (!PrepareEntry(context, entry, paths, slot, error)) return false;
   DownloadSources& sources = context.sources;
@@ -325,11 +397,17 @@ bool DownloadWithRetries(const DownloadContext& context, SourceClients& clients,
       error = Message(MessageCode::kBadBaseUrl);
     } else {
       std::uint64_t attempt_bytes = 0;
-      if (DownloadFile(context, *client, entry, paths, slot, attempt_bytes, error)) {
+      if (DownloadFile(context, *client, entry, paths, slot, attempt_bytes, error, plan)) {
         sources.Succeeded(*source);
         return true;
       }
       context.progress.bytes_done.fetch_sub(attempt_bytes);
+      // Bytes that did not add up may have come from the old file as well as the
+      // server: the next attempt trusts only the server.
+      if (error.code == MessageCode::kHashMismatch ||
+          error.code == MessageCode::kServerFileTooLarge) {
+        plan = nullptr;
+      }
       if (context.cancel.load()) return false;
     }
     // The source is named where there is a choice of them.

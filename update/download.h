@@ -16,6 +16,7 @@
 namespace brisal {
 
 class DownloadSources;
+struct ReusePlan;
 class FileStateCache;
 class HttpClient;
 class RateLimiter;
@@ -51,17 +52,21 @@ EntryPaths PathsForEntry(const ManifestEntry& entry);
 // One attempt. True when the target now holds the verified file. False with `error`
 // empty means the cancel flag stopped the attempt. Every byte added to bytes_done is
 // also added to `attempt_bytes`, so the caller can take a failed attempt back exactly.
+// With a non-empty `plan` the file is built from the old file's chunks and ranged
+// requests, and bytes_done counts only what is fetched.
 bool DownloadFile(const DownloadContext& context, HttpClient& client, const ManifestEntry& entry,
                   const EntryPaths& paths, WorkerSlot& slot, std::uint64_t& attempt_bytes,
-                  Message& error);
+                  Message& error, const ReusePlan* plan = nullptr);
 
 // Up to three attempts with jittered, growing pauses between them (or what the
 // server's Retry-After asks, up to 10 minutes); logs every failed attempt with its
 // source. A failure of the server, the connection or the bytes moves the file on to
 // the next source in service at once, without spending an attempt; an attempt is spent
 // when no source is left to try. Shows the file in `slot` and makes its folders first.
-// False with `error` empty on a cancel.
+// A `plan` is followed until an attempt fails on the file's bytes; from then on the
+// file is fetched whole. False with `error` empty on a cancel.
 bool DownloadWithRetries(const DownloadContext& context, SourceClients& clients,
-                         const ManifestEntry& entry, WorkerSlot& slot, Message& error);
+                         const ManifestEntry& entry, WorkerSlot& slot, Message& error,
+                         const ReusePlan* plan = nullptr);
 
 }  // namespace brisal

@@ -22,8 +22,9 @@ constexpr std::uint32_t kSaveEvery = 150;
 // What the workers of one update share.
 class DownloadQueue {
  public:
-  DownloadQueue(const DownloadContext& context, const std::vector<ManifestEntry>& work)
-      : context_(context), work_(work) {}
+  DownloadQueue(const DownloadContext& context, const std::vector<ManifestEntry>& work,
+                const std::vector<ReusePlan>& plans)
+      : context_(context), work_(work), plans_(plans) {}
 
   void Work(WorkerSlot& slot) EXCLUDES(lock_) {
     // Nothing catches above a worker's own thread: what escapes would end the process.
@@ -91,7 +92,8 @@ class DownloadQueue {
       const std::uint64_t k = next_index_.fetch_add(1);
       if (k >= work_.size()) return;
       error = {};
-      if (!DownloadWithRetries(context_, clients, work_[k], slot, error)) {
+      const ReusePlan* plan = k < plans_.size() ? &plans_[k] : nullptr;
+      if (!DownloadWithRetries(context_, clients, work_[k], slot, error, plan)) {
         if (!context_.cancel.load()) RecordFailure(error);
         return;
       }
@@ -111,6 +113,7 @@ class DownloadQueue {
 
   const DownloadContext& context_;
   const std::vector<ManifestEntry>& work_;  // read-only while workers run
+  const std::vector<ReusePlan>& plans_;     // likewise
   std::atomic<std::uint64_t> next_index_{0};
   // Read without the lock to stop early; written under it together with first_error_.
   std::atomic<bool> failed_{false};
@@ -124,8 +127,9 @@ class DownloadQueue {
 }  // namespace
 
 Message DownloadAll(const DownloadContext& context, const std::vector<ManifestEntry>& work,
-                    std::size_t workers, WorkerSlot* slots) {
-  DownloadQueue queue(context, work);
+                    const std::vector<ReusePlan>& plans, std::size_t workers,
+                    WorkerSlot* slots) {
+  DownloadQueue queue(context, work, plans);
   {
     // Declared after the queue, so the workers are joined before it goes, whatever way
     // this returns.

@@ -9,6 +9,7 @@
 
 #include "client_files/manifest.h"
 #include "core/messages.h"
+#include "update/block_reuse.h"
 #include "update/download.h"
 
 namespace brisal {
@@ -16,8 +17,9 @@ namespace brisal {
 struct WorkerSlot;
 
 // Returns the first failure; empty when every file was placed or a cancel stopped
-// them. `slots` has at least `workers` entries.
+// them. `slots` has at least `workers` entries; `plans` is empty or one per file.
 Message DownloadAll(const DownloadContext& context, const std::vector<ManifestEntry>& work,
-                    std::size_t workers, WorkerSlot* slots);
+                    const std::vector<ReusePlan>& plans, std::size_t workers,
+                    WorkerSlot* slots);
 
 }  // namespace brisal

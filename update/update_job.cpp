@@ -9,6 +9,7 @@
 #include "core/install_tree.h"
 #include "core/log.h"
 #include "core/paths.h"
+#include "update/block_reuse.h"
 #include "update/download.h"
 #include "update/download_sources.h"
 #include "update/download_workers.h"
@@ -26,21 +27,24 @@ StepOutcome Failed(LauncherState& state, Message message) {
   return StepOutcome{StepResult::kFailed, std::move(message)};
 }
 
-// The bytes still to fetch (what partial files hold already is not fetched again)
-// against the free space of the install folder's volume. The sentence when they do
-// not fit; nothing when they do or the free space is unknown (the downloads will
-// find out).
+// What a partial file of the entry already holds, which is never fetched again.
+std::uint64_t PartialBytes(const InstallTree& tree, const ManifestEntry& entry) {
+  TreeEntry partial;
+  if (tree.Stat(entry.path + kPartialSuffix, partial) == TreeResult::kDone && partial.is_regular &&
+      partial.size <= entry.size) {
+    return partial.size;
+  }
+  return 0;
+}
+
+// The bytes still to write against the free space of the install folder's volume
+// (a file built from its old version still needs room for all of it). The sentence
+// when they do not fit; nothing when they do or the free space is unknown (the
+// downloads will find out).
 Message CheckSpace(const InstallTree& tree, const std::vector<ManifestEntry>& work) {
   std::uint64_t needed = 0;
-  TreeEntry partial;
-  for (const ManifestEntry& entry : work) {
-    std::uint64_t have = 0;
-    if (tree.Stat(entry.path + kPartialSuffix, partial) == TreeResult::kDone &&
-        partial.is_regular && partial.size <= entry.size) {
-      have = partial.size;
-    }
-    needed += entry.size - have;
-  }
+  for (const ManifestEntry& entry : work)
+    needed += entry.size - PartialBytes(tree, entry);
   std::uint64_t free_bytes = 0;
   if (!tree.FreeSpace(free_bytes) || needed <= free_bytes) return {};
   return Message(MessageCode::kNotEnoughSpace, {}, needed, free_bytes);
@@ -52,6 +56,7 @@ void StartProgress(Progress& progress, const std::vector<ManifestEntry>& work) {
     total += entry.size;
   progress.bytes_total.store(total);
   progress.bytes_done.store(0);
+  progress.bytes_spared.store(0);
   progress.files_total.store(static_cast<std::uint32_t>(work.size()));
   progress.files_done.store(0);
   for (WorkerSlot& slot : progress.slots) {
@@ -59,6 +64,25 @@ void StartProgress(Progress& progress, const std::vector<ManifestEntry>& work) {
     slot.file_done.store(0);
     MutexLock guard(slot.lock);
     slot.file_path.clear();
+  }
+}
+
+// The totals count what crosses the wire, not what the old versions of the files
+// provide. What partial files hold counts as done when their download opens them.
+void CountBytesToFetch(Progress& progress, const std::vector<ManifestEntry>& work,
+                       const std::vector<ReusePlan>& plans) {
+  std::uint64_t total = 0;
+  std::uint64_t spared = 0;
+  for (std::size_t i = 0; i < work.size(); ++i) {
+    const std::uint64_t fetch = plans[i].empty() ? work[i].size : plans[i].FetchBytesFrom(0);
+    total += fetch;
+    spared += work[i].size - fetch;
+  }
+  progress.bytes_total.store(total);
+  progress.bytes_spared.store(spared);
+  if (spared > 0) {
+    Log("se reutilizan %llu bytes de los archivos instalados; se descargan %llu",
+        static_cast<unsigned long long>(spared), static_cast<unsigned long long>(total));
   }
 }
 
@@ -93,8 +117,8 @@ StepOutcome UpdateStep(LauncherState& state, FolderLock& lock) {
   }
   // The plan may be older than the manifest's expiry, or than a newer manifest another
   // engine accepted for this folder since.
-  if (Message distrust; !ManifestTrusted(state, state.plan.manifest,
-                                         state.plan.manifest_sha256, distrust)) {
+  if (Message distrust;
+      !ManifestTrusted(state, state.plan.manifest, state.plan.manifest_sha256, distrust)) {
     return Failed(state, std::move(distrust));
   }
   const InstallTree tree(state.plan.live.install_dir);
@@ -106,11 +130,20 @@ StepOutcome UpdateStep(LauncherState& state, FolderLock& lock) {
   const std::size_t workers =
       std::min({static_cast<std::size_t>(std::max(state.plan.live.connections, 1)),
                 static_cast<std::size_t>(kMaxWorkers), work.size()});
+  // Large files whose older version is on disk may need only some of their bytes.
+  const std::vector<ReusePlan> plans =
+      PlanBlockReuse(state.plan.live, tree, work, workers, state.jobs.cancel);
+  if (state.jobs.cancel.load()) {
+    Log("actualizacion cancelada");
+    return StepOutcome{StepResult::kCancelled, {}};
+  }
+  CountBytesToFetch(state.progress, work, plans);
+
   DownloadSources sources(state.plan.live.base_url, state.plan.live.mirrors);
-  const DownloadContext context{state.plan.live,   state.cache,       state.progress,
-                                state.jobs.cancel, sources,           state.jobs.retry_pause,
+  const DownloadContext context{state.plan.live,          state.cache, state.progress,
+                                state.jobs.cancel,        sources,     state.jobs.retry_pause,
                                 state.jobs.download_limit};
-  Message failure = DownloadAll(context, work, workers, state.progress.slots.data());
+  Message failure = DownloadAll(context, work, plans, workers, state.progress.slots.data());
   // A plain save: it adds no durability of its own. Every file the cache records was
   // flushed before it was moved into place, so what the saved state vouches for is on
   // disk already.

@@ -100,6 +100,8 @@ TEST(Sentence, EveryCodeSaysItsOwnWords) {
       {Message(C::kStatusCleanupOnly), "Actualización disponible · limpieza de archivos antiguos"},
       {Message(C::kStatusDownloading), "Descargando…"},
       {Message(C::kStatusDownloadingFile, hostile), "Descargando " + shown},
+      {Message(C::kStatusDownloadingSpared, hostile, 44040192),
+       "Descargando " + shown + " · 42.0 MB por descargar; el resto ya está en tu equipo"},
       {Message(C::kStatusUpToDate), "Cliente actualizado. ¡Listo para jugar!"},
       {Message(C::kConfigMalformed),
        "config.json tiene un error de formato (JSON invalido). Se usan valores por defecto."},

@@ -90,6 +90,24 @@ HttpTestRequest ParseRequest(const std::string& head) {
   return request;
 }
 
+// "bytes=N-" (to the end) or "bytes=N-M"; false for any other form.
+bool ParseRange(const std::string& range, std::uint64_t& from, std::uint64_t& last) {
+  const std::string prefix = "bytes=";
+  if (range.compare(0, prefix.size(), prefix) != 0) return false;
+  const std::size_t dash = range.find('-', prefix.size());
+  if (dash == std::string::npos) return false;
+  const std::string first = range.substr(prefix.size(), dash - prefix.size());
+  const std::string second = range.substr(dash + 1);
+  auto digits = [](const std::string& text) {
+    return !text.empty() && text.size() < 19 &&
+           text.find_first_not_of("0123456789") == std::string::npos;
+  };
+  if (!digits(first) || (!second.empty() && !digits(second))) return false;
+  from = std::stoull(first);
+  last = second.empty() ? UINT64_MAX : std::stoull(second);
+  return true;
+}
+
 }  // namespace
 
 std::string HttpTestRequest::Header(const std::string& name) const {
@@ -270,29 +288,25 @@ struct HttpTestServer::State {
         return response;
       }
     }
-    // Only the "bytes=N-" form is understood; anything else gets the whole file.
+    // "bytes=N-" and "bytes=N-M" are understood; anything else gets the whole file.
+    std::uint64_t from = 0;
+    std::uint64_t last = 0;
     const std::string range = request.Header("Range");
-    const std::string prefix = "bytes=";
-    const std::string digits = range.size() > prefix.size() + 1 &&
-                                       range.compare(0, prefix.size(), prefix) == 0 &&
-                                       range.back() == '-'
-                                   ? range.substr(prefix.size(), range.size() - prefix.size() - 1)
-                                   : std::string();
-    const bool ranged = !digits.empty() && digits.size() < 19 &&
-                        digits.find_first_not_of("0123456789") == std::string::npos;
+    const bool ranged = ParseRange(range, from, last);
     if (!ignore && ranged) {
-      const std::uint64_t from = std::stoull(digits);
       const std::uint64_t size = file.body.size();
-      if (from >= size) {
+      if (from >= size || last < from) {
         response.status = 416;
         response.headers.emplace_back("Content-Range", "bytes */" + std::to_string(size));
         return response;
       }
+      last = std::min(last, size - 1);
       response.status = 206;
       response.headers.emplace_back("Content-Range", "bytes " + std::to_string(from) + "-" +
-                                                         std::to_string(size - 1) + "/" +
+                                                         std::to_string(last) + "/" +
                                                          std::to_string(size));
-      response.body = file.body.substr(static_cast<std::size_t>(from));
+      response.body = file.body.substr(static_cast<std::size_t>(from),
+                                       static_cast<std::size_t>(last - from + 1));
       return response;
     }
     response.body = std::move(file.body);

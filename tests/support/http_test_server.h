@@ -1,7 +1,8 @@
 // A small HTTP/1.1 server on 127.0.0.1 for tests of everything that talks to the game's
-// web server. It serves files from memory (ETag, If-None-Match, "Range: bytes=N-"),
-// and any path can be given a handler that answers with faults: odd statuses,
-// redirects, stalls, bodies cut short or longer or shorter than their Content-Length.
+// web server. It serves files from memory (ETag, If-None-Match, "Range: bytes=N-" and
+// "bytes=N-M"), and any path can be given a handler that answers with faults: odd
+// statuses, redirects, stalls, bodies cut short or longer or shorter than their
+// Content-Length.
 // Every request is recorded. One thread per connection, keep-alive supported; the
 // destructor releases every stall, drops every connection and joins every thread.
 #pragma once
