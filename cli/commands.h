@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "client_files/block_map.h"
+
 namespace brisal::cli {
 
 // Exit statuses other tools rely on.
@@ -38,6 +40,9 @@ struct ManifestOptions {
   bool has_serial = false;
   std::uint32_t expires_days = 0;
   bool has_expires = false;
+  // The block maps' average chunk; the least and largest follow at a quarter and four
+  // times it.
+  std::uint32_t average_chunk = kChunkLimits.avg;
 };
 
 int RunManifestCommand(const ManifestOptions& options);

@@ -1,6 +1,7 @@
 // brisal-cli: the launcher's engine for operators, automation and benchmarks. It runs
 // the same check, verification and update code as the window, against the same
 // configuration, data folder, log and state file.
+#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -95,6 +96,15 @@ int ParseManifest(const Args& argv) {
       if (!TakeNumber(argv, i, 3660, number) || number == 0) return brisal::cli::kExitUsage;
       options.expires_days = static_cast<std::uint32_t>(number);
       options.has_expires = true;
+    } else if (arg == "--chunk-kib") {
+      if (!TakeNumber(argv, i, 1024, number) || number < 4 || !std::has_single_bit(number)) {
+        if (number != 0) {
+          Complain(Wrap(MessageCode::kCliBadValue, arg,
+                        Message(MessageCode::kVerbatim, std::to_string(number))));
+        }
+        return brisal::cli::kExitUsage;
+      }
+      options.average_chunk = static_cast<std::uint32_t>(number * 1024);
     } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
       Complain(Message(MessageCode::kCliUnknownOption, arg));
       PrintUsage();

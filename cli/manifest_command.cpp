@@ -118,15 +118,15 @@ bool CollectFiles(const std::string& root, const OwnOutput& own, std::vector<Ite
 }
 
 // The hash and the block map of a large file, in one read of it.
-bool HashAndMap(Item& item) {
+bool HashAndMap(Item& item, const ChunkLimits& limits) {
   File file;
   if (!file.Open(item.absolute, File::Mode::kRead)) return false;
   Sha256 whole;
   whole.Init();
   BlockMap map;
-  map.limits = kChunkLimits;
+  map.limits = limits;
   const bool read = ChunkFile(
-      file, kChunkLimits, &whole,
+      file, limits, &whole,
       [&map](const Chunk& chunk) {
         map.chunks.push_back(chunk);
         return true;
@@ -142,7 +142,8 @@ bool HashAndMap(Item& item) {
   return true;
 }
 
-void HashAll(std::vector<Item>& items, bool with_block_maps) {
+// `limits` null: no block maps.
+void HashAll(std::vector<Item>& items, const ChunkLimits* limits) {
   std::atomic<std::size_t> next{0};
   // Largest first, so one huge file does not start last and leave the other cores idle.
   std::vector<std::size_t> order(items.size());
@@ -157,8 +158,8 @@ void HashAll(std::vector<Item>& items, bool with_block_maps) {
     threads.emplace_back([&] {
       for (std::size_t k = next.fetch_add(1); k < order.size(); k = next.fetch_add(1)) {
         Item& item = items[order[k]];
-        item.hashed = with_block_maps && item.size >= kBlockMapMinFileSize
-                          ? HashAndMap(item)
+        item.hashed = limits != nullptr && item.size >= kBlockMapMinFileSize
+                          ? HashAndMap(item, *limits)
                           : HashFile(item.absolute, item.sha256, nullptr);
       }
     });
@@ -220,7 +221,9 @@ bool WriteBlockMaps(const std::string& output, const std::vector<Item>& items) {
 int RunManifestCommand(const ManifestOptions& options) {
   std::vector<Item> items;
   if (!CollectFiles(options.folder, OutputOf(options.output), items)) return kExitFailed;
-  HashAll(items, !options.output.empty());
+  const ChunkLimits limits{options.average_chunk / 4, options.average_chunk,
+                           options.average_chunk * 4};
+  HashAll(items, options.output.empty() ? nullptr : &limits);
   for (const Item& item : items) {
     if (!item.hashed) {
       Complain(Message(MessageCode::kCliCannotRead, item.absolute));

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <charconv>
 #include <cstring>
 #include <memory>
 
@@ -14,7 +13,8 @@ namespace brisal {
 
 namespace {
 
-constexpr std::string_view kMagic = "brisal-blocks 1";
+// Eight bytes that name the format and its version.
+constexpr std::string_view kMagic = "BRBLKS\x00\x01";
 // Bounds on limits a map may carry: below them a map outweighs what it saves, above
 // them a single chunk costs too much to fetch again.
 constexpr std::uint32_t kLeastChunk = 1024;
@@ -44,98 +44,88 @@ constexpr std::uint64_t TopBits(unsigned count) {
   return count == 0 ? 0 : ~std::uint64_t{0} << (64 - count);
 }
 
-// A decimal number, then a space, or the end of the line when it is the `last`.
-bool TakeNumber(std::string_view& rest, std::uint64_t& value, bool last) {
-  const char* first = rest.data();
-  const char* end = first + rest.size();
-  if (first == end || *first < '0' || *first > '9') return false;
-  const auto [stop, error] = std::from_chars(first, end, value);
-  if (error != std::errc()) return false;
-  rest.remove_prefix(static_cast<std::size_t>(stop - first));
-  if (last) return rest.empty();
-  if (rest.empty() || rest.front() != ' ') return false;
-  rest.remove_prefix(1);
-  return true;
-}
-
-// "name N…": a line of a name and `count` numbers.
-bool ParseNumbers(std::string_view line, std::string_view name, std::uint64_t* values, int count) {
-  if (!line.starts_with(name)) return false;
-  line.remove_prefix(name.size());
-  for (int i = 0; i < count; ++i) {
-    if (!TakeNumber(line, values[i], i + 1 == count)) return false;
-  }
-  return true;
-}
-
-bool IsLowerHex(std::string_view text) {
-  for (char c : text) {
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  }
-  return true;
-}
-
-bool TakeLine(std::string_view& rest, std::string_view& line) {
-  const std::size_t end = rest.find('\n');
-  if (end == std::string_view::npos) return false;
-  line = rest.substr(0, end);
-  rest.remove_prefix(end + 1);
-  return true;
-}
-
 bool SaneLimits(const ChunkLimits& limits) {
   return limits.min >= kLeastChunk && limits.min <= limits.avg && limits.avg <= limits.max &&
          limits.max <= kLargestChunk && std::has_single_bit(limits.avg);
 }
 
-// "size N", "sha256 H", "limits A B C": the header after the magic line.
-bool ParseHeader(std::string_view& rest, BlockMap& map, std::string& why) {
-  std::string_view line;
-  if (!TakeLine(rest, line) || line != kMagic) return why = "no es un mapa de bloques", false;
-  std::string_view size_line;
-  std::string_view sha_line;
-  std::string_view limits_line;
-  if (!TakeLine(rest, size_line) || !TakeLine(rest, sha_line) || !TakeLine(rest, limits_line)) {
-    return why = "cabecera incompleta", false;
-  }
-  if (!ParseNumbers(size_line, "size ", &map.file_size, 1)) return why = "tamaño ilegible", false;
-  if (!sha_line.starts_with("sha256 ") || sha_line.size() != 7 + 64 ||
-      !IsLowerHex(sha_line.substr(7))) {
-    return why = "SHA-256 ilegible", false;
-  }
-  map.file_sha256 = std::string(sha_line.substr(7));
-  std::uint64_t limits[3] = {};
-  if (!ParseNumbers(limits_line, "limits ", limits, 3) ||
-      std::max({limits[0], limits[1], limits[2]}) > kLargestChunk) {
-    return why = "límites ilegibles", false;
-  }
-  map.limits =
-      ChunkLimits{static_cast<std::uint32_t>(limits[0]), static_cast<std::uint32_t>(limits[1]),
-                  static_cast<std::uint32_t>(limits[2])};
-  if (!SaneLimits(map.limits)) return why = "límites fuera de rango", false;
-  return true;
+void PutLittle(std::string& out, std::uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i)
+    out.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
 }
 
-// One "offset length hash" line, which must start where the previous chunk ended.
-bool ParseChunk(std::string_view rest, const BlockMap& map, Chunk& chunk, std::string& why) {
-  std::uint64_t offset = 0;
-  std::uint64_t length = 0;
-  if (!TakeNumber(rest, offset, false) || !TakeNumber(rest, length, false) ||
-      rest.size() != kChunkHashHex || !IsLowerHex(rest)) {
-    return why = "línea de bloque ilegible", false;
+// Little-endian fields and LEB128 lengths, read without ever passing the end.
+class Reader {
+ public:
+  explicit Reader(std::string_view bytes) : rest_(bytes) {}
+  bool Little(std::uint64_t& value, int bytes) {
+    if (rest_.size() < static_cast<std::size_t>(bytes)) return false;
+    value = 0;
+    for (int i = 0; i < bytes; ++i)
+      value |= std::uint64_t{static_cast<unsigned char>(rest_[i])} << (8 * i);
+    rest_.remove_prefix(static_cast<std::size_t>(bytes));
+    return true;
   }
-  const std::uint64_t expected =
-      map.chunks.empty() ? 0 : map.chunks.back().offset + map.chunks.back().length;
-  if (offset != expected) return why = "los bloques no son contiguos", false;
-  // Only the file's last chunk may be shorter than the least; that it is the last is
-  // known once the sum reaches the size.
-  if (length == 0 || length > map.limits.max || length > map.file_size - offset ||
-      (length < map.limits.min && offset + length != map.file_size)) {
-    return why = "longitud de bloque fuera de los límites", false;
+  // At most four bytes: no chunk may reach 2^28.
+  bool Varint(std::uint64_t& value) {
+    value = 0;
+    for (int shift = 0; shift < 28; shift += 7) {
+      if (rest_.empty()) return false;
+      const auto byte = static_cast<unsigned char>(rest_.front());
+      rest_.remove_prefix(1);
+      value |= std::uint64_t{byte & 0x7fu} << shift;
+      if ((byte & 0x80) == 0) return true;
+    }
+    return false;
   }
-  chunk.offset = offset;
-  chunk.length = static_cast<std::uint32_t>(length);
-  chunk.hash = std::string(rest);
+  bool Raw(std::size_t length, std::string_view& bytes) {
+    if (rest_.size() < length) return false;
+    bytes = rest_.substr(0, length);
+    rest_.remove_prefix(length);
+    return true;
+  }
+  bool AtEnd() const { return rest_.empty(); }
+
+ private:
+  std::string_view rest_;
+};
+
+std::string ToHex(std::string_view raw) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(2 * raw.size());
+  for (char c : raw) {
+    hex.push_back(kDigits[static_cast<unsigned char>(c) >> 4]);
+    hex.push_back(kDigits[static_cast<unsigned char>(c) & 0x0f]);
+  }
+  return hex;
+}
+
+// Hex that came from our own hashing: lower-case digits only.
+void PutHex(std::string& out, const std::string& hex) {
+  auto nibble = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<char>(nibble(hex[i]) << 4 | nibble(hex[i + 1])));
+}
+
+// Magic, file size, file digest, limits and the chunk count.
+bool ParseHeader(Reader& reader, BlockMap& map, std::uint64_t& count, std::string& why) {
+  std::string_view magic;
+  std::string_view digest;
+  std::uint64_t limits[3] = {};
+  if (!reader.Raw(kMagic.size(), magic) || magic != kMagic) {
+    return why = "no es un mapa de bloques", false;
+  }
+  if (!reader.Little(map.file_size, 8) || !reader.Raw(32, digest) ||
+      !reader.Little(limits[0], 4) || !reader.Little(limits[1], 4) ||
+      !reader.Little(limits[2], 4) || !reader.Little(count, 4)) {
+    return why = "cabecera incompleta", false;
+  }
+  map.file_sha256 = ToHex(digest);
+  map.limits = ChunkLimits{static_cast<std::uint32_t>(limits[0]),
+                           static_cast<std::uint32_t>(limits[1]),
+                           static_cast<std::uint32_t>(limits[2])};
+  if (!SaneLimits(map.limits)) return why = "límites fuera de rango", false;
   return true;
 }
 
@@ -219,21 +209,25 @@ std::vector<Chunk> ChunkBytes(std::string_view bytes, const ChunkLimits& limits)
 }
 
 std::string FormatBlockMap(const BlockMap& map) {
-  std::string text;
-  text.reserve(96 + map.chunks.size() * 56);
-  text += kMagic;
-  text += "\nsize " + std::to_string(map.file_size) + "\nsha256 " + map.file_sha256 + "\nlimits " +
-          std::to_string(map.limits.min) + " " + std::to_string(map.limits.avg) + " " +
-          std::to_string(map.limits.max) + "\n";
+  std::string bytes(kMagic);
+  bytes.reserve(64 + map.chunks.size() * (3 + kChunkHashHex / 2));
+  PutLittle(bytes, map.file_size, 8);
+  PutHex(bytes, map.file_sha256);
+  PutLittle(bytes, map.limits.min, 4);
+  PutLittle(bytes, map.limits.avg, 4);
+  PutLittle(bytes, map.limits.max, 4);
+  PutLittle(bytes, map.chunks.size(), 4);
+  // Offsets are implied: each chunk starts where the one before it ends.
   for (const Chunk& chunk : map.chunks) {
-    text += std::to_string(chunk.offset);
-    text += ' ';
-    text += std::to_string(chunk.length);
-    text += ' ';
-    text += chunk.hash;
-    text += '\n';
+    std::uint64_t length = chunk.length;
+    do {
+      const auto low = static_cast<unsigned char>(length & 0x7f);
+      length >>= 7;
+      bytes.push_back(static_cast<char>(length != 0 ? low | 0x80 : low));
+    } while (length != 0);
+    PutHex(bytes, chunk.hash);
   }
-  return text;
+  return bytes;
 }
 
 std::uint64_t BlockMapCap(std::uint64_t file_size) {
@@ -241,27 +235,35 @@ std::uint64_t BlockMapCap(std::uint64_t file_size) {
   return std::min(kMaxMapBytes, file_size / 200 + 4096);
 }
 
-bool ParseBlockMap(std::string_view text, std::uint64_t file_size, const std::string& file_sha256,
+bool ParseBlockMap(std::string_view bytes, std::uint64_t file_size, const std::string& file_sha256,
                    BlockMap& map, std::string& why) {
   map = BlockMap{};
-  if (text.size() > BlockMapCap(file_size)) return why = "demasiado grande", false;
-  std::string_view rest = text;
-  if (!ParseHeader(rest, map, why)) return false;
+  if (bytes.size() > BlockMapCap(file_size)) return why = "demasiado grande", false;
+  Reader reader(bytes);
+  std::uint64_t count = 0;
+  if (!ParseHeader(reader, map, count, why)) return false;
   if (map.file_size != file_size || map.file_sha256 != file_sha256) {
     return why = "describe otro archivo", false;
   }
-  const std::uint64_t most_chunks = file_size / map.limits.min + 1;
-  std::string_view line;
-  while (TakeLine(rest, line)) {
-    if (map.chunks.size() >= most_chunks) return why = "demasiados bloques", false;
-    Chunk chunk;
-    if (!ParseChunk(line, map, chunk, why)) return false;
-    map.chunks.push_back(std::move(chunk));
+  if (count > file_size / map.limits.min + 1) return why = "demasiados bloques", false;
+  map.chunks.reserve(count);
+  std::uint64_t offset = 0;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    std::uint64_t length = 0;
+    std::string_view hash;
+    if (!reader.Varint(length) || !reader.Raw(kChunkHashHex / 2, hash)) {
+      return why = "bloques incompletos", false;
+    }
+    // Only the file's last chunk may be shorter than the least.
+    if (length == 0 || length > map.limits.max || length > file_size - offset ||
+        (length < map.limits.min && offset + length != file_size)) {
+      return why = "longitud de bloque fuera de los límites", false;
+    }
+    map.chunks.push_back(Chunk{offset, static_cast<std::uint32_t>(length), ToHex(hash)});
+    offset += length;
   }
-  if (!rest.empty()) return why = "última línea incompleta", false;
-  const std::uint64_t covered =
-      map.chunks.empty() ? 0 : map.chunks.back().offset + map.chunks.back().length;
-  if (covered != file_size) return why = "los bloques no cubren el archivo", false;
+  if (!reader.AtEnd()) return why = "datos tras el último bloque", false;
+  if (offset != file_size) return why = "los bloques no cubren el archivo", false;
   return true;
 }
 

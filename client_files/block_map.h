@@ -65,7 +65,9 @@ bool ChunkFile(File& file, const ChunkLimits& limits, Sha256* whole,
 // The chunks of bytes in memory, as ChunkFile would cut them from a file.
 std::vector<Chunk> ChunkBytes(std::string_view bytes, const ChunkLimits& limits);
 
-// The published form: a header and one "offset length hash" line per chunk.
+// The published form, compact because a player fetches it before every patch: a
+// header (magic, file size, file SHA-256, limits, chunk count), then each chunk's
+// length (LEB128) and hash (16 bytes); offsets follow from the lengths.
 std::string FormatBlockMap(const BlockMap& map);
 
 // The most a map of a file of `file_size` bytes may weigh.
@@ -75,7 +77,7 @@ std::uint64_t BlockMapCap(std::uint64_t file_size);
 // Anything a map could lie with is refused with the reason in `why`: another file,
 // limits out of range, chunks that do not tile the file exactly, lengths out of the
 // limits, too many chunks, too many bytes.
-bool ParseBlockMap(std::string_view text, std::uint64_t file_size, const std::string& file_sha256,
+bool ParseBlockMap(std::string_view bytes, std::uint64_t file_size, const std::string& file_sha256,
                    BlockMap& map, std::string& why);
 
 }  // namespace brisal
