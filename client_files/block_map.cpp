@@ -116,15 +116,14 @@ bool ParseHeader(Reader& reader, BlockMap& map, std::uint64_t& count, std::strin
   if (!reader.Raw(kMagic.size(), magic) || magic != kMagic) {
     return why = "no es un mapa de bloques", false;
   }
-  if (!reader.Little(map.file_size, 8) || !reader.Raw(32, digest) ||
-      !reader.Little(limits[0], 4) || !reader.Little(limits[1], 4) ||
-      !reader.Little(limits[2], 4) || !reader.Little(count, 4)) {
+  if (!reader.Little(map.file_size, 8) || !reader.Raw(32, digest) || !reader.Little(limits[0], 4) ||
+      !reader.Little(limits[1], 4) || !reader.Little(limits[2], 4) || !reader.Little(count, 4)) {
     return why = "cabecera incompleta", false;
   }
   map.file_sha256 = ToHex(digest);
-  map.limits = ChunkLimits{static_cast<std::uint32_t>(limits[0]),
-                           static_cast<std::uint32_t>(limits[1]),
-                           static_cast<std::uint32_t>(limits[2])};
+  map.limits =
+      ChunkLimits{static_cast<std::uint32_t>(limits[0]), static_cast<std::uint32_t>(limits[1]),
+                  static_cast<std::uint32_t>(limits[2])};
   if (!SaneLimits(map.limits)) return why = "límites fuera de rango", false;
   return true;
 }
@@ -165,7 +164,8 @@ std::string ChunkHash(const void* data, std::size_t length) {
 }
 
 bool ChunkFile(File& file, const ChunkLimits& limits, Sha256* whole,
-               const std::function<bool(const Chunk&)>& on_chunk, const std::atomic<bool>* cancel) {
+               const std::function<bool(const Chunk&)>& on_chunk, const std::atomic<bool>* cancel,
+               const std::function<bool(std::uint32_t length)>* worth_hashing) {
   // Room for a whole largest chunk after the one being cut, plus one read.
   const std::size_t capacity = std::size_t{limits.max} + kReadBlock;
   auto buffer = std::make_unique_for_overwrite<unsigned char[]>(capacity);
@@ -190,8 +190,12 @@ bool ChunkFile(File& file, const ChunkLimits& limits, Sha256* whole,
     if (begin == end) return true;
     const std::size_t length = FindChunkEnd(buffer.get() + begin, end - begin, limits);
     chunk.length = static_cast<std::uint32_t>(length);
-    chunk.hash = ChunkHash(buffer.get() + begin, length);
-    if (chunk.hash.empty() || !on_chunk(chunk)) return false;
+    chunk.hash.clear();
+    if (worth_hashing == nullptr || (*worth_hashing)(chunk.length)) {
+      chunk.hash = ChunkHash(buffer.get() + begin, length);
+      if (chunk.hash.empty()) return false;
+    }
+    if (!on_chunk(chunk)) return false;
     chunk.offset += length;
     begin += length;
   }

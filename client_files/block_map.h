@@ -56,11 +56,13 @@ std::size_t FindChunkEnd(const unsigned char* data, std::size_t available,
 std::string ChunkHash(const void* data, std::size_t length);
 
 // Reads `file` from its current position to its end once, handing every chunk on in
-// order, and feeding every byte to `whole` too when it is not null. False when the
-// file cannot be read, a hash cannot be made, `on_chunk` says stop or `cancel` (may be
-// null) is raised.
+// order, and feeding every byte to `whole` too when it is not null. A chunk whose
+// length `worth_hashing` (may be null: all are) turns down is handed on without a
+// hash. False when the file cannot be read, a hash cannot be made, `on_chunk` says
+// stop or `cancel` (may be null) is raised.
 bool ChunkFile(File& file, const ChunkLimits& limits, Sha256* whole,
-               const std::function<bool(const Chunk&)>& on_chunk, const std::atomic<bool>* cancel);
+               const std::function<bool(const Chunk&)>& on_chunk, const std::atomic<bool>* cancel,
+               const std::function<bool(std::uint32_t length)>* worth_hashing = nullptr);
 
 // The chunks of bytes in memory, as ChunkFile would cut them from a file.
 std::vector<Chunk> ChunkBytes(std::string_view bytes, const ChunkLimits& limits);

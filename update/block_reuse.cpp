@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
 #include <string_view>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "core/files.h"
 #include "core/install_tree.h"
@@ -18,6 +20,9 @@ namespace brisal {
 
 namespace {
 
+// How far into an old file a plan looks for a first chunk in common before it gives
+// up on the file.
+constexpr std::uint64_t kGiveUpAfter = 64ull * 1024 * 1024;
 // A map is a small document: it may not hold a planning thread for long.
 constexpr std::chrono::seconds kMapDeadline{60};
 
@@ -118,14 +123,26 @@ ReusePlan PlanEntry(HttpClient& client, const JobSettings& settings, const Insta
   if (!old_file.Open(JoinPath(tree.root(), ManifestPathToNative(entry.path)), File::Mode::kRead)) {
     return {};
   }
-  std::vector<Chunk> local;
+  // Only a chunk as long as one of the map's can be one of them: the others are not
+  // worth their hash. An old file that shares nothing with the new one is given up
+  // early, so a file replaced outright costs little more than its download.
+  std::unordered_set<std::uint32_t> lengths;
+  std::unordered_set<std::string_view> wanted;
+  for (const Chunk& chunk : map.chunks) {
+    lengths.insert(chunk.length);
+    wanted.insert(chunk.hash);
+  }
+  const std::function<bool(std::uint32_t)> worth_hashing = [&lengths](std::uint32_t length) {
+    return lengths.count(length) != 0;
+  };
+  std::vector<Chunk> local;  // only the chunks the map names
   const bool cut = ChunkFile(
       old_file, map.limits, nullptr,
-      [&local](const Chunk& chunk) {
-        local.push_back(chunk);
-        return true;
+      [&](const Chunk& chunk) {
+        if (!chunk.hash.empty() && wanted.count(chunk.hash) != 0) local.push_back(chunk);
+        return !local.empty() || chunk.offset < kGiveUpAfter;
       },
-      &cancel);
+      &cancel, &worth_hashing);
   if (!cut) return {};
   return PlanReuse(map, local, kMaxFetchesPerFile);
 }
