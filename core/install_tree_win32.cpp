@@ -92,8 +92,9 @@ void Walk(const std::string& root, const std::string& prefix,
     const std::wstring name = found.cFileName;
     if (name == L"." || name == L"..") continue;
     if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
-    const std::string relative =
-        prefix.empty() ? WideToUtf8(name) : prefix + "/" + WideToUtf8(name);
+    std::string utf8;
+    if (!WideNameToUtf8(name, utf8)) continue;  // no manifest path can name it
+    const std::string relative = prefix.empty() ? utf8 : prefix + "/" + utf8;
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       Walk(root, relative, visit);
     } else {
