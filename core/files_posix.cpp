@@ -249,6 +249,10 @@ bool ReservesDeviceNames() {
   return false;
 }
 
+bool GivesShortNames() {
+  return false;
+}
+
 std::string ExecutablePath() {
   std::vector<char> buffer(PATH_MAX + 1);
   ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);

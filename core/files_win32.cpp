@@ -239,6 +239,10 @@ bool ReservesDeviceNames() {
   return true;
 }
 
+bool GivesShortNames() {
+  return true;
+}
+
 std::string ExecutablePath() {
   wchar_t buffer[520];
   DWORD n = GetModuleFileNameW(nullptr, buffer, 520);
