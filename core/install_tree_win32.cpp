@@ -7,6 +7,8 @@
 
 #include "core/install_tree.h"
 #include "core/file_faults.h"
+#include "core/long_path_win32.h"
+#include "core/paths.h"
 #include "core/text.h"
 
 namespace brisal {
@@ -33,13 +35,9 @@ class Handle {
   HANDLE h_;
 };
 
+// Long paths included: a manifest path may take 240 bytes below the folder.
 std::wstring Native(const std::string& root, const std::string& relative) {
-  std::wstring path = Utf8ToWide(root);
-  if (relative.empty()) return path;
-  if (!path.empty() && path.back() != L'\\' && path.back() != L'/') path.push_back(L'\\');
-  for (wchar_t c : Utf8ToWide(relative))
-    path.push_back(c == L'/' ? L'\\' : c);
-  return path;
+  return LongPath(relative.empty() ? root : JoinPath(root, ManifestPathToNative(relative)));
 }
 
 TreeResult FromLastError() {

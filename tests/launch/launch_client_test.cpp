@@ -253,6 +253,22 @@ TEST_F(LaunchClientTest, ARendererIndexOutsideTheListStartsNothing) {
   }
 }
 
+// Where the client lies 240 bytes deep, past Windows' 260 characters, it starts all the
+// same, and is told its path in the form it knows.
+TEST_F(LaunchClientTest, StartsAClientDeepBelowTheInstallFolder) {
+  const std::string segment(60, 'n');
+  std::string deep = segment + "/" + segment + "/" + segment + "/";
+  deep += std::string(240 - deep.size() - 9, 'd') + "/Game.exe";
+  ASSERT_EQ(deep.size(), 240u);
+  config_.renderers[1].exe = deep;
+  const std::string exe = InstallProbe(deep);
+  Launch();
+
+  nlohmann::json record = WaitForProbe(exe);
+  ASSERT_TRUE(record.is_object()) << "the client was not started: " << Sentence(error_);
+  EXPECT_EQ(record["argv"].at(0), exe);
+}
+
 TEST_F(LaunchClientTest, MissingExecutableNamesTheConfiguredPath) {
   config_.renderers[1].exe = "bin/sub/Game.exe";
   InstallProbe("bin/Game.exe");  // present, but not where the renderer points
