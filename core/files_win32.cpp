@@ -92,9 +92,9 @@ bool GetFileInfo(const std::string& path, FileInfo& info) {
 bool GetFileId(const std::string& path, FileId& id) {
   if (Injected(FileOp::kStat)) return false;
   // No access asked for: only the file's identity is read, and no sharing is denied.
-  HANDLE h = CreateFileW(LongPath(path).c_str(), 0,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h =
+      CreateFileW(LongPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
   const bool known = GetFileInformationByHandle(h, &info) != 0;

@@ -33,7 +33,8 @@ std::wstring ApplicationName(const std::string& exe_path) {
   if (plain.size() < MAX_PATH) return plain;
   const std::wstring long_form = LongPath(exe_path);
   std::vector<wchar_t> buffer(long_form.size() + 1);
-  const DWORD n = GetShortPathNameW(long_form.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+  const DWORD n =
+      GetShortPathNameW(long_form.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
   if (n == 0 || n >= buffer.size()) return plain;
   std::wstring short_form(buffer.data(), n);
   if (short_form.compare(0, 8, L"\\\\?\\UNC\\") == 0) {

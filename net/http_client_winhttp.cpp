@@ -396,8 +396,10 @@ bool ComesChunked(HINTERNET request) {
     std::size_t end = value.find(L',', start);
     if (end == std::wstring::npos) end = value.size();
     std::size_t first = start, last = end;
-    while (first < last && (value[first] == L' ' || value[first] == L'\t')) ++first;
-    while (last > first && (value[last - 1] == L' ' || value[last - 1] == L'\t')) --last;
+    while (first < last && (value[first] == L' ' || value[first] == L'\t'))
+      ++first;
+    while (last > first && (value[last - 1] == L' ' || value[last - 1] == L'\t'))
+      --last;
     if (last - first == 7 && _wcsnicmp(value.c_str() + first, L"chunked", 7) == 0) return true;
     start = end + 1;
   }

@@ -205,7 +205,8 @@ class FolderComparer {
     FileId id;
     if (!(listed_alias_ || MayBeAlias(path)) || !GetFileId(LocalPath(path), id)) return false;
     const auto& ids = ListedIds();
-    return std::any_of(ids.begin(), ids.end(), [&](const auto& listed) { return listed.first == id; });
+    return std::any_of(ids.begin(), ids.end(),
+                       [&](const auto& listed) { return listed.first == id; });
   }
 
   // Hashes the pending files on several threads, largest first so that no big file is

@@ -174,7 +174,8 @@ TEST(LongPath, IsAbsoluteAndNormalisedBeforeItsPrefix) {
       {"\\\\servidor\\juegos\\x.pak", L"\\\\?\\UNC\\servidor\\juegos\\x.pak"},
       {"\\\\?\\C:\\a/b", L"\\\\?\\C:\\a/b"},
   };
-  for (const auto& [path, long_form] : cases) EXPECT_EQ(LongPath(path), long_form) << path;
+  for (const auto& [path, long_form] : cases)
+    EXPECT_EQ(LongPath(path), long_form) << path;
 }
 #endif
 

@@ -60,7 +60,8 @@ TEST(Utf8Wide, InvalidInputIsReplacedNotRefused) {
 TEST(Utf8Wide, UnpairedSurrogatesAreReplacedInTextAndRefusedInNames) {
   auto units = [](std::initializer_list<unsigned> list) {
     std::wstring wide;
-    for (unsigned u : list) wide.push_back(static_cast<wchar_t>(u));
+    for (unsigned u : list)
+      wide.push_back(static_cast<wchar_t>(u));
     return wide;
   };
   const std::wstring broken[] = {

@@ -92,13 +92,15 @@ TEST_F(UpdateJobTest, ADeepClientInstallsUpdatesAndVerifies) {
   settings_.install_dir = JoinPath(install_.path(), "Brisal Ascent Cliente");
   HandOverSettings(state_, settings_);
   const std::string segment(59, 'n');
-  const std::string deep = segment + "a/" + segment + "b/" + segment + "c/" + std::string(53, 'd') + ".pak";
+  const std::string deep =
+      segment + "a/" + segment + "b/" + segment + "c/" + std::string(53, 'd') + ".pak";
   ASSERT_EQ(deep.size(), 240u);
   const std::string local = JoinPath(settings_.install_dir, ManifestPathToNative(deep));
   for (unsigned revision : {1u, 2u}) {
     SCOPED_TRACE(revision);
     const std::string content = MakeContent(5000, revision);
-    Publish({{deep, content}}, "r" + std::to_string(revision), "\"" + std::to_string(revision) + "\"");
+    Publish({{deep, content}}, "r" + std::to_string(revision),
+            "\"" + std::to_string(revision) + "\"");
     Check(EngineAction::kCheck, AfterCheck::kUpdateWhenNeeded);
     EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
     std::string installed;
