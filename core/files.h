@@ -30,6 +30,10 @@ struct FileId {
 // False when the path does not exist or cannot be queried.
 bool GetFileInfo(const std::string& path, FileInfo& info);
 
+// Which file stands at `path` (links followed, as GetFileInfo follows them). False when
+// nothing does or it cannot be opened.
+bool GetFileId(const std::string& path, FileId& id);
+
 // GetFileInfo for many manifest paths ("/"-separated) below one folder, as a check
 // queries them: the folder of the last file stays open, so each file of a run in one
 // folder costs one name lookup instead of a walk of its whole path. Links are followed

@@ -74,6 +74,14 @@ bool GetFileInfo(const std::string& path, FileInfo& info) {
   return true;
 }
 
+bool GetFileId(const std::string& path, FileId& id) {
+  if (Injected(FileOp::kStat)) return false;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  id = FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  return true;
+}
+
 FolderFileInfo::~FolderFileInfo() {
   if (handle_ >= 0) ::close(Fd(handle_));
 }
@@ -246,6 +254,10 @@ bool File::Identity(FileId& id) const {
 namespace platform {
 
 bool ReservesDeviceNames() {
+  return false;
+}
+
+bool GivesShortNames() {
   return false;
 }
 

@@ -8,6 +8,7 @@
 
 #include "core/files.h"
 #include "core/file_faults.h"
+#include "core/long_path_win32.h"
 #include "core/paths.h"
 #include "core/platform.h"
 #include "core/text.h"
@@ -28,10 +29,29 @@ HANDLE H(std::intptr_t handle) {
 }
 
 bool Attributes(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
-  return GetFileAttributesExW(Utf8ToWide(path).c_str(), GetFileExInfoStandard, &data) != 0;
+  return GetFileAttributesExW(LongPath(path).c_str(), GetFileExInfoStandard, &data) != 0;
 }
 
 }  // namespace
+
+std::wstring LongPath(const std::string& path) {
+  std::wstring wide = Utf8ToWide(path);
+  if (wide.size() >= 4 && wide[0] == L'\\' && wide[1] == L'\\' &&
+      (wide[2] == L'?' || wide[2] == L'.') && wide[3] == L'\\') {
+    return wide;
+  }
+  const DWORD need = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (need == 0) return wide;
+  std::wstring full(need, L'\0');
+  const DWORD n = GetFullPathNameW(wide.c_str(), need, full.data(), nullptr);
+  if (n == 0 || n >= need) return wide;
+  full.resize(n);
+  if (full.size() >= 2 && full[0] == L'\\' && full[1] == L'\\') {
+    return L"\\\\?\\UNC\\" + full.substr(2);
+  }
+  if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return L"\\\\?\\" + full;
+  return wide;
+}
 
 bool IsPathSeparator(char c) {
   return c == '\\' || c == '/';
@@ -69,6 +89,23 @@ bool GetFileInfo(const std::string& path, FileInfo& info) {
   return true;
 }
 
+bool GetFileId(const std::string& path, FileId& id) {
+  if (Injected(FileOp::kStat)) return false;
+  // No access asked for: only the file's identity is read, and no sharing is denied.
+  HANDLE h =
+      CreateFileW(LongPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = GetFileInformationByHandle(h, &info) != 0;
+  CloseHandle(h);
+  if (known) {
+    id = FileId{info.dwVolumeSerialNumber,
+                (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  }
+  return known;
+}
+
 FolderFileInfo::~FolderFileInfo() = default;
 
 // Windows has no query relative to an open folder in this API; the plain one it is.
@@ -77,44 +114,44 @@ bool FolderFileInfo::Get(const std::string& relative, FileInfo& info) {
 }
 
 bool FileExists(const std::string& path) {
-  DWORD attributes = GetFileAttributesW(Utf8ToWide(path).c_str());
+  DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool IsDirectory(const std::string& path) {
-  DWORD attributes = GetFileAttributesW(Utf8ToWide(path).c_str());
+  DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool PathMissing(const std::string& path) {
-  if (GetFileAttributesW(Utf8ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+  if (GetFileAttributesW(LongPath(path).c_str()) != INVALID_FILE_ATTRIBUTES) return false;
   const DWORD error = GetLastError();
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 bool CreateOneDirectory(const std::string& path) {
   if (Injected(FileOp::kCreateFolder)) return false;
-  if (CreateDirectoryW(Utf8ToWide(path).c_str(), nullptr)) return true;
+  if (CreateDirectoryW(LongPath(path).c_str(), nullptr)) return true;
   return GetLastError() == ERROR_ALREADY_EXISTS && IsDirectory(path);
 }
 
 bool RemoveEmptyDirectory(const std::string& path) {
   if (Injected(FileOp::kDelete)) return false;
-  return RemoveDirectoryW(Utf8ToWide(path).c_str()) != 0;
+  return RemoveDirectoryW(LongPath(path).c_str()) != 0;
 }
 
 bool DeleteFileAt(const std::string& path) {
   if (Injected(FileOp::kDelete)) return false;
-  return DeleteFileW(Utf8ToWide(path).c_str()) != 0;
+  return DeleteFileW(LongPath(path).c_str()) != 0;
 }
 
 void ClearReadOnly(const std::string& path) {
-  SetFileAttributesW(Utf8ToWide(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+  SetFileAttributesW(LongPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 ReplaceOutcome ReplaceFileAt(const std::string& from, const std::string& to) {
   if (Injected(FileOp::kRename)) return ReplaceOutcome::kFailed;
-  if (MoveFileExW(Utf8ToWide(from).c_str(), Utf8ToWide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  if (MoveFileExW(LongPath(from).c_str(), LongPath(to).c_str(), MOVEFILE_REPLACE_EXISTING)) {
     return ReplaceOutcome::kDone;
   }
   DWORD error = GetLastError();
@@ -157,7 +194,7 @@ bool File::Open(const std::string& path, Mode mode) {
       flags |= FILE_FLAG_OPEN_REPARSE_POINT;
       break;
   }
-  const std::wstring wide = Utf8ToWide(path);
+  const std::wstring wide = LongPath(path);
   HANDLE h = CreateFileW(wide.c_str(), access, share, nullptr, disposition, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE && mode == Mode::kCreateWrite &&
       GetLastError() == ERROR_FILE_EXISTS) {
@@ -239,6 +276,10 @@ bool ReservesDeviceNames() {
   return true;
 }
 
+bool GivesShortNames() {
+  return true;
+}
+
 std::string ExecutablePath() {
   wchar_t buffer[520];
   DWORD n = GetModuleFileNameW(nullptr, buffer, 520);
@@ -264,7 +305,7 @@ LocalTime Now() {
 
 void AppendOnce(const std::string& path, const std::string& data) {
   HANDLE h =
-      CreateFileW(Utf8ToWide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      CreateFileW(LongPath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;

@@ -7,6 +7,8 @@
 
 #include "core/install_tree.h"
 #include "core/file_faults.h"
+#include "core/long_path_win32.h"
+#include "core/paths.h"
 #include "core/text.h"
 
 namespace brisal {
@@ -33,13 +35,9 @@ class Handle {
   HANDLE h_;
 };
 
+// Long paths included: a manifest path may take 240 bytes below the folder.
 std::wstring Native(const std::string& root, const std::string& relative) {
-  std::wstring path = Utf8ToWide(root);
-  if (relative.empty()) return path;
-  if (!path.empty() && path.back() != L'\\' && path.back() != L'/') path.push_back(L'\\');
-  for (wchar_t c : Utf8ToWide(relative))
-    path.push_back(c == L'/' ? L'\\' : c);
-  return path;
+  return LongPath(relative.empty() ? root : JoinPath(root, ManifestPathToNative(relative)));
 }
 
 TreeResult FromLastError() {
@@ -92,8 +90,9 @@ void Walk(const std::string& root, const std::string& prefix,
     const std::wstring name = found.cFileName;
     if (name == L"." || name == L"..") continue;
     if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
-    const std::string relative =
-        prefix.empty() ? WideToUtf8(name) : prefix + "/" + WideToUtf8(name);
+    std::string utf8;
+    if (!WideNameToUtf8(name, utf8)) continue;  // no manifest path can name it
+    const std::string relative = prefix.empty() ? utf8 : prefix + "/" + utf8;
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       Walk(root, relative, visit);
     } else {

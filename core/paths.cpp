@@ -136,6 +136,18 @@ bool IsWindowsDeviceName(std::string_view name) {
          number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
 }
 
+bool IsShortNameAlias(std::string_view name) {
+  const std::size_t dot = name.rfind('.');
+  const std::string_view base = name.substr(0, dot);
+  if (dot != std::string_view::npos && name.size() - dot - 1 > 3) return false;
+  const std::size_t tilde = base.rfind('~');
+  if (base.size() > 8 || tilde == std::string_view::npos || tilde + 1 == base.size()) return false;
+  for (char c : base.substr(tilde + 1)) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
 bool IsSafeRelativePath(const std::string& s) {
   if (s.empty() || s.size() > 240 || s[0] == '/') return false;
   std::size_t start = 0;
@@ -148,6 +160,8 @@ bool IsSafeRelativePath(const std::string& s) {
     // end in a dot, so the same rule keeps every path inside the folder.
     if (segment.back() == '.' || segment.back() == ' ') return false;
     if (platform::ReservesDeviceNames() && IsWindowsDeviceName(segment)) return false;
+    // "DATA~1/x.pak" beside "data files/x.pak" would write one file through two names.
+    if (platform::GivesShortNames() && IsShortNameAlias(segment)) return false;
     for (char c : segment) {
       auto byte = static_cast<unsigned char>(c);
       if (byte < 0x20) return false;

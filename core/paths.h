@@ -52,7 +52,7 @@ bool WriteFileAtomic(const std::string& path, const std::string& data);
 // Whether a "/"-separated path from outside (manifest, config.json) may be used below
 // the install folder: no absolute paths, no "." or ".." segments, no empty segments,
 // nothing Windows forbids in a file name, 1 to 240 bytes; where the platform has
-// device names, none of them in any segment.
+// device names or short names, no device name and no 8.3 alias in any segment.
 bool IsSafeRelativePath(const std::string& s);
 
 // The folder part of a manifest path ("a/b" for "a/b/c"); empty at the top.
@@ -62,6 +62,11 @@ std::string ParentManifestPath(const std::string& relative);
 // CONIN$, CONOUT$, and COM/LPT with a superscript digit) in any letter case, with or
 // without an extension: opening "COM1.pak" there talks to a serial port.
 bool IsWindowsDeviceName(std::string_view name);
+
+// Whether a file name has the shape of a Windows 8.3 alias: at most eight characters
+// ending in "~" and digits, then at most a dot and three more ("DATA~1",
+// "PROGRA~12.EXE"). Such a name may open a file listed under its long name.
+bool IsShortNameAlias(std::string_view name);
 
 // A manifest path ("/"-separated) in the platform's own form.
 std::string ManifestPathToNative(const std::string& relative);

@@ -9,6 +9,10 @@ namespace brisal::platform {
 // Whether names such as CON, NUL or COM1 open a device rather than a file here.
 bool ReservesDeviceNames();
 
+// Whether the file system gives files a second, 8.3 name ("DATA~1" for "data files")
+// that opens the same file.
+bool GivesShortNames();
+
 // Full path of the running executable; empty when unknown.
 std::string ExecutablePath();
 

@@ -23,6 +23,12 @@ namespace brisal {
 std::wstring Utf8ToWide(const std::string& text);
 std::string WideToUtf8(const std::wstring& text);
 
+// A name the file system gave, in UTF-8 exactly or not at all: false for an unpaired
+// surrogate (NTFS names are any 16-bit units), which no UTF-8 text stands for. Replaced,
+// it would be another name, and whatever is done with that name would reach another
+// file or none.
+bool WideNameToUtf8(const std::wstring& name, std::string& out);
+
 // A key that is equal for two texts that differ only in letter case, for every
 // letter (Ñ and ñ, Σ and σ, not only A-Z): Unicode case folding on Linux, the file
 // system's ordinal ignore-case comparison on Windows. Invalid UTF-8 is kept as is.

@@ -46,4 +46,14 @@ std::string WideToUtf8(const std::wstring& text) {
   return out;
 }
 
+bool WideNameToUtf8(const std::wstring& name, std::string& out) {
+  out.clear();
+  for (wchar_t c : name) {
+    const auto cp = static_cast<char32_t>(c);
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    EncodeOne(cp, out);
+  }
+  return true;
+}
+
 }  // namespace brisal

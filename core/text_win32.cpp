@@ -24,6 +24,18 @@ std::string WideToUtf8(const std::wstring& text) {
   return out;
 }
 
+bool WideNameToUtf8(const std::wstring& name, std::string& out) {
+  out.clear();
+  if (name.empty()) return true;
+  const int length = static_cast<int>(name.size());
+  const int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, name.data(), length, nullptr, 0,
+                                    nullptr, nullptr);
+  if (n <= 0) return false;
+  out.resize(static_cast<std::size_t>(n));
+  return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, name.data(), length, out.data(), n,
+                             nullptr, nullptr) == n;
+}
+
 // NTFS compares names by upper-casing every UTF-16 unit with one fixed table, the
 // same ordinal ignore-case comparison the invariant locale's mapping gives.
 std::string FoldCase(const std::string& text) {

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "core/long_path_win32.h"
 #include "core/text.h"
 #include "launch/process.h"
 
@@ -23,6 +24,27 @@ class ScopedHandle {
   HANDLE handle_;
 };
 
+// The name CreateProcessW is given for the program. Unlike the file calls, it takes no
+// "\\?\" path and none past MAX_PATH, on Windows as under Wine; a deeper client is
+// started by its 8.3 short name, where the volume gives short names. Otherwise the
+// plain path, and the system says why it cannot start.
+std::wstring ApplicationName(const std::string& exe_path) {
+  std::wstring plain = Utf8ToWide(exe_path);
+  if (plain.size() < MAX_PATH) return plain;
+  const std::wstring long_form = LongPath(exe_path);
+  std::vector<wchar_t> buffer(long_form.size() + 1);
+  const DWORD n =
+      GetShortPathNameW(long_form.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+  if (n == 0 || n >= buffer.size()) return plain;
+  std::wstring short_form(buffer.data(), n);
+  if (short_form.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+    short_form = L"\\\\" + short_form.substr(8);
+  } else if (short_form.compare(0, 4, L"\\\\?\\") == 0) {
+    short_form.erase(0, 4);
+  }
+  return short_form.size() < MAX_PATH ? short_form : plain;
+}
+
 }  // namespace
 
 bool IsAbsoluteInstallDir(const std::string& path) {
@@ -32,10 +54,11 @@ bool IsAbsoluteInstallDir(const std::string& path) {
 
 bool StartProcess(const std::string& exe_path, const std::string& client_args,
                   const std::string& working_dir, std::uint32_t& system_error) {
-  const std::wstring application = Utf8ToWide(exe_path);
+  // The client reads its own path from the command line, in the form it knows.
+  const std::wstring application = ApplicationName(exe_path);
   // The arguments are the operator's, written for the client's own parser: they are
   // passed on exactly as configured, with no quoting added.
-  std::wstring command_line = L"\"" + application + L"\"";
+  std::wstring command_line = L"\"" + Utf8ToWide(exe_path) + L"\"";
   if (!client_args.empty()) command_line += L" " + Utf8ToWide(client_args);
   // CreateProcessW may write into the command line, so it gets a buffer of its own.
   std::vector<wchar_t> buffer(command_line.begin(), command_line.end());

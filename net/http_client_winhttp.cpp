@@ -386,6 +386,26 @@ bool SendAndReceive(AsyncRequest& request, const std::string& extra_headers,
   return RunStep(request, send, cancel, result) && RunStep(request, receive, cancel, result);
 }
 
+// Whether the body comes in chunks. WinHTTP then reads it to its last chunk, as curl
+// does, whatever Content-Length also says: that number is no length of this body, and
+// judging the body by it would fail a complete answer or pass a cut one.
+bool ComesChunked(HINTERNET request) {
+  std::wstring value;
+  if (!QueryTextHeader(request, WINHTTP_QUERY_TRANSFER_ENCODING, value)) return false;
+  for (std::size_t start = 0; start <= value.size();) {
+    std::size_t end = value.find(L',', start);
+    if (end == std::wstring::npos) end = value.size();
+    std::size_t first = start, last = end;
+    while (first < last && (value[first] == L' ' || value[first] == L'\t'))
+      ++first;
+    while (last > first && (value[last - 1] == L' ' || value[last - 1] == L'\t'))
+      --last;
+    if (last - first == 7 && _wcsnicmp(value.c_str() + first, L"chunked", 7) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 // The status, length, entity tag and asked-for wait of the response; what is missing
 // stays unset. A body WinHTTP decodes (`decoding`) has no length known in advance.
 void ReadResponseHead(HINTERNET request, bool decoding, HttpResult& result) {
@@ -397,7 +417,8 @@ void ReadResponseHead(HINTERNET request, bool decoding, HttpResult& result) {
     result.status = status;
   }
   std::wstring value;
-  if (!decoding && QueryTextHeader(request, WINHTTP_QUERY_CONTENT_LENGTH, value)) {
+  if (!decoding && !ComesChunked(request) &&
+      QueryTextHeader(request, WINHTTP_QUERY_CONTENT_LENGTH, value)) {
     result.has_content_length = true;
     result.content_length = std::wcstoull(value.c_str(), nullptr, 10);
   }

@@ -8,6 +8,8 @@
 #include <system_error>
 #include <thread>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "client_files/file_state_cache.h"
 #include "client_files/sha256.h"
@@ -97,6 +99,7 @@ class FolderComparer {
         out_(out),
         count_(static_cast<std::uint32_t>(scan.manifest.files.size())),
         keys_are_paths_(FileNameKeysAreNames()),
+        listed_alias_(AnyMayBeAlias(scan.manifest.files)),
         seen_(count_),
         verdict_(count_, kNotIntact) {}
 
@@ -141,8 +144,69 @@ class FolderComparer {
         pending_.push_back(std::move(file));
       }
     }
+    SameFilesOnce();
     scan_.progress.files_done.store(count_ - static_cast<std::uint32_t>(pending_.size()));
     return true;
+  }
+
+  // One file, one entry, by identity too: on Windows "DATA~1/x.pak" may be the short
+  // name of "data files/x.pak", and two entries writing one file through two names
+  // would leave it holding whichever came last while both counted as installed. Every
+  // such alias holds a "~", so a manifest without one pays nothing for this; with one,
+  // each present file is opened once for its identity, and the later entry of two
+  // that reach one file is left out as a repeated one is.
+  void SameFilesOnce() {
+    if (!listed_alias_) return;
+    ListedIds();
+    std::vector<bool> repeated(count_, false);
+    for (std::size_t k = 1; k < listed_ids_.size(); ++k) {
+      if (listed_ids_[k].first == listed_ids_[k - 1].first) {
+        repeated[listed_ids_[k].second] = true;
+      }
+    }
+    std::erase_if(pending_, [&](const PendingHash& file) { return repeated[file.index]; });
+    for (std::uint32_t i = 0; i < count_; ++i) {
+      if (repeated[i]) verdict_[i] = kRepeated;
+    }
+  }
+
+  static bool MayBeAlias(const std::string& path) { return path.find('~') != std::string::npos; }
+  static bool AnyMayBeAlias(const std::vector<ManifestEntry>& files) {
+    return std::any_of(files.begin(), files.end(),
+                       [](const ManifestEntry& entry) { return MayBeAlias(entry.path); });
+  }
+
+  std::string LocalPath(const std::string& relative) const {
+    return JoinPath(scan_.install_dir, ManifestPathToNative(relative));
+  }
+
+  // The identity of every listed file present, sorted by identity and, within one,
+  // by manifest order; made once.
+  const std::vector<std::pair<FileId, std::uint32_t>>& ListedIds() {
+    if (listed_ids_made_) return listed_ids_;
+    listed_ids_made_ = true;
+    for (std::uint32_t i = 0; i < count_; ++i) {
+      FileId id;
+      if (verdict_[i] != kRepeated && GetFileId(LocalPath(scan_.manifest.files[i].path), id)) {
+        listed_ids_.emplace_back(id, i);
+      }
+    }
+    std::sort(listed_ids_.begin(), listed_ids_.end(), [](const auto& a, const auto& b) {
+      return a.first.volume != b.first.volume ? a.first.volume < b.first.volume
+             : a.first.index != b.first.index ? a.first.index < b.first.index
+                                              : a.second < b.second;
+    });
+    return listed_ids_;
+  }
+
+  // Whether a recorded path the manifest no longer lists reaches a file it does list
+  // (either of the two names may be the alias).
+  bool ReachesAListedFile(const std::string& path) {
+    FileId id;
+    if (!(listed_alias_ || MayBeAlias(path)) || !GetFileId(LocalPath(path), id)) return false;
+    const auto& ids = ListedIds();
+    return std::any_of(ids.begin(), ids.end(),
+                       [&](const auto& listed) { return listed.first == id; });
   }
 
   // Hashes the pending files on several threads, largest first so that no big file is
@@ -179,7 +243,7 @@ class FolderComparer {
     // of memory is simply fetched again.
     try {
       std::string hex;
-      const std::string local = JoinPath(scan_.install_dir, ManifestPathToNative(entry.path));
+      const std::string local = LocalPath(entry.path);
       if (HashFile(local, hex, &scan_.cancel)) {
         verdict_[file.index] = hex == entry.sha256 ? kIntact : kNotIntact;
         scan_.cache.Store(entry.path, FileState{file.info.size, file.info.mtime, hex});
@@ -233,7 +297,9 @@ class FolderComparer {
     for (const ManifestEntry& entry : scan_.manifest.files)
       listed_folded.insert(FoldCase(entry.path));
     for (std::string& path : unlisted) {
-      if (listed_folded.count(FoldCase(path)) == 0) out_.remove.push_back(std::move(path));
+      if (listed_folded.count(FoldCase(path)) == 0 && !ReachesAListedFile(path)) {
+        out_.remove.push_back(std::move(path));
+      }
     }
   }
 
@@ -241,10 +307,13 @@ class FolderComparer {
   Comparison& out_;
   const std::uint32_t count_;
   const bool keys_are_paths_;
+  const bool listed_alias_;
   std::vector<std::string> keys_;
   ViewSet seen_;
   std::vector<unsigned char> verdict_;
   std::vector<PendingHash> pending_;
+  std::vector<std::pair<FileId, std::uint32_t>> listed_ids_;
+  bool listed_ids_made_ = false;
   std::atomic<std::size_t> next_{0};
   std::atomic<bool> cancelled_{false};
   std::atomic<bool> stored_{false};

@@ -8,10 +8,15 @@
 
 #include <chrono>
 #include <functional>
+#include <utility>
 
 #include "core/install_tree.h"
 #include "core/paths.h"
 #include "tests/support/temp_dir.h"
+
+#ifdef _WIN32
+#include "core/long_path_win32.h"
+#endif
 
 namespace brisal {
 namespace {
@@ -157,6 +162,22 @@ TEST(FolderLock, ANameThatIsNoRegularFileMeansTheFolderIsInUse) {
     EXPECT_EQ(lock.held(), c.result == FolderLock::Result::kHeld) << c.what;
   }
 }
+
+#ifdef _WIN32
+// The system takes a "\\?\" path as it is written: a "/" or a ".." left in it would
+// name another file or none.
+TEST(LongPath, IsAbsoluteAndNormalisedBeforeItsPrefix) {
+  const std::pair<const char*, const wchar_t*> cases[] = {
+      {"C:\\Juegos\\Cliente\\data\\x.pak", L"\\\\?\\C:\\Juegos\\Cliente\\data\\x.pak"},
+      {"C:\\Juegos/Cliente\\data/x.pak", L"\\\\?\\C:\\Juegos\\Cliente\\data\\x.pak"},
+      {"C:\\Juegos\\otro\\..\\.\\Cliente", L"\\\\?\\C:\\Juegos\\Cliente"},
+      {"\\\\servidor\\juegos\\x.pak", L"\\\\?\\UNC\\servidor\\juegos\\x.pak"},
+      {"\\\\?\\C:\\a/b", L"\\\\?\\C:\\a/b"},
+  };
+  for (const auto& [path, long_form] : cases)
+    EXPECT_EQ(LongPath(path), long_form) << path;
+}
+#endif
 
 }  // namespace
 }  // namespace brisal

@@ -81,6 +81,18 @@ TEST(IsSafeRelativePath, RefusesDeviceNamesWhereThePlatformHasThem) {
   }
 }
 
+// On Windows "DATA~1" may be the second name of "data files".
+TEST(IsSafeRelativePath, RefusesShortNameAliasesWhereThePlatformHasThem) {
+  const bool aliased = platform::GivesShortNames();
+  for (const char* alias : {"DATA~1/x.pak", "a/data~12.pak", "PROGRA~1", "AB12C~1.TXT", "x/B~9"}) {
+    EXPECT_EQ(IsSafeRelativePath(alias), !aliased) << alias;
+  }
+  for (const char* name :
+       {"DATAFILES~1.pak", "data~1x.pak", "data~.pak", "x.pak~1", "data~1.long", "~backup/x"}) {
+    EXPECT_TRUE(IsSafeRelativePath(name)) << name;
+  }
+}
+
 TEST(EnsureDirectory, CreatesMissingParentsAndRefusesFiles) {
   TempDir dir;
   const std::string deep = dir.Sub("a/b/c");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <utility>
 
@@ -54,17 +55,30 @@ TEST(Utf8Wide, InvalidInputIsReplacedNotRefused) {
   EXPECT_EQ(WideToUtf8(Utf8ToWide("x\xE2\x80")).substr(0, 1), "x");
 }
 
-#ifdef _WIN32
-TEST(Utf8Wide, UnpairedSurrogateConvertsWithoutFailing) {
-  std::wstring lone = L"a";
-  lone.push_back(static_cast<wchar_t>(0xD800));
-  lone.push_back(L'b');
-  std::string utf8 = WideToUtf8(lone);
-  EXPECT_EQ(utf8,
-            "a\xEF\xBF\xBD"
-            "b");
+// Shown text replaces what it cannot convert; a file name is converted exactly or not
+// at all, or the folder walk would hand on a name that reaches another file.
+TEST(Utf8Wide, UnpairedSurrogatesAreReplacedInTextAndRefusedInNames) {
+  auto units = [](std::initializer_list<unsigned> list) {
+    std::wstring wide;
+    for (unsigned u : list)
+      wide.push_back(static_cast<wchar_t>(u));
+    return wide;
+  };
+  const std::wstring broken[] = {
+      units({'a', 0xD800, 'b'}),  // a high half alone
+      units({0xDC00}),            // a low half alone
+      units({'x', 0xD83D}),       // a high half at the end
+      units({0xDE00, 0xD83D}),    // the halves in the wrong order
+  };
+  std::string name = "left over";
+  for (const std::wstring& wide : broken) {
+    EXPECT_FALSE(WideNameToUtf8(wide, name)) << WideToUtf8(wide);
+    EXPECT_NE(WideToUtf8(wide).find("\xEF\xBF\xBD"), std::string::npos);
+  }
+  const std::string text = "Espa\xC3\xB1ol \xF0\x9F\x8E\xAE.pak";
+  ASSERT_TRUE(WideNameToUtf8(Utf8ToWide(text), name));
+  EXPECT_EQ(name, text);
 }
-#endif
 
 TEST(Format, NarrowCutsAndReportsTheFullLength) {
   char buffer[8];

@@ -11,6 +11,7 @@
 
 #include "core/files.h"
 #include "core/paths.h"
+#include "tests/support/folder_link.h"
 #include "tests/support/message_printer.h"
 #include "tests/support/temp_dir.h"
 
@@ -26,6 +27,7 @@ namespace brisal {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FolderLink;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
@@ -251,6 +253,35 @@ TEST_F(LaunchClientTest, ARendererIndexOutsideTheListStartsNothing) {
     EXPECT_FALSE(started_) << index;
     EXPECT_TRUE(error_.empty()) << index;
   }
+}
+
+// Where the client lies 240 bytes deep, past Windows' 260 characters, it starts all the
+// same, and is told its path in the form it knows.
+TEST_F(LaunchClientTest, StartsAClientDeepBelowTheInstallFolder) {
+  const std::string segment(60, 'n');
+  std::string deep = segment + "/" + segment + "/" + segment + "/";
+  deep += std::string(240 - deep.size() - 9, 'd') + "/Game.exe";
+  ASSERT_EQ(deep.size(), 240u);
+  config_.renderers[1].exe = deep;
+  const std::string exe = InstallProbe(deep);
+  Launch();
+
+  nlohmann::json record = WaitForProbe(exe);
+  ASSERT_TRUE(record.is_object()) << "the client was not started: " << Sentence(error_);
+  EXPECT_EQ(record["argv"].at(0), exe);
+}
+
+// A link below the install folder, even one to a folder inside it, is no way to the
+// client: the player is told why it does not start.
+TEST_F(LaunchClientTest, NeverStartedThroughAFolderLinkPointingInside) {
+  InstallProbe("real/Game.exe");
+  FolderLink bin(JoinPath(install_, "bin"), JoinPath(install_, "real"));
+  if (!bin.made()) GTEST_SKIP() << "this system cannot make links";
+  config_.renderers[1].exe = "bin/Game.exe";
+  Launch();
+
+  EXPECT_FALSE(started_);
+  EXPECT_EQ(error_, Message(MessageCode::kClientThroughLink, "bin/Game.exe"));
 }
 
 TEST_F(LaunchClientTest, MissingExecutableNamesTheConfiguredPath) {

@@ -437,6 +437,26 @@ TEST_F(HttpClientTest, BodyCutShortIsALostConnectionAfterA200) {
   }
 }
 
+// Chunks decide a body's length, whatever Content-Length also says (RFC 9112 6.3): a
+// length above the body must not fail a complete answer, one below it must not cut it.
+TEST_F(HttpClientTest, ChunkedBodyIsReadWholeWhateverItsContentLength) {
+  for (const char* length : {"500", "3"}) {
+    server.SetHandler("/brisal/chunked", [length](const HttpTestRequest&) {
+      HttpTestResponse response;
+      response.raw = std::string("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n") +
+                     "Content-Length: " + length + "\r\n\r\n" +
+                     "2\r\nhi\r\n6\r\n there\r\n0\r\n\r\n";
+      return response;
+    });
+    Recorder recorder;
+    HttpResult result = recorder.Get(client, "chunked");
+    EXPECT_EQ(result.status, 200u) << length;
+    EXPECT_EQ(result.error, 0u) << length;
+    EXPECT_FALSE(result.has_content_length) << length;
+    EXPECT_EQ(recorder.body, "hi there") << length;
+  }
+}
+
 // Not run under Wine: its WinHTTP now and then waits out the receive time-out on
 // such an answer, which says nothing about Windows or about this code.
 #ifndef _WIN32

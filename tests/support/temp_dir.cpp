@@ -9,6 +9,12 @@
 
 #include "core/paths.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "core/long_path_win32.h"
+#endif
+
 namespace brisal::testing {
 
 namespace fs = std::filesystem;
@@ -25,6 +31,30 @@ std::string Utf8(const fs::path& path) {
   std::u8string text = path.u8string();
   return std::string(text.begin(), text.end());
 }
+
+#ifdef _WIN32
+// Removes a folder and what it holds, whatever the depth; a link is removed itself.
+void RemoveTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring path = folder + L"\\" + name;
+      SetFileAttributesW(path.c_str(), found.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        RemoveTree(path);
+      } else if (!DeleteFileW(path.c_str())) {
+        RemoveDirectoryW(path.c_str());
+      }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(folder.c_str());
+}
+#endif
 
 }  // namespace
 
@@ -44,6 +74,10 @@ TempDir::~TempDir() {
        it != fs::recursive_directory_iterator(); it.increment(ignored)) {
     fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
   }
+#ifdef _WIN32
+  // Tests go deeper than MAX_PATH, where std::filesystem cannot follow here.
+  RemoveTree(LongPath(path_));
+#endif
   fs::remove_all(FsPath(path_), ignored);
 }
 

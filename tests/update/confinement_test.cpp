@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "core/files.h"
+#include "tests/support/folder_link.h"
 #include "tests/update/engine_fixture.h"
 #include "update/download.h"
 
@@ -151,6 +152,54 @@ TEST_P(ConfinementTest, NothingOutsideTheInstallFolderIsEverChanged) {
 
 INSTANTIATE_TEST_SUITE_P(Links, ConfinementTest, ::testing::ValuesIn(kLinkCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A link to a folder inside the install folder (a junction or a directory link on
+// Windows; under Wine a Linux link, which it shows as one) is no way either: what an
+// install or a clean-up would write or delete through it stays as it is in the folder
+// it points at.
+TEST_F(EngineTest, NothingIsChangedThroughALinkPointingInsideTheFolder) {
+  struct Case {
+    const char* name;
+    std::map<std::string, std::string> before;  // installed, then "data" becomes the link
+    std::map<std::string, std::string> after;
+    const char* through_link;  // the path that must fail, or nullptr
+  };
+  const Case cases[] = {
+      {"NewEntryBelowTheLink",
+       {{"real/keep", "k"}},
+       {{"real/keep", "k"}, {"data/x.pak", "x"}},
+       "data/x.pak"},
+      {"RecordedFileBelowTheLinkDropped",
+       {{"real/keep", "k"}, {"data/keep", "old"}},
+       {{"real/keep", "k"}},
+       nullptr},
+      {"EntryUpdatedBelowTheLink",
+       {{"real/keep", "k"}, {"data/keep", "old"}},
+       {{"real/keep", "k"}, {"data/keep", "new"}},
+       "data/keep"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Publish(c.before, std::string(c.name) + "1", std::string("\"") + c.name + "1\"");
+    Check(EngineAction::kCheck, AfterCheck::kUpdateWhenNeeded);
+    ASSERT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+    std::error_code error;
+    fs::remove_all(FsPath(InstallPath("data")), error);
+    FolderLink link(InstallPath("data"), InstallPath("real"));
+    if (!link.made()) GTEST_SKIP() << "this system cannot make links";
+    const auto real_before = Contents(InstallPath("real"));
+
+    Publish(c.after, std::string(c.name) + "2", std::string("\"") + c.name + "2\"");
+    Check(EngineAction::kCheck, AfterCheck::kUpdateWhenNeeded);
+    EXPECT_EQ(Contents(InstallPath("real")), real_before);
+    if (c.through_link != nullptr) {
+      EXPECT_EQ(StatusCode(), MessageCode::kThroughLink);
+      EXPECT_EQ(Status(), Sentence(Message(MessageCode::kThroughLink, c.through_link)));
+    } else {
+      EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+    }
+  }
+}
 
 }  // namespace
 }  // namespace brisal::testing

@@ -7,6 +7,7 @@
 #include <optional>
 #include <thread>
 
+#include "client_files/file_state_cache.h"
 #include "client_files/signature.h"
 #include "config/launcher_config.h"
 #include "core/files.h"
@@ -21,7 +22,9 @@
 #include "update/update_check.h"
 #include "update/update_job.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #endif
@@ -243,6 +246,57 @@ TEST_F(UpdateCheckTest, APathListedTwiceIsQueuedOnce) {
     Check(EngineAction::kCheck, AfterCheck::kUpdateWhenNeeded);
     EXPECT_EQ(state_.progress.files_total.load(), c.queued);  // the update job's work list
     EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+    Check();
+    EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+  }
+}
+
+// A second name of the install folder's sub-folder `name`, as the system gives one:
+// Windows its 8.3 alias, Linux a link beside it. Empty when there is none.
+std::string SecondFolderName(const std::string& folder, const std::string& name) {
+#ifdef _WIN32
+  wchar_t alias[MAX_PATH];
+  const std::wstring full = Utf8ToWide(JoinPath(folder, name));
+  const DWORD n = GetShortPathNameW(full.c_str(), alias, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return {};
+  const std::string second = WideToUtf8(alias).substr(WideToUtf8(alias).rfind('\\') + 1);
+  return second == name ? std::string() : second;
+#else
+  std::error_code error;
+  fs::create_directory_symlink(FsPath(name), FsPath(JoinPath(folder, "data~2nd")), error);
+  return error ? std::string() : "data~2nd";
+#endif
+}
+
+// Two names of one file are one entry, as two letter cases are: the one listed first
+// is installed and the other never writes over it, and a recorded name that reaches a
+// listed file is never deleted with it.
+TEST_F(UpdateCheckTest, TwoNamesOfOneFileAreOneEntry) {
+  Install("data files/x.pak", "first");
+  const std::string second = SecondFolderName(install_.path(), "data files");
+  if (second.empty()) GTEST_SKIP() << "no second names here";
+  const std::string alias = second + "/x.pak";
+  struct Case {
+    const char* name;
+    std::map<std::string, std::string> listed;
+    const char* recorded;  // recorded as if installed earlier, or nullptr
+  };
+  const Case cases[] = {
+      {"BothListed", {{"data files/x.pak", "first"}, {alias, "other"}}, nullptr},
+      {"LongNameListedAliasRecorded", {{"data files/x.pak", "first"}}, alias.c_str()},
+      {"AliasListedLongNameRecorded", {{alias, "first"}}, "data files/x.pak"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Publish(c.listed, c.name, std::string("\"") + c.name + "\"");
+    if (c.recorded != nullptr) state_.cache.Store(c.recorded, FileState{5, 2, Sha256Of("first")});
+    Check(EngineAction::kCheck, AfterCheck::kUpdateWhenNeeded);
+    if (!IsSafeRelativePath(alias)) {  // the system's own alias shape: refused outright
+      EXPECT_EQ(StatusCode(), MessageCode::kManifestUnsafePath);
+      continue;
+    }
+    EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+    EXPECT_EQ(Installed("data files/x.pak"), c.listed.begin()->second);  // listed first
     Check();
     EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
   }

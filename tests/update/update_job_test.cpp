@@ -9,6 +9,7 @@
 
 #include "core/files.h"
 #include "core/install_tree.h"
+#include "core/paths.h"
 #include "core/text.h"
 #include "net/http_client.h"
 #include "update/download_sources.h"
@@ -82,6 +83,32 @@ TEST_F(UpdateJobTest, InstallsVerifiesRecordsTheRevisionAndSettles) {
   EXPECT_FALSE(FileExists(InstallPath("data/f3.bpart")));
   Check();
   EXPECT_EQ(Phase(), UpdatePhase::kUpToDate);
+}
+
+// 240 bytes of manifest path below an install folder as deep as the default one is
+// past Windows' 260 characters: the deep client installs, updates and verifies all the
+// same.
+TEST_F(UpdateJobTest, ADeepClientInstallsUpdatesAndVerifies) {
+  settings_.install_dir = JoinPath(install_.path(), "Brisal Ascent Cliente");
+  HandOverSettings(state_, settings_);
+  const std::string segment(59, 'n');
+  const std::string deep =
+      segment + "a/" + segment + "b/" + segment + "c/" + std::string(53, 'd') + ".pak";
+  ASSERT_EQ(deep.size(), 240u);
+  const std::string local = JoinPath(settings_.install_dir, ManifestPathToNative(deep));
+  for (unsigned revision : {1u, 2u}) {
+    SCOPED_TRACE(revision);
+    const std::string content = MakeContent(5000, revision);
+    Publish({{deep, content}}, "r" + std::to_string(revision),
+            "\"" + std::to_string(revision) + "\"");
+    Check(EngineAction::kCheck, AfterCheck::kUpdateWhenNeeded);
+    EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+    std::string installed;
+    EXPECT_TRUE(ReadWholeFile(local, installed) && installed == content);
+  }
+  Check(EngineAction::kVerify);
+  EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
+  EXPECT_EQ(state_.progress.files_done.load(), 1u);
 }
 
 TEST_F(UpdateJobTest, DoesNothingOutsideTheInstallablePhases) {
