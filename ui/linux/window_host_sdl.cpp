@@ -229,13 +229,15 @@ class SdlWindowHost final : public WindowHost {
           // Only ever clears the hover, so it is taken even while the picker is open.
           window_.OnMouseLeave();
           break;
+        case SDL_WINDOWEVENT_FOCUS_LOST:
+          // Alt+Tab mid-press: the release goes to another window.
+          window_.OnCaptureLost();
+          break;
         default:
           break;
       }
     } else if (event.type == base + kStateChangedEvent) {
       window_.SyncFromState();
-      // An element under a still pointer may have been enabled or disabled.
-      if (window_.hot_element >= 0 && !picking_) window_.OnSetCursor();
     } else if (event.type == base + kTimerEvent) {
       OnTimerEvent(event.user.code, reinterpret_cast<std::uintptr_t>(event.user.data1));
     } else if (event.type == base + kRaiseEvent) {
