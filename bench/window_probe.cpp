@@ -90,7 +90,8 @@ int DistinctColours(Display* display, Window window, int enough) {
     XImage* row = XGetImage(display, window, 0, attributes.height * k / 16,
                             static_cast<unsigned>(attributes.width), 1, AllPlanes, ZPixmap);
     if (row == nullptr) return 0;
-    for (int x = 0; x < row->width; ++x) seen.insert(XGetPixel(row, x, 0));
+    for (int x = 0; x < row->width; ++x)
+      seen.insert(XGetPixel(row, x, 0));
     XDestroyImage(row);
   }
   return static_cast<int>(seen.size());

@@ -148,24 +148,17 @@ TEST_F(InputTest, HoverAndCursorFollowElementsChangingUnderAStillPointer) {
     CursorKind cursor_after;
   };
   const Case cases[] = {
-      {"disabled under the pointer", kVerifyButton,
-       [this] { Publish(UpdatePhase::kUpToDate); },
-       [this] { Publish(UpdatePhase::kChecking); }, false, kVerifyButton,
-       CursorKind::kArrow},
-      {"enabled under the pointer", kVerifyButton,
-       [this] { Publish(UpdatePhase::kChecking); },
-       [this] { Publish(UpdatePhase::kUpToDate); }, false, kVerifyButton,
-       CursorKind::kHand},
+      {"disabled under the pointer", kVerifyButton, [this] { Publish(UpdatePhase::kUpToDate); },
+       [this] { Publish(UpdatePhase::kChecking); }, false, kVerifyButton, CursorKind::kArrow},
+      {"enabled under the pointer", kVerifyButton, [this] { Publish(UpdatePhase::kChecking); },
+       [this] { Publish(UpdatePhase::kUpToDate); }, false, kVerifyButton, CursorKind::kHand},
       {"news row appears under the pointer", kFirstNewsRow,
-       [this] { Publish(UpdatePhase::kUpToDate); },
-       [&] { SetNews(one_item); }, false, kFirstNewsRow, CursorKind::kHand},
-      {"news row goes from under the pointer", kFirstNewsRow,
-       [&] { SetNews(one_item); }, [this] { SetNews({}); }, false,
-       kNoElement, CursorKind::kArrow},
-      {"pointer outside the window", kVerifyButton,
-       [this] { Publish(UpdatePhase::kChecking); },
-       [this] { Publish(UpdatePhase::kUpToDate); }, true, kNoElement,
-       CursorKind::kArrow},
+       [this] { Publish(UpdatePhase::kUpToDate); }, [&] { SetNews(one_item); }, false,
+       kFirstNewsRow, CursorKind::kHand},
+      {"news row goes from under the pointer", kFirstNewsRow, [&] { SetNews(one_item); },
+       [this] { SetNews({}); }, false, kNoElement, CursorKind::kArrow},
+      {"pointer outside the window", kVerifyButton, [this] { Publish(UpdatePhase::kChecking); },
+       [this] { Publish(UpdatePhase::kUpToDate); }, true, kNoElement, CursorKind::kArrow},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
