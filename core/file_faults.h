@@ -22,6 +22,10 @@ class FileOpObserver {
   // Called on whatever thread makes the operation (download workers run in parallel);
   // false makes it fail.
   virtual bool Allow(FileOp op) = 0;
+  // False makes the kernel's confined path resolution (openat2 on Linux) look refused,
+  // as an old kernel or a sandbox refuses it, so that the step-by-step walk that stands
+  // in for it is what runs.
+  virtual bool AllowConfinedResolution() { return true; }
 };
 
 // Installs `observer` (null: none) for the whole process. REQUIRES: no job runs while
@@ -31,5 +35,8 @@ void SetFileOpObserver(FileOpObserver* observer);
 // Whether the installed observer wants this operation to fail. Backends call it first
 // thing in each operation above.
 bool FileOpFails(FileOp op);
+
+// Whether the installed observer refuses the kernel's confined resolution.
+bool ConfinedResolutionRefused();
 
 }  // namespace brisal

@@ -25,6 +25,11 @@ bool FileOpFails(FileOp op) {
   return observer != nullptr && !observer->Allow(op);
 }
 
+bool ConfinedResolutionRefused() {
+  FileOpObserver* observer = g_file_op_observer.load(std::memory_order_acquire);
+  return observer != nullptr && !observer->AllowConfinedResolution();
+}
+
 File::~File() {
   Close();
 }

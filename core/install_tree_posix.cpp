@@ -111,25 +111,28 @@ TreeResult OpenFolder(const std::string& root, const std::string& relative, Fd& 
     out = std::move(base);
     return TreeResult::kDone;
   }
-  struct open_how how = {};
-  how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
-  Fd found(static_cast<int>(::syscall(SYS_openat2, base.get(), relative.c_str(), &how, sizeof how)));
-  if (found.ok()) {
-    out = std::move(found);
-    return TreeResult::kDone;
+  if (!ConfinedResolutionRefused()) {
+    struct open_how how = {};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
+    Fd found(
+        static_cast<int>(::syscall(SYS_openat2, base.get(), relative.c_str(), &how, sizeof how)));
+    if (found.ok()) {
+      out = std::move(found);
+      return TreeResult::kDone;
+    }
+    if (errno == ENOTDIR) {
+      // Which step was a file: walking tells a link from a file in the way.
+      TreeResult walked = WalkDown(base, relative);
+      return walked == TreeResult::kDone ? TreeResult::kFailed : walked;
+    }
+    if (errno != ENOSYS && errno != EPERM && errno != EINVAL && errno != E2BIG) {
+      return FromErrno(errno);
+    }
   }
-  if (errno == ENOSYS || errno == EPERM || errno == EINVAL || errno == E2BIG) {
-    TreeResult walked = WalkDown(base, relative);
-    if (walked == TreeResult::kDone) out = std::move(base);
-    return walked;
-  }
-  if (errno == ENOTDIR) {
-    // Which step was a file: walking tells a link from a file in the way.
-    TreeResult walked = WalkDown(base, relative);
-    return walked == TreeResult::kDone ? TreeResult::kFailed : walked;
-  }
-  return FromErrno(errno);
+  TreeResult walked = WalkDown(base, relative);
+  if (walked == TreeResult::kDone) out = std::move(base);
+  return walked;
 }
 
 TreeResult OpenParent(const std::string& root, const std::string& relative, Fd& folder,

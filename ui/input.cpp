@@ -9,12 +9,31 @@ void LauncherWindow::OnMouseMove(int x, int y) {
   // A host that must ask for the leave report (Win32's TrackMouseEvent) asks while
   // this is still false, before forwarding the move; SDL reports leaving unasked.
   tracking_leave = true;
-  const int hit = HitTest(elements, x, y);
+  pointer_x_ = x;
+  pointer_y_ = y;
+  SetHotElement(HitTest(elements, x, y));
+}
+
+void LauncherWindow::SetHotElement(int hit) {
   if (hit == hot_element) return;
   const int previous = hot_element;
   hot_element = hit;
   if (previous >= 0) host_->Invalidate(elements[previous].rect);
   if (hit >= 0) host_->Invalidate(elements[hit].rect);
+}
+
+bool LauncherWindow::ShowsHand() const {
+  return hot_element >= 0 && elements[hot_element].enabled;
+}
+
+void LauncherWindow::FollowStillPointer(bool showed_hand) {
+  // No system sends a move for a pointer that stays put, so an element enabled,
+  // disabled, shown or hidden under it would keep the old hover and cursor until the
+  // player moved. Outside the window (or while the folder picker holds the input)
+  // there is nothing to follow.
+  if (!tracking_leave) return;
+  SetHotElement(HitTest(elements, pointer_x_, pointer_y_));
+  if (ShowsHand() != showed_hand) OnSetCursor();
 }
 
 void LauncherWindow::OnMouseLeave() {
@@ -42,9 +61,19 @@ void LauncherWindow::OnMouseUp(int x, int y) {
   if (hit >= 0 && hit == pressed && elements[hit].enabled) OnElementClick(hit);
 }
 
+void LauncherWindow::OnCaptureLost() {
+  // Another window took the mouse mid-press (Alt+Tab, a system dialog): the release
+  // will never come here, so the press ends now, without a click, and the button
+  // stops looking pressed.
+  if (host_->HasMouseCapture()) host_->ReleaseMouse();
+  if (pressed_element < 0) return;
+  const int pressed = pressed_element;
+  pressed_element = kNoElement;
+  host_->Invalidate(elements[pressed].rect);
+}
+
 void LauncherWindow::OnSetCursor() {
-  const bool over_enabled = hot_element >= 0 && elements[hot_element].enabled;
-  host_->SetCursor(over_enabled ? CursorKind::kHand : CursorKind::kArrow);
+  host_->SetCursor(ShowsHand() ? CursorKind::kHand : CursorKind::kArrow);
 }
 
 void LauncherWindow::OnKeyDown(Key key, bool repeat) {

@@ -64,6 +64,7 @@ void LauncherWindow::ApplyJobSettings(bool restart) {
 }
 
 void LauncherWindow::SyncFromState() {
+  const bool showed_hand = ShowsHand();
   news = CopyNews(*state);
   for (int k = 0; k < kNewsRowCount; ++k) {
     const auto index = static_cast<std::size_t>(k);
@@ -87,6 +88,7 @@ void LauncherWindow::SyncFromState() {
   elements[kChangeFolderButton].enabled = !busy;
   elements[kVerifyButton].enabled = !busy;
   elements[kPrimaryButton].enabled = PrimarySpec(phase).enabled;
+  FollowStillPointer(showed_hand);
 
   if (busy) {
     host_->StartTimer(kProgressTimerId, kProgressTimerMs);

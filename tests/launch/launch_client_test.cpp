@@ -188,18 +188,24 @@ TEST_F(LaunchClientTest, NeverMadeExecutableNorStartedThroughALink) {
   const std::string outside = temp_.Sub("outside");
   ASSERT_TRUE(EnsureDirectory(outside));
   fs::copy_file(FsPath(JoinPath(ExeFolder(), BRISAL_LAUNCH_PROBE_NAME)), FsPath(outside + "/game"));
+  const std::string inside = JoinPath(install_, "other");
+  ASSERT_TRUE(EnsureDirectory(inside));
+  fs::copy_file(FsPath(outside + "/game"), FsPath(inside + "/game"));
   const std::string bin = JoinPath(install_, "bin");
-  for (const auto& [link, target] :
-       {std::pair{bin + "/game", outside + "/game"}, std::pair{bin, outside}}) {
+  // The link, what it points at, and the file that must stay as it was.
+  const std::string cases[][3] = {{bin + "/game", outside + "/game", outside + "/game"},
+                                  {bin, outside, outside + "/game"},
+                                  {bin + "/game", "../other/game", inside + "/game"}};
+  for (const auto& [link, target, file] : cases) {
     fs::remove_all(FsPath(bin));
     ASSERT_TRUE(EnsureDirectory(ParentPath(link)));
-    ASSERT_EQ(::chmod((outside + "/game").c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
     ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0) << link;
     Launch();
     EXPECT_FALSE(started_) << link;
     EXPECT_EQ(error_, Message(MessageCode::kClientThroughLink, kGameExe)) << link;
     struct stat st;
-    ASSERT_EQ(::stat((outside + "/game").c_str(), &st), 0);
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0644u) << link;
   }
 }

@@ -35,7 +35,10 @@ class FakeWindowHost : public WindowHost {
   void CaptureMouse() override { captured = true; }
   void ReleaseMouse() override { captured = false; }
   bool HasMouseCapture() const override { return captured; }
-  void SetCursor(CursorKind kind) override { cursor = kind; }
+  void SetCursor(CursorKind kind) override {
+    cursor = kind;
+    ++cursor_sets;
+  }
   void Minimize() override { ++minimized; }
   void Close() override { ++closed; }
   bool OpenUrl(const std::string& url) override {
@@ -57,6 +60,7 @@ class FakeWindowHost : public WindowHost {
   int timer_starts = 0;
   bool captured = false;
   CursorKind cursor = CursorKind::kArrow;
+  int cursor_sets = 0;
   int minimized = 0;
   int closed = 0;
   std::vector<std::string> opened;

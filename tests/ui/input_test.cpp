@@ -1,6 +1,9 @@
 // Pointer and keyboard handling: hover, press, capture, click, cursor and keys.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <vector>
+
 #include "tests/ui/window_fixture.h"
 
 namespace brisal {
@@ -73,6 +76,17 @@ TEST_F(InputTest, ClickNeedsPressAndReleaseOnTheSameElement) {
   window->OnMouseUp(wx, wy);
   EXPECT_TRUE(host.opened.empty());
 
+  // Alt+Tab or a system dialog mid-press: the release goes to another window, and the
+  // button must not stay drawn pressed.
+  window->OnMouseDown(wx, wy);
+  host.invalidated.clear();
+  window->OnCaptureLost();
+  EXPECT_EQ(window->pressed_element, kNoElement);
+  EXPECT_FALSE(host.captured);
+  EXPECT_EQ(host.invalidated, (std::vector<PixelRect>{window->elements[kWebsiteLink].rect}));
+  window->OnMouseUp(wx, wy);
+  EXPECT_TRUE(host.opened.empty());
+
   // Moving off and back before releasing still counts.
   window->OnMouseDown(wx, wy);
   window->OnMouseMove(5, 300);
@@ -119,6 +133,50 @@ TEST_F(InputTest, DisabledElementsShowTheArrowAndIgnoreClicks) {
   window->OnMouseMove(5, 300);
   window->OnSetCursor();
   EXPECT_EQ(host.cursor, CursorKind::kArrow);
+}
+
+// No system reports a move for a pointer that stays put: the state sync itself must
+// bring the hover and the cursor up to date with the elements under the pointer.
+TEST_F(InputTest, HoverAndCursorFollowElementsChangingUnderAStillPointer) {
+  const std::vector<NewsItem> one_item = {{"Evento", "Uno", "1 may", "https://brisal.example/n/1"}};
+  struct Case {
+    const char* name;
+    int element;
+    std::function<void()> before, change;
+    bool pointer_left;  // the pointer left the window before the change
+    int hot_after;
+    CursorKind cursor_after;
+  };
+  const Case cases[] = {
+      {"disabled under the pointer", kVerifyButton, [this] { Publish(UpdatePhase::kUpToDate); },
+       [this] { Publish(UpdatePhase::kChecking); }, false, kVerifyButton, CursorKind::kArrow},
+      {"enabled under the pointer", kVerifyButton, [this] { Publish(UpdatePhase::kChecking); },
+       [this] { Publish(UpdatePhase::kUpToDate); }, false, kVerifyButton, CursorKind::kHand},
+      {"news row appears under the pointer", kFirstNewsRow,
+       [this] { Publish(UpdatePhase::kUpToDate); }, [&] { SetNews(one_item); }, false,
+       kFirstNewsRow, CursorKind::kHand},
+      {"news row goes from under the pointer", kFirstNewsRow, [&] { SetNews(one_item); },
+       [this] { SetNews({}); }, false, kNoElement, CursorKind::kArrow},
+      {"pointer outside the window", kVerifyButton, [this] { Publish(UpdatePhase::kChecking); },
+       [this] { Publish(UpdatePhase::kUpToDate); }, true, kNoElement, CursorKind::kArrow},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Open();
+    c.before();
+    window->OnMouseMove(CenterX(c.element), CenterY(c.element));
+    window->OnSetCursor();
+    if (c.pointer_left) window->OnMouseLeave();
+    const int sets_before = host.cursor_sets;
+
+    c.change();
+    EXPECT_EQ(window->hot_element, c.hot_after);
+    EXPECT_EQ(host.cursor, c.cursor_after);
+    // Another window's cursor is not ours to set.
+    if (c.pointer_left) {
+      EXPECT_EQ(host.cursor_sets, sets_before);
+    }
+  }
 }
 
 TEST_F(InputTest, NewsRowsWithoutAddressAreInvisibleToThePointer) {

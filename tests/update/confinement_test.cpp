@@ -1,11 +1,15 @@
 // Hostile but possible install folders: links planted below it that point at files
-// outside. Whatever the engine installs, resumes or deletes, the bytes outside stay
-// exactly as they were.
+// outside, or at other files and folders inside. Whatever the engine installs,
+// resumes or deletes, the bytes outside stay exactly as they were, and a file inside
+// changes only under its own name.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <tuple>
 
+#include "core/file_faults.h"
 #include "core/files.h"
 #include "tests/support/folder_link.h"
 #include "tests/update/engine_fixture.h"
@@ -34,7 +38,20 @@ std::map<std::string, std::string> Contents(const std::string& root) {
 
 struct LinkCase;
 
-class ConfinementTest : public EngineTest, public ::testing::WithParamInterface<LinkCase> {
+// Makes every resolution below the folder take the step-by-step walk that stands in
+// where the kernel refuses openat2 (before Linux 5.6, some sandboxes).
+class WalkInstead : public FileOpObserver {
+ public:
+  WalkInstead() { SetFileOpObserver(this); }
+  ~WalkInstead() override { SetFileOpObserver(nullptr); }
+  WalkInstead(const WalkInstead&) = delete;
+  WalkInstead& operator=(const WalkInstead&) = delete;
+  bool Allow(FileOp) override { return true; }
+  bool AllowConfinedResolution() override { return false; }
+};
+
+class ConfinementTest : public EngineTest,
+                        public ::testing::WithParamInterface<std::tuple<LinkCase, bool>> {
  public:
   using EngineTest::InstallPath;
 
@@ -43,16 +60,17 @@ class ConfinementTest : public EngineTest, public ::testing::WithParamInterface<
     WriteFile(outside_.Sub("victim"), "precious");
   }
 
-  // Plants a link at `relative` in the install folder; false where the system or the
-  // user's rights do not allow links.
-  bool Link(const std::string& relative, const std::string& outside, bool folder) {
+  // Plants a link at `relative` in the install folder, to `target` (absolute, or
+  // relative to the link's folder); false where the system or the user's rights do
+  // not allow links.
+  bool Link(const std::string& relative, const std::string& target, bool folder) {
     std::error_code error;
     fs::remove_all(FsPath(InstallPath(relative)), error);
     fs::create_directories(FsPath(InstallPath(relative)).parent_path(), error);
     if (folder) {
-      fs::create_directory_symlink(FsPath(outside), FsPath(InstallPath(relative)), error);
+      fs::create_directory_symlink(FsPath(target), FsPath(InstallPath(relative)), error);
     } else {
-      fs::create_symlink(FsPath(outside), FsPath(InstallPath(relative)), error);
+      fs::create_symlink(FsPath(target), FsPath(InstallPath(relative)), error);
     }
     return !error;
   }
@@ -123,10 +141,45 @@ const LinkCase kLinkCases[] = {
      },
      {{"y.pak", kY}},
      nullptr},
+    // Links to what the folder itself holds.
+    {"FolderLinkToAFolderInside",
+     {{"real/a.pak", "A"}},
+     [](ConfinementTest& t) { return t.Link("data", t.InstallPath("real"), true); },
+     {{"real/a.pak", "A"}, {"data/a.pak", "B"}},
+     "data/a.pak"},
+    {"FolderLinkToAFolderInsideWhereARecordedFileIsDropped",
+     {{"old/x.bin", "o"}, {"keep/x.bin", "k"}},
+     [](ConfinementTest& t) { return t.Link("old", "keep", true); },
+     {{"keep/x.bin", "k"}},
+     nullptr},
+    {"PartialFileThatLinksToAFileInside",
+     {{"a.pak", "A"}},
+     [](ConfinementTest& t) { return t.Link("y.pak.bpart", "a.pak", false); },
+     {{"a.pak", "A"}, {"y.pak", kY}},
+     nullptr},
+    {"TargetThatLinksToAFileInside",
+     {{"a.pak", "A"}},
+     [](ConfinementTest& t) { return t.Link("y.pak", "a.pak", false); },
+     {{"a.pak", "A"}, {"y.pak", kY}},
+     nullptr},
+    {"RecordedFileReplacedByALinkInsideThenDropped",
+     {{"old.bin", "o"}, {"keep", "k"}},
+     [](ConfinementTest& t) { return t.Link("old.bin", "keep", false); },
+     {{"keep", "k"}},
+     nullptr},
 };
 
-TEST_P(ConfinementTest, NothingOutsideTheInstallFolderIsEverChanged) {
-  const LinkCase& c = GetParam();
+// Windows has one way down the folder; POSIX also the walk.
+#ifdef _WIN32
+const bool kWalkToo[] = {false};
+#else
+const bool kWalkToo[] = {false, true};
+#endif
+
+TEST_P(ConfinementTest, NothingIsEverChangedThroughALink) {
+  const LinkCase& c = std::get<0>(GetParam());
+  std::optional<WalkInstead> walk;
+  if (std::get<1>(GetParam())) walk.emplace();
   const auto outside_before = Contents(outside_.path());
   if (!c.before.empty()) {
     Publish(c.before, "r1", "\"m1\"");
@@ -139,6 +192,13 @@ TEST_P(ConfinementTest, NothingOutsideTheInstallFolderIsEverChanged) {
   Check(EngineAction::kCheck, AfterCheck::kUpdateWhenNeeded);
 
   EXPECT_EQ(Contents(outside_.path()), outside_before);
+  // What both revisions list alike is never touched, whatever linked to it.
+  for (const auto& [path, content] : c.before) {
+    const auto kept = c.after.find(path);
+    if (kept != c.after.end() && kept->second == content) {
+      EXPECT_TRUE(Installed(path) == content) << path;
+    }
+  }
   if (c.through_link != nullptr) {
     EXPECT_EQ(Phase(), UpdatePhase::kFailed);
     EXPECT_EQ(StatusCode(), MessageCode::kThroughLink);
@@ -150,8 +210,13 @@ TEST_P(ConfinementTest, NothingOutsideTheInstallFolderIsEverChanged) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, ConfinementTest, ::testing::ValuesIn(kLinkCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Links, ConfinementTest,
+                         ::testing::Combine(::testing::ValuesIn(kLinkCases),
+                                            ::testing::ValuesIn(kWalkToo)),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) ? "_Walk" : "");
+                         });
 
 // A link to a folder inside the install folder (a junction or a directory link on
 // Windows; under Wine a Linux link, which it shows as one) is no way either: what an

@@ -229,13 +229,15 @@ class SdlWindowHost final : public WindowHost {
           // Only ever clears the hover, so it is taken even while the picker is open.
           window_.OnMouseLeave();
           break;
+        case SDL_WINDOWEVENT_FOCUS_LOST:
+          // Alt+Tab mid-press: the release goes to another window.
+          window_.OnCaptureLost();
+          break;
         default:
           break;
       }
     } else if (event.type == base + kStateChangedEvent) {
       window_.SyncFromState();
-      // An element under a still pointer may have been enabled or disabled.
-      if (window_.hot_element >= 0 && !picking_) window_.OnSetCursor();
     } else if (event.type == base + kTimerEvent) {
       OnTimerEvent(event.user.code, reinterpret_cast<std::uintptr_t>(event.user.data1));
     } else if (event.type == base + kRaiseEvent) {
@@ -450,6 +452,11 @@ void RequestRaiseSdl() {
 }
 
 int RunWindowSdl(LauncherWindow& window, const std::function<void()>& on_shown) {
+  // The window's surface in plain memory, shown with X's own image calls. SDL would
+  // otherwise back it with an OpenGL texture, and for a window that repaints a few
+  // rectangles when something changes that costs Mesa's driver (with LLVM where the
+  // rendering is in software): some 80 MiB resident and a slower first paint.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   // SDL is never shut down: detached job threads may push a notification at any
   // moment until the process ends, and the event queue must still be there for them.
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0) return 1;

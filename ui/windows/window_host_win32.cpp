@@ -207,6 +207,14 @@ class Win32WindowHost final : public WindowHost {
       case WM_LBUTTONUP:
         window_.OnMouseUp(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam));
         return 0;
+      case WM_CAPTURECHANGED:
+        // Also sent for our own release at the end of a click, when no press is left.
+        window_.OnCaptureLost();
+        return 0;
+      case WM_CANCELMODE:
+        // The system interrupts (Alt+Tab, a dialog); DefWindowProcW releases the capture.
+        window_.OnCaptureLost();
+        break;
       case WM_TIMER:
         window_.OnTimer(static_cast<int>(wparam));
         return 0;
