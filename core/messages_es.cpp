@@ -221,7 +221,7 @@ std::optional<std::string> CliSentence(const Message& m) {
              "límite\n"
              "  brisal-cli manifest DIR [--revision TEXT] [--output FILE]\n"
              "                      [--sign PRIVATE.pem --expires DAYS [--serial N]]\n"
-             "                      [--chunk-kib N]  tamaño medio de bloque: 4, 8 … 1024\n"
+             "                      [--chunk-kib N]  tamaño medio de bloque: 4, 8 … 1024 (16)\n"
              "  brisal-cli keygen   PRIVATE.pem";
     case MessageCode::kCliMissingValue:
       return "falta el valor de " + s;
