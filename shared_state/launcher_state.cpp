@@ -20,6 +20,7 @@ JobSettings MakeJobSettings(const LauncherConfig& config, const std::string& ins
   settings.install_dir = install_dir;
   settings.manifest_keys = config.manifest_keys;
   settings.config_unusable = config.unusable;
+  settings.self_update = config.self_update;
   return settings;
 }
 

@@ -61,6 +61,7 @@ struct JobSettings {
   std::vector<std::string> manifest_keys;  // config.json's; empty: manifests are not signed
   bool config_unusable = false;            // config.json could not be used: trust nothing
   std::vector<std::string> mirrors;        // further base URLs serving the same files
+  bool self_update = true;                 // config.json's: look for a newer launcher
 };
 
 // The job settings the configuration and the install folder in use give.
