@@ -86,6 +86,8 @@ int RunSelfUpdateCommand(const SelfUpdateOptions& options) {
     Say(Message(MessageCode::kLauncherByPackage));
     return kExitUpToDate;
   }
+  // A swap stopped between Windows' two renames leaves the program aside: put it back.
+  FinishLauncherSwap(target.path);
   if (!FileExists(target.path)) {
     Complain(Message(MessageCode::kLauncherMissing, target.path));
     return kExitFailed;
