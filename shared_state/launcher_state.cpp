@@ -4,6 +4,7 @@
 #include <exception>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "core/log.h"
 
@@ -225,6 +226,21 @@ void PublishNews(LauncherState& state, std::vector<NewsItem> news) {
     state.board.news = std::move(news);
   }
   if (state.notify) state.notify();
+}
+
+void PublishLauncherNotice(LauncherState& state, Message message, const std::string& version) {
+  {
+    MutexLock guard(state.board.lock);
+    if (state.board.launcher_notice_version == version) return;
+    state.board.launcher_notice_version = version;
+    state.board.launcher_notice = std::move(message);
+  }
+  if (state.notify) state.notify();
+}
+
+Message TakeLauncherNotice(LauncherState& state) {
+  MutexLock guard(state.board.lock);
+  return std::exchange(state.board.launcher_notice, Message());
 }
 
 }  // namespace brisal

@@ -241,16 +241,22 @@ ApplyResult ApplyStagedLauncher(const LauncherTarget& target, std::string& versi
 }
 
 void KeepLauncherCurrent(LauncherState& state, const LauncherTarget& target) {
-  if (!state.plan.live.self_update || ManagedByPackages(target.path)) return;
+  if (!state.plan.live.self_update) return;
   const LauncherCheckOutcome found = CheckLauncherRelease(state, target);
   if (found.result != LauncherCheck::kNewer) {
     if (found.result == LauncherCheck::kFailed) Log("launcher: %s", Sentence(found.message).c_str());
     return;
   }
+  // apt brings the new version; the player only learns that there is one.
+  if (ManagedByPackages(target.path)) {
+    PublishLauncherNotice(state, Message(MessageCode::kLauncherByPackage), found.release.version);
+    return;
+  }
   Message error;
   if (StageLauncher(state, target, found, error)) {
-    Log("launcher: %s", Sentence(Message(MessageCode::kLauncherUpdateStaged,
-                                         found.release.version)).c_str());
+    const Message staged(MessageCode::kLauncherUpdateStaged, found.release.version);
+    Log("launcher: %s", Sentence(staged).c_str());
+    PublishLauncherNotice(state, staged, found.release.version);
   } else if (!error.empty()) {
     Log("launcher: %s", Sentence(error).c_str());
   }

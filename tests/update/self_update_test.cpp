@@ -148,6 +148,25 @@ TEST_F(SelfUpdateTest, RefusesEveryReleaseItCannotTrustAndTakesOnlyANewerVerifie
   }
 }
 
+TEST_F(SelfUpdateTest, ThePlayerHearsOfANewerLauncherAndAPackagedOneIsLeftToApt) {
+  const auto keep_current = [&] {
+    RunJobWrapped(state_, JobKind::kExclusive, [&] {
+      state_.plan.job_lock.AssertHeld();
+      KeepLauncherCurrent(state_, target_);
+    });
+  };
+  PublishRelease("1.2.0", kNew, false);
+  keep_current();
+  EXPECT_EQ(TakeLauncherNotice(state_), Message(MessageCode::kLauncherUpdateStaged, "1.2.0"));
+  EXPECT_EQ(Held(), "old");  // until the next start
+
+  target_.path = "/usr/bin/brisal-launcher-de-prueba";
+  PublishRelease("1.3.0", kNew, false);
+  keep_current();
+  EXPECT_EQ(TakeLauncherNotice(state_), Message(MessageCode::kLauncherByPackage));
+  EXPECT_FALSE(IsDirectory(StagingFolder(target_.path)));
+}
+
 TEST_F(SelfUpdateTest, VersionsCompareNumberByNumber) {
   EXPECT_GT(CompareVersions("1.10", "1.9"), 0);
   EXPECT_EQ(CompareVersions("1.2", "1.2.0.0"), 0);
