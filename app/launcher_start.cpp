@@ -30,8 +30,7 @@ StartDecision PutNewLauncherInPlace(const std::string& self) {
 bool StartNewLauncher(const std::string& self) {
   std::uint32_t system_error = 0;
   if (platform::StartProcess(self, "", ParentPath(self), system_error)) return true;
-  Log("launcher: %s",
-      Sentence(Message(MessageCode::kClientStartFailed, {}, system_error)).c_str());
+  Log("launcher: %s", Sentence(Message(MessageCode::kClientStartFailed, {}, system_error)).c_str());
   return false;
 }
 

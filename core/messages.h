@@ -131,7 +131,7 @@ enum class MessageCode : std::uint16_t {
   kLauncherSwapFailed,          // subject: the launcher's path; the old one stays
   kLauncherMissing,             // subject: the path where a launcher should be
   kCliPublishNeedsPlatform,
-  kCliLauncherPublished,        // subject: the version written
+  kCliLauncherPublished,  // subject: the version written
 
   // Keep last: the wording test walks every code before it.
   kEndOfCodes,

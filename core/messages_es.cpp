@@ -212,8 +212,8 @@ std::optional<std::string> LauncherSentence(const Message& m) {
     case MessageCode::kLauncherReleaseNoPlatform:
       return "launcher.json no ofrece un launcher para " + s;
     case MessageCode::kLauncherReleaseOlder:
-      return "launcher.json anuncia la versión " + s + ", anterior a la instalada (" +
-             CauseOf(m) + "); no se instala";
+      return "launcher.json anuncia la versión " + s + ", anterior a la instalada (" + CauseOf(m) +
+             "); no se instala";
     case MessageCode::kLauncherUpToDate:
       return "El launcher está al día (versión " + s + ").";
     case MessageCode::kLauncherUpdateAvailable:

@@ -40,9 +40,8 @@ bool SplitVersion(const std::string& text, std::vector<std::uint32_t>& parts) {
 
 bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
   if (text.size() < prefix.size()) return false;
-  return std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-    return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b;
-  });
+  return std::equal(prefix.begin(), prefix.end(), text.begin(),
+                    [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b; });
 }
 
 bool IsAbsoluteHttpUrl(const std::string& url) {
@@ -101,8 +100,7 @@ int CompareVersions(const std::string& a, const std::string& b) {
 std::string LauncherReleasePath(const std::string& manifest_path) {
   const std::string path = manifest_path.substr(0, manifest_path.find('?'));
   const std::size_t slash = path.rfind('/');
-  return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
-         "launcher.json";
+  return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "launcher.json";
 }
 
 bool ParseLauncherRelease(const std::string& text, const std::string& platform,
@@ -112,8 +110,9 @@ bool ParseLauncherRelease(const std::string& text, const std::string& platform,
   if (!doc.is_object()) return false;
   const auto version = doc.find("version");
   const auto platforms = doc.find("platforms");
-  if (version == doc.end() || !version->is_string() || !IsVersionText(version->get<std::string>()) ||
-      platforms == doc.end() || !platforms->is_object()) {
+  if (version == doc.end() || !version->is_string() ||
+      !IsVersionText(version->get<std::string>()) || platforms == doc.end() ||
+      !platforms->is_object()) {
     return false;
   }
   const auto entry = platforms->find(platform);

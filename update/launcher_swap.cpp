@@ -19,8 +19,8 @@ std::string AsidePath(const std::string& launcher_path) {
   return launcher_path + ".old";
 }
 
-bool SwapInLauncher(const std::string& launcher_path, const std::string& staged,
-                    SwapMethod method, Message& error) {
+bool SwapInLauncher(const std::string& launcher_path, const std::string& staged, SwapMethod method,
+                    Message& error) {
   error = Message(MessageCode::kLauncherSwapFailed, launcher_path);
   if (method == SwapMethod::kReplaceInPlace) {
     if (ReplaceFileAt(staged, launcher_path) != ReplaceOutcome::kDone) return false;

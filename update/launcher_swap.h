@@ -26,8 +26,8 @@ std::string AsidePath(const std::string& launcher_path);
 
 // Moves `staged` (a verified, whole program on the same volume) to `launcher_path`.
 // False with kLauncherSwapFailed when the old program is still the one in place.
-bool SwapInLauncher(const std::string& launcher_path, const std::string& staged,
-                    SwapMethod method, Message& error);
+bool SwapInLauncher(const std::string& launcher_path, const std::string& staged, SwapMethod method,
+                    Message& error);
 
 // At start: puts the old program back where a swap stopped between its two renames,
 // and removes the one set aside by a finished swap. A removal that fails (the old

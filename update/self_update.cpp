@@ -108,21 +108,20 @@ std::string StagingFolder(const std::string& launcher_path) {
 
 LauncherCheckOutcome CheckLauncherRelease(LauncherState& state, const LauncherTarget& target) {
   LauncherCheckOutcome outcome;
-  const JobSettings& settings = state.plan.live;
   // Without the operator's key the defaults could accept anything: nothing is trusted.
-  if (settings.config_unusable) {
+  if (state.plan.live.config_unusable) {
     outcome.message = Message(MessageCode::kConfigUnusable);
     return outcome;
   }
   HttpClient client;
-  if (!client.Open(settings.base_url)) {
+  if (!client.Open(state.plan.live.base_url)) {
     outcome.message = Message(MessageCode::kBadBaseUrl);
     return outcome;
   }
   HttpLimits limits;
   limits.deadline = kReleaseDeadline;
   client.SetLimits(limits);
-  const std::string path = LauncherReleasePath(settings.manifest);
+  const std::string path = LauncherReleasePath(state.plan.live.manifest);
   std::string text;
   const HttpResult result = client.Get(
       path, "Cache-Control: no-cache\r\n", nullptr,
@@ -140,16 +139,16 @@ LauncherCheckOutcome CheckLauncherRelease(LauncherState& state, const LauncherTa
     return outcome;
   }
   if (result.status != 200) {
-    outcome.message = Message(MessageCode::kLauncherReleaseHttp, settings.base_url + path,
-                              result.status);
+    outcome.message =
+        Message(MessageCode::kLauncherReleaseHttp, state.plan.live.base_url + path, result.status);
     return outcome;
   }
   if (result.error != 0 || text.size() > kReleaseCap) {
     outcome.message = Message(MessageCode::kLauncherReleaseInvalid);
     return outcome;
   }
-  if (!settings.manifest_keys.empty() &&
-      !VerifyManifestSignature(client, path, settings.manifest_keys, text, state.jobs.cancel,
+  if (!state.plan.live.manifest_keys.empty() &&
+      !VerifyManifestSignature(client, path, state.plan.live.manifest_keys, text, state.jobs.cancel,
                                outcome.message)) {
     if (outcome.message.empty()) outcome.result = LauncherCheck::kCancelled;
     return outcome;
@@ -157,7 +156,7 @@ LauncherCheckOutcome CheckLauncherRelease(LauncherState& state, const LauncherTa
   if (!ParseLauncherRelease(text, target.platform, outcome.release, outcome.message)) {
     return outcome;
   }
-  const std::string folder_url = settings.base_url + path.substr(0, path.rfind('/') + 1);
+  const std::string folder_url = state.plan.live.base_url + path.substr(0, path.rfind('/') + 1);
   if (!SplitLauncherUrl(folder_url, outcome.release.file.url, outcome.folder_url, outcome.name)) {
     outcome.message = Message(MessageCode::kLauncherReleaseInvalid);
     return outcome;
@@ -190,8 +189,8 @@ bool StageLauncher(LauncherState& state, const LauncherTarget& target,
   const StagedRecord wanted{found.release.version, found.name, found.release.file.size,
                             found.release.file.sha256};
   StagedRecord held;
-  if (ReadRecord(target.path, held) && held.version == wanted.version &&
-      held.name == wanted.name && held.sha256 == wanted.sha256 &&
+  if (ReadRecord(target.path, held) && held.version == wanted.version && held.name == wanted.name &&
+      held.sha256 == wanted.sha256 &&
       HoldsBytes(JoinPath(staging, held.name), held.size, held.sha256)) {
     return true;
   }
@@ -204,8 +203,13 @@ bool StageLauncher(LauncherState& state, const LauncherTarget& target,
   Progress progress;
   DownloadSources sources(found.folder_url, {});
   SourceClients clients(sources);
-  const DownloadContext context{settings,     cache, progress, state.jobs.cancel, sources,
-                                state.jobs.retry_pause, state.jobs.download_limit};
+  const DownloadContext context{settings,
+                                cache,
+                                progress,
+                                state.jobs.cancel,
+                                sources,
+                                state.jobs.retry_pause,
+                                state.jobs.download_limit};
   const ManifestEntry entry{found.name, found.release.file.size, found.release.file.sha256};
   WorkerSlot slot;
   Message failure;
@@ -244,7 +248,8 @@ void KeepLauncherCurrent(LauncherState& state, const LauncherTarget& target) {
   if (!state.plan.live.self_update) return;
   const LauncherCheckOutcome found = CheckLauncherRelease(state, target);
   if (found.result != LauncherCheck::kNewer) {
-    if (found.result == LauncherCheck::kFailed) Log("launcher: %s", Sentence(found.message).c_str());
+    if (found.result == LauncherCheck::kFailed)
+      Log("launcher: %s", Sentence(found.message).c_str());
     return;
   }
   // apt brings the new version; the player only learns that there is one.

@@ -43,10 +43,10 @@ enum class LauncherCheck { kUpToDate, kNewer, kFailed, kCancelled };
 
 struct LauncherCheckOutcome {
   LauncherCheck result = LauncherCheck::kFailed;
-  Message message;           // why it failed; what was found otherwise
-  LauncherRelease release;   // kNewer: what to fetch
-  std::string folder_url;    // kNewer: the connection's base URL for the file
-  std::string name;          // kNewer: the file's name there and in the staging folder
+  Message message;          // why it failed; what was found otherwise
+  LauncherRelease release;  // kNewer: what to fetch
+  std::string folder_url;   // kNewer: the connection's base URL for the file
+  std::string name;         // kNewer: the file's name there and in the staging folder
 };
 
 // Fetches launcher.json beside the live settings' manifest and, with manifest keys,
@@ -59,16 +59,14 @@ LauncherCheckOutcome CheckLauncherRelease(LauncherState& state, const LauncherTa
 // and records it for ApplyStagedLauncher. Nothing is fetched when it waits there
 // already. False with the reason; on a cancel, false with `error` empty.
 bool StageLauncher(LauncherState& state, const LauncherTarget& target,
-                   const LauncherCheckOutcome& found, Message& error)
-    REQUIRES(state.plan.job_lock);
+                   const LauncherCheckOutcome& found, Message& error) REQUIRES(state.plan.job_lock);
 
 enum class ApplyResult { kNothing, kSwapped, kFailed };
 
 // Puts a staged program in place when it is newer than the running version and still
 // holds the recorded bytes; a stale or damaged one is removed. `version` receives the
 // version now in place after kSwapped.
-ApplyResult ApplyStagedLauncher(const LauncherTarget& target, std::string& version,
-                                Message& error);
+ApplyResult ApplyStagedLauncher(const LauncherTarget& target, std::string& version, Message& error);
 
 // The window's background step after each check: look, fetch, leave it for the next
 // start. Logs what it did; the log is the only trace of a quiet failure.

@@ -50,7 +50,8 @@ class SelfUpdateTest : public EngineTest {
     if (tamper) tamper(text);
     server_.AddFile("/brisal/launcher.json", text);
     server_.SetHandler("/brisal/launcher.json.sig", [sign, signature](const HttpTestRequest&) {
-      return sign ? HttpTestResponse::WithStatus(200, signature) : HttpTestResponse::WithStatus(404);
+      return sign ? HttpTestResponse::WithStatus(200, signature)
+                  : HttpTestResponse::WithStatus(404);
     });
     server_.AddFile("/brisal/programas/brisal-launcher", served);
   }
@@ -111,16 +112,31 @@ TEST_F(SelfUpdateTest, RefusesEveryReleaseItCannotTrustAndTakesOnlyANewerVerifie
   const Row rows[] = {
       {"newer, signed", true, true, "1.2.0", kNew, {}, MessageCode::kNone},
       {"newer, no key configured", false, false, "1.10", kNew, {}, MessageCode::kNone},
-      {"unsigned while a key is configured", true, false, "1.2.0", kNew, {},
+      {"unsigned while a key is configured",
+       true,
+       false,
+       "1.2.0",
+       kNew,
+       {},
        MessageCode::kSignatureMissing},
       {"tampered after signing", true, true, "1.2.0", kNew,
        [](std::string& t) { t.replace(t.find("1.2.0"), 5, "9.2.0"); },
        MessageCode::kSignatureInvalid},
       {"older version", true, true, "1.0.9", kNew, {}, MessageCode::kLauncherReleaseOlder},
       {"same version", true, true, "1.1", kNew, {}, MessageCode::kLauncherUpToDate},
-      {"program larger than announced", true, true, "1.2.0", bigger, {},
+      {"program larger than announced",
+       true,
+       true,
+       "1.2.0",
+       bigger,
+       {},
        MessageCode::kServerFileTooLarge},
-      {"program shorter than announced", true, true, "1.2.0", shorter, {},
+      {"program shorter than announced",
+       true,
+       true,
+       "1.2.0",
+       shorter,
+       {},
        MessageCode::kDownloadIncomplete},
       {"program with other bytes", true, true, "1.2.0", other, {}, MessageCode::kHashMismatch},
       {"no entry for this platform", false, false, "1.2.0", kNew,
@@ -203,8 +219,8 @@ TEST_F(SelfUpdateTest, EveryFailingOrInterruptedStepOfTheSwapLeavesAProgramThatS
     target_.swap = method;
     for (const bool stop : {false, true}) {
       for (long n = 1;; ++n) {
-        SCOPED_TRACE(::testing::Message() << "method " << static_cast<int>(method) << " stop "
-                                        << stop << " op " << n);
+        SCOPED_TRACE(::testing::Message()
+                     << "method " << static_cast<int>(method) << " stop " << stop << " op " << n);
         WriteFile(target_.path, kOld);
         PublishRelease("1.2.0", kNew, false);
         RunJobWrapped(state_, JobKind::kExclusive, [&] {
