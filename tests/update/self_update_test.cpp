@@ -176,11 +176,15 @@ TEST_F(SelfUpdateTest, ThePlayerHearsOfANewerLauncherAndAPackagedOneIsLeftToApt)
   EXPECT_EQ(TakeLauncherNotice(state_), Message(MessageCode::kLauncherUpdateStaged, "1.2.0"));
   EXPECT_EQ(Held(), "old");  // until the next start
 
-  target_.path = "/usr/bin/brisal-launcher-de-prueba";
+  // A folder of its own below /usr, removed whatever happens: a wrong launcher would
+  // write there.
+  const std::filesystem::path packaged = "/usr/brisal-ascent-prueba";
+  target_.path = (packaged / "bin" / "brisal-launcher").string();
   PublishRelease("1.3.0", kNew, false);
   keep_current();
   EXPECT_EQ(TakeLauncherNotice(state_), Message(MessageCode::kLauncherByPackage));
-  EXPECT_FALSE(IsDirectory(StagingFolder(target_.path)));
+  EXPECT_FALSE(std::filesystem::exists(packaged));
+  std::filesystem::remove_all(packaged);
 }
 
 TEST_F(SelfUpdateTest, VersionsCompareNumberByNumber) {
