@@ -5,18 +5,28 @@
 
 #include "config/user_settings.h"
 #include "core/paths.h"
+#include "core/platform.h"
 #include "launch/install_dir.h"
 #include "launch/launch_client.h"
 #include "net/retry_timing.h"
 #include "news/news_job.h"
 #include "update/engine.h"
+#include "update/self_update.h"
 
 namespace brisal {
 
 WindowServices LauncherServices(LauncherState& state) {
   WindowServices services;
-  services.start_check = [&state](const EngineRequest& request) {
-    StartJob(state, JobKind::kExclusive, [&state, request] { RunEngine(state, request); });
+  // Every check also looks for a newer launcher and fetches it for the next start.
+  const LauncherTarget self = ThisBuildsLauncher(platform::ExecutablePath());
+  services.start_check = [&state, self](const EngineRequest& request) {
+    StartJob(state, JobKind::kExclusive, [&state, request, self] {
+      RunEngine(state, request);
+      state.plan.job_lock.AssertHeld();
+      if (request.action != EngineAction::kUpdate && !self.path.empty()) {
+        KeepLauncherCurrent(state, self);
+      }
+    });
   };
   services.start_news = [&state] {
     StartJob(state, JobKind::kConcurrent, [&state] { RunNewsJob(state); });

@@ -47,6 +47,33 @@ struct ManifestOptions {
 
 int RunManifestCommand(const ManifestOptions& options);
 
+struct PublishLauncherOptions {
+  std::string version;
+  std::string output;    // launcher.json's path; the signature goes beside it
+  std::string sign_key;  // PEM private key; empty: no signature
+  struct Platform {
+    std::string name;  // "windows-x64", "linux-x86_64"
+    std::string url;   // as players' launchers will fetch it
+    std::string file;  // the program as built, hashed here
+  };
+  std::vector<Platform> platforms;
+};
+
+// Writes launcher.json (and with a key launcher.json.sig) for the programs given.
+int RunPublishLauncherCommand(const PublishLauncherOptions& options);
+
+struct SelfUpdateOptions {
+  bool check_only = false;
+  std::string config_path;  // empty: config.json beside the executable
+};
+
+// Brings the launcher beside brisal-cli up to launcher.json's release.
+int RunSelfUpdateCommand(const SelfUpdateOptions& options);
+
+// The signature of `text` as the launcher fetches it (base64 and a newline), with the
+// signing key's public half reported; false with the reason printed.
+bool SignText(const std::string& key_path, const std::string& text, std::string& sig_text);
+
 // Writes a new private key to `private_key_path` and prints its public half as the
 // "manifest_key" line of config.json.
 int RunKeygenCommand(const std::string& private_key_path);

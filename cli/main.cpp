@@ -12,6 +12,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "core/text.h"
+#include "update/self_update.h"
 
 namespace {
 
@@ -138,6 +139,53 @@ int ParseManifest(const Args& argv) {
   return brisal::cli::RunManifestCommand(options);
 }
 
+int ParsePublishLauncher(const Args& argv) {
+  brisal::cli::PublishLauncherOptions options;
+  for (std::size_t i = 2; i < argv.size(); ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--version") {
+      if (!TakeValue(argv, i, options.version)) return brisal::cli::kExitUsage;
+    } else if (arg == "--output") {
+      if (!TakeValue(argv, i, options.output)) return brisal::cli::kExitUsage;
+    } else if (arg == "--sign") {
+      if (!TakeValue(argv, i, options.sign_key)) return brisal::cli::kExitUsage;
+    } else if (arg == "--platform") {
+      brisal::cli::PublishLauncherOptions::Platform platform;
+      if (!TakeValue(argv, i, platform.name) || !TakeValue(argv, i, platform.url) ||
+          !TakeValue(argv, i, platform.file)) {
+        return brisal::cli::kExitUsage;
+      }
+      options.platforms.push_back(std::move(platform));
+    } else {
+      Complain(Message(MessageCode::kCliUnknownOption, arg));
+      PrintUsage();
+      return brisal::cli::kExitUsage;
+    }
+  }
+  if (options.version.empty() || options.output.empty() || options.platforms.empty()) {
+    Complain(Message(MessageCode::kCliPublishNeedsPlatform));
+    return brisal::cli::kExitUsage;
+  }
+  return brisal::cli::RunPublishLauncherCommand(options);
+}
+
+int ParseSelfUpdate(const Args& argv) {
+  brisal::cli::SelfUpdateOptions options;
+  for (std::size_t i = 2; i < argv.size(); ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--check") {
+      options.check_only = true;
+    } else if (arg == "--config") {
+      if (!TakeValue(argv, i, options.config_path)) return brisal::cli::kExitUsage;
+    } else {
+      Complain(Message(MessageCode::kCliUnknownOption, arg));
+      PrintUsage();
+      return brisal::cli::kExitUsage;
+    }
+  }
+  return brisal::cli::RunSelfUpdateCommand(options);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -152,6 +200,12 @@ int main(int argc, char** argv) {
   if (command == "verify") return ParseEngine(EngineCommand::kVerify, args);
   if (command == "update") return ParseEngine(EngineCommand::kUpdate, args);
   if (command == "manifest") return ParseManifest(args);
+  if (command == "publish-launcher") return ParsePublishLauncher(args);
+  if (command == "self-update") return ParseSelfUpdate(args);
+  if (command == "--version" && args.size() == 2) {
+    std::printf("brisal-cli %s\n", brisal::ThisBuildsVersion().c_str());
+    return std::fflush(stdout) == 0 ? 0 : brisal::cli::kExitFailed;
+  }
   if (command == "keygen" && args.size() == 3 && args[2].rfind("--", 0) != 0) {
     return brisal::cli::RunKeygenCommand(args[2]);
   }

@@ -172,6 +172,8 @@ std::string Quote(const std::string& text) {
   return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+}  // namespace
+
 // The signature of `text` as the launcher fetches it: base64 of r‖s and a newline.
 bool SignText(const std::string& key_path, const std::string& text, std::string& sig_text) {
   std::string pem;
@@ -191,6 +193,8 @@ bool SignText(const std::string& key_path, const std::string& text, std::string&
   Complain(Message(MessageCode::kCliSignedWith, EncodeBase64(public_key)));
   return true;
 }
+
+namespace {
 
 // Each map is named by its file's digest, so one already published is the same map:
 // a republish writes only the new ones, and maps of older releases stay until the

@@ -64,6 +64,9 @@ void ReadNumbersAndSwitches(const Json& doc, LauncherConfig& config) {
   if (auto it = doc.find("close_on_play"); it != doc.end() && it->is_boolean()) {
     config.close_on_play = it->get<bool>();
   }
+  if (auto it = doc.find("self_update"); it != doc.end() && it->is_boolean()) {
+    config.self_update = it->get<bool>();
+  }
   if (auto it = doc.find("recheck_seconds"); it != doc.end() && it->is_number_integer()) {
     std::int64_t n = IntegerValue(*it);
     config.recheck_seconds = n > 0 ? static_cast<std::int32_t>(std::min<std::int64_t>(

@@ -29,6 +29,9 @@ struct LauncherConfig {
   std::int32_t connections = 3;  // 1..8
   bool auto_update = false;
   bool close_on_play = true;
+  // Look for a newer launcher in launcher.json beside the manifest, fetch it and put
+  // it in place at the next start.
+  bool self_update = true;
   std::int32_t recheck_seconds = 90;  // 0: no periodic re-check
   std::string install_dir;            // empty: the default folder
   std::string client_args;

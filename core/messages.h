@@ -118,6 +118,24 @@ enum class MessageCode : std::uint16_t {
   kCliSignedWith,             // subject: the public key in base64
   kCliPrivateKeyWritten,      // subject: the key's file
 
+  // The launcher's own update (launcher.json beside the manifest).
+  kLauncherReleaseFetchFailed,  // number: network error
+  kLauncherReleaseHttp,         // subject: what was asked for; number: HTTP status
+  kLauncherReleaseInvalid,      // launcher.json is not what brisal-cli publish-launcher writes
+  kLauncherReleaseNoPlatform,   // subject: this build's platform name
+  kLauncherReleaseOlder,        // subject: the published version; cause: the running one
+  kLauncherUpToDate,            // subject: the running version
+  kLauncherUpdateAvailable,     // subject: the published version
+  kLauncherUpdateStaged,        // subject: the version waiting for the next start
+  kLauncherUpdated,             // subject: the version now in place
+  kLauncherByPackage,           // installed by the system's packages: apt updates it
+  kLauncherDownloadFailed,      // cause: why
+  kLauncherCannotStage,         // subject: the folder the new launcher waits in
+  kLauncherSwapFailed,          // subject: the launcher's path; the old one stays
+  kLauncherMissing,             // subject: the path where a launcher should be
+  kCliPublishNeedsPlatform,
+  kCliLauncherPublished,  // subject: the version written
+
   // Keep last: the wording test walks every code before it.
   kEndOfCodes,
 };

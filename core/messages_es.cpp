@@ -200,6 +200,47 @@ std::optional<std::string> StatusSentence(const Message& m) {
   }
 }
 
+// The sentences of the launcher's own update. The versions and the platform come from
+// launcher.json or the build; they are made safe like any outside text.
+std::optional<std::string> LauncherSentence(const Message& m) {
+  const std::string s = SafeText(m.subject);
+  switch (m.code) {
+    case MessageCode::kLauncherReleaseFetchFailed:
+      return "No se pudo comprobar si hay un launcher nuevo: " + NetworkErrorSentence(m.number);
+    case MessageCode::kLauncherReleaseHttp:
+      return "No se pudo comprobar si hay un launcher nuevo: el servidor respondió " +
+             Http(m.number) + " a " + s;
+    case MessageCode::kLauncherReleaseInvalid:
+      return "launcher.json no es válido; el launcher no se actualiza";
+    case MessageCode::kLauncherReleaseNoPlatform:
+      return "launcher.json no ofrece un launcher para " + s;
+    case MessageCode::kLauncherReleaseOlder:
+      return "launcher.json anuncia la versión " + s + ", anterior a la instalada (" + CauseOf(m) +
+             "); no se instala";
+    case MessageCode::kLauncherUpToDate:
+      return "El launcher está al día (versión " + s + ").";
+    case MessageCode::kLauncherUpdateAvailable:
+      return "Hay una versión nueva del launcher: " + s + ".";
+    case MessageCode::kLauncherUpdateStaged:
+      return "La versión " + s + " del launcher está lista: se instalará al reiniciarlo.";
+    case MessageCode::kLauncherUpdated:
+      return "Launcher actualizado a la versión " + s + ".";
+    case MessageCode::kLauncherByPackage:
+      return "Este launcher se instaló con un paquete del sistema: sus actualizaciones "
+             "llegan con apt.";
+    case MessageCode::kLauncherDownloadFailed:
+      return "No se pudo descargar el launcher nuevo: " + CauseOf(m);
+    case MessageCode::kLauncherCannotStage:
+      return "No se pudo preparar la carpeta " + s + " para el launcher nuevo";
+    case MessageCode::kLauncherSwapFailed:
+      return "No se pudo reemplazar " + s + "; se sigue usando la versión instalada";
+    case MessageCode::kLauncherMissing:
+      return "No se encontró el launcher en " + s;
+    default:
+      return std::nullopt;
+  }
+}
+
 // The sentences of the operator's signing key and brisal-cli.
 std::optional<std::string> CliSentence(const Message& m) {
   const std::string& s = m.subject;
@@ -222,7 +263,11 @@ std::optional<std::string> CliSentence(const Message& m) {
              "  brisal-cli manifest DIR [--revision TEXT] [--output FILE]\n"
              "                      [--sign PRIVATE.pem --expires DAYS [--serial N]]\n"
              "                      [--chunk-kib N]  tamaño medio de bloque: 4, 8 … 1024 (16)\n"
-             "  brisal-cli keygen   PRIVATE.pem";
+             "  brisal-cli keygen   PRIVATE.pem\n"
+             "  brisal-cli publish-launcher --version X.Y.Z --output launcher.json\n"
+             "                      (--platform NAME URL FILE)... [--sign PRIVATE.pem]\n"
+             "  brisal-cli self-update [--check] [--config FILE]\n"
+             "  brisal-cli --version";
     case MessageCode::kCliMissingValue:
       return "falta el valor de " + s;
     case MessageCode::kCliUnknownOption:
@@ -253,6 +298,10 @@ std::optional<std::string> CliSentence(const Message& m) {
     case MessageCode::kCliPrivateKeyWritten:
       return "Clave privada escrita en " + s +
              ": guárdela fuera del servidor y no la comparta.\nLínea para config.json:";
+    case MessageCode::kCliPublishNeedsPlatform:
+      return "publish-launcher necesita --version, --output y al menos un --platform";
+    case MessageCode::kCliLauncherPublished:
+      return "launcher.json escrito para la versión " + s;
     default:
       return std::nullopt;
   }
@@ -274,7 +323,8 @@ Message Wrap(MessageCode code, std::string subject, Message cause) {
 
 std::string Sentence(const Message& m) {
   if (m.code == MessageCode::kNone) return "";
-  for (auto group : {EngineSentence, DownloadSentence, StatusSentence, CliSentence}) {
+  for (auto group :
+       {EngineSentence, DownloadSentence, StatusSentence, LauncherSentence, CliSentence}) {
     if (std::optional<std::string> sentence = group(m)) return *std::move(sentence);
   }
   return "";

@@ -1,5 +1,6 @@
 // What the portable core asks of its platform backend (files_posix.cpp /
-// files_win32.cpp) and nothing else uses directly.
+// files_win32.cpp) and nothing else uses directly, but for ExecutablePath: the
+// launcher's own update needs the program's file itself, not only its folder.
 #pragma once
 
 #include <string>

@@ -1,5 +1,5 @@
-// What the client launch asks of its platform (process_posix.cpp / process_win32.cpp)
-// and nothing else uses directly.
+// What the client launch asks of its platform (process_posix.cpp / process_win32.cpp),
+// and the launcher's restart into a newer version of itself (app/launcher_start.cpp).
 #pragma once
 
 #include <cstdint>

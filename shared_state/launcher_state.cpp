@@ -4,6 +4,7 @@
 #include <exception>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "core/log.h"
 
@@ -20,6 +21,7 @@ JobSettings MakeJobSettings(const LauncherConfig& config, const std::string& ins
   settings.install_dir = install_dir;
   settings.manifest_keys = config.manifest_keys;
   settings.config_unusable = config.unusable;
+  settings.self_update = config.self_update;
   return settings;
 }
 
@@ -225,6 +227,21 @@ void PublishNews(LauncherState& state, std::vector<NewsItem> news) {
     state.board.news = std::move(news);
   }
   if (state.notify) state.notify();
+}
+
+void PublishLauncherNotice(LauncherState& state, Message message, const std::string& version) {
+  {
+    MutexLock guard(state.board.lock);
+    if (state.board.launcher_notice_version == version) return;
+    state.board.launcher_notice_version = version;
+    state.board.launcher_notice = std::move(message);
+  }
+  if (state.notify) state.notify();
+}
+
+Message TakeLauncherNotice(LauncherState& state) {
+  MutexLock guard(state.board.lock);
+  return std::exchange(state.board.launcher_notice, Message());
 }
 
 }  // namespace brisal

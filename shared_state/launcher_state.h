@@ -61,6 +61,7 @@ struct JobSettings {
   std::vector<std::string> manifest_keys;  // config.json's; empty: manifests are not signed
   bool config_unusable = false;            // config.json could not be used: trust nothing
   std::vector<std::string> mirrors;        // further base URLs serving the same files
+  bool self_update = true;                 // config.json's: look for a newer launcher
 };
 
 // The job settings the configuration and the install folder in use give.
@@ -88,6 +89,11 @@ struct Board {
   Mutex lock;
   Message status GUARDED_BY(lock);
   std::vector<NewsItem> news GUARDED_BY(lock);  // at most 8
+  // What the launcher's own update has to tell the player, waiting for the window to
+  // show it once as its notice; and the version it was about, so that each re-check
+  // does not say it again.
+  Message launcher_notice GUARDED_BY(lock);
+  std::string launcher_notice_version GUARDED_BY(lock);
 };
 
 // What exclusive jobs alone touch, one job at a time: they hold `job_lock` for their
@@ -225,6 +231,12 @@ ProgressSnapshot TakeSnapshot(LauncherState& state);
 
 std::vector<NewsItem> CopyNews(LauncherState& state);
 void PublishNews(LauncherState& state, std::vector<NewsItem> news);
+
+// The launcher's own update tells the player `message` about `version`, once per
+// version for the process; calls `notify` when it is new.
+void PublishLauncherNotice(LauncherState& state, Message message, const std::string& version);
+// The notice waiting to be shown, emptied; empty when none.
+Message TakeLauncherNotice(LauncherState& state);
 
 // The settings the news job should use: a hand-over not yet taken up by an exclusive
 // job is the newer wish.

@@ -83,6 +83,10 @@ void LauncherWindow::SyncFromState() {
     }
     last_phase = phase;
   }
+  // The launcher's own update speaks once, after the check it followed has settled.
+  if (Message launcher = TakeLauncherNotice(*state); !launcher.empty()) {
+    notice = Sentence(launcher);
+  }
 
   const bool busy = IsBusyPhase(phase);
   elements[kChangeFolderButton].enabled = !busy;

@@ -135,7 +135,11 @@ TEST(Sentence, EveryCodeSaysItsOwnWords) {
        "                      [--limit-rate RATE]  bytes/s, con K, M o G: 500K, 2M; 0: sin límite\n"
        "  brisal-cli manifest DIR [--revision TEXT] [--output FILE]\n"
        "                      [--sign PRIVATE.pem --expires DAYS [--serial N]]\n"
-       "  brisal-cli keygen   PRIVATE.pem"},
+       "  brisal-cli keygen   PRIVATE.pem\n"
+       "  brisal-cli publish-launcher --version X.Y.Z --output launcher.json\n"
+       "                      (--platform NAME URL FILE)... [--sign PRIVATE.pem]\n"
+       "  brisal-cli self-update [--check] [--config FILE]\n"
+       "  brisal-cli --version"},
       {Message(C::kCliMissingValue, "--config"), "falta el valor de --config"},
       {Message(C::kCliUnknownOption, "--x"), "opción desconocida: --x"},
       {Wrap(C::kCliBadValue, "--serial", Message(C::kVerbatim, "5x")),
@@ -156,6 +160,38 @@ TEST(Sentence, EveryCodeSaysItsOwnWords) {
       {Message(C::kCliPrivateKeyWritten, "k.pem"),
        "Clave privada escrita en k.pem: guárdela fuera del servidor y no la comparta.\n"
        "Línea para config.json:"},
+      {Message(C::kCliPublishNeedsPlatform),
+       "publish-launcher necesita --version, --output y al menos un --platform"},
+      {Message(C::kCliLauncherPublished, "1.2.0"), "launcher.json escrito para la versión 1.2.0"},
+      {Message(C::kLauncherReleaseFetchFailed, {}, 12029),
+       "No se pudo comprobar si hay un launcher nuevo: No se pudo conectar con el servidor "
+       "(¿está encendido?)"},
+      {Message(C::kLauncherReleaseHttp, "http://h/launcher.json", 404),
+       "No se pudo comprobar si hay un launcher nuevo: el servidor respondió 404 a "
+       "http://h/launcher.json"},
+      {Message(C::kLauncherReleaseInvalid),
+       "launcher.json no es válido; el launcher no se actualiza"},
+      {Message(C::kLauncherReleaseNoPlatform, "windows-x64"),
+       "launcher.json no ofrece un launcher para windows-x64"},
+      {Wrap(C::kLauncherReleaseOlder, "1.0.0", Message(C::kVerbatim, "1.1.0")),
+       "launcher.json anuncia la versión 1.0.0, anterior a la instalada (1.1.0); no se instala"},
+      {Message(C::kLauncherUpToDate, "1.1.0"), "El launcher está al día (versión 1.1.0)."},
+      {Message(C::kLauncherUpdateAvailable, "1.2.0"), "Hay una versión nueva del launcher: 1.2.0."},
+      {Message(C::kLauncherUpdateStaged, "1.2.0"),
+       "La versión 1.2.0 del launcher está lista: se instalará al reiniciarlo."},
+      {Message(C::kLauncherUpdated, "1.2.0"), "Launcher actualizado a la versión 1.2.0."},
+      {Message(C::kLauncherByPackage),
+       "Este launcher se instaló con un paquete del sistema: sus actualizaciones llegan con "
+       "apt."},
+      {Wrap(C::kLauncherDownloadFailed, Message(C::kHashMismatch, "brisal-launcher")),
+       "No se pudo descargar el launcher nuevo: " +
+           Sentence(Message(C::kHashMismatch, "brisal-launcher"))},
+      {Message(C::kLauncherCannotStage, "/opt/b/.brisal-launcher-update"),
+       "No se pudo preparar la carpeta /opt/b/.brisal-launcher-update para el launcher nuevo"},
+      {Message(C::kLauncherSwapFailed, "/opt/b/brisal-launcher"),
+       "No se pudo reemplazar /opt/b/brisal-launcher; se sigue usando la versión instalada"},
+      {Message(C::kLauncherMissing, "/opt/b/brisal-launcher"),
+       "No se encontró el launcher en /opt/b/brisal-launcher"},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(Sentence(row.message), row.sentence) << static_cast<int>(row.message.code);

@@ -247,6 +247,19 @@ TEST_F(LauncherWindowTest, NoticeIsClearedOnlyWhenThePhaseChanges) {
   EXPECT_TRUE(window->notice.empty());
 }
 
+TEST_F(LauncherWindowTest, LauncherUpdateSpeaksOnceAfterTheCheckSettled) {
+  Open();
+  Publish(UpdatePhase::kUpToDate);
+  const Message staged(MessageCode::kLauncherUpdateStaged, "1.2.0");
+  PublishLauncherNotice(state, staged, "1.2.0");
+  window->SyncFromState();
+  EXPECT_EQ(window->notice, Sentence(staged));
+  Publish(UpdatePhase::kChecking);
+  PublishLauncherNotice(state, staged, "1.2.0");  // the next re-check finds it again
+  Publish(UpdatePhase::kUpToDate);
+  EXPECT_TRUE(window->notice.empty());
+}
+
 TEST_F(LauncherWindowTest, ConfigComplaintOutlivesTheFirstCheck) {
   const Message complaint(MessageCode::kConfigMalformed);
   Open(1.0f, {}, complaint);
