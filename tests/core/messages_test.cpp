@@ -135,6 +135,7 @@ TEST(Sentence, EveryCodeSaysItsOwnWords) {
        "                      [--limit-rate RATE]  bytes/s, con K, M o G: 500K, 2M; 0: sin límite\n"
        "  brisal-cli manifest DIR [--revision TEXT] [--output FILE]\n"
        "                      [--sign PRIVATE.pem --expires DAYS [--serial N]]\n"
+       "                      [--chunk-kib N]  tamaño medio de bloque: 4, 8 … 1024 (16)\n"
        "  brisal-cli keygen   PRIVATE.pem\n"
        "  brisal-cli publish-launcher --version X.Y.Z --output launcher.json\n"
        "                      (--platform NAME URL FILE)... [--sign PRIVATE.pem]\n"
