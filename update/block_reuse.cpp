@@ -22,7 +22,7 @@ namespace {
 
 // How far into an old file a plan looks for a first chunk in common before it gives
 // up on the file.
-constexpr std::uint64_t kGiveUpAfter = 64ull * 1024 * 1024;
+constexpr std::uint64_t kGiveUpAfter = 16ull * 1024 * 1024;
 // A map is a small document: it may not hold a planning thread for long.
 constexpr std::chrono::seconds kMapDeadline{60};
 
