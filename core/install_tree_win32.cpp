@@ -217,6 +217,36 @@ NTSTATUS DeleteByHandle(HANDLE h) {
   return SetInformation(h, &disposition, sizeof disposition, FileDispositionInformation);
 }
 
+// The name the system knows `h` by, from the volume's root. (Wine's
+// GetFinalPathNameByHandleW gives up past MAX_PATH.)
+std::wstring PathOf(HANDLE h) {
+  // Room for the longest path there is.
+  std::vector<unsigned char> buffer(sizeof(FILE_NAME_INFORMATION) + 32768 * sizeof(wchar_t));
+  IO_STATUS_BLOCK io;
+  if (!NT_SUCCESS(NtQueryInformationFile(h, &io, buffer.data(), static_cast<ULONG>(buffer.size()),
+                                         FileNameInformation))) {
+    return {};
+  }
+  const auto* name = reinterpret_cast<const FILE_NAME_INFORMATION*>(buffer.data());
+  return std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t));
+}
+
+// Whether `h`, opened relative to `folder`, is still known by a name in it. Wine renames
+// by the path names its handles were opened under rather than by the handles, so a
+// folder swapped for a link in between would be followed there; Windows keeps both
+// names true across renames, so this only ever refuses a swap.
+bool StillIn(HANDLE folder, HANDLE h) {
+  std::wstring folder_path = PathOf(folder);
+  const std::wstring path = PathOf(h);
+  if (folder_path.empty() || path.empty()) return false;
+  // A volume's root is "\" itself.
+  if (!folder_path.empty() && folder_path.back() == L'\\') folder_path.pop_back();
+  const std::size_t slash = path.rfind(L'\\');
+  return slash != std::wstring::npos &&
+         CompareStringOrdinal(path.c_str(), static_cast<int>(slash), folder_path.c_str(),
+                              static_cast<int>(folder_path.size()), TRUE) == CSTR_EQUAL;
+}
+
 // Opens `name` in `folder` itself, for deleting, and looks at it.
 TreeResult OpenToDelete(HANDLE folder, const std::wstring& name, ULONG options, Handle& h,
                         Opened& opened) {
@@ -354,6 +384,7 @@ TreeResult InstallTree::Replace(const std::string& from, const std::string& to) 
   NTSTATUS status = OpenIn(folder.get(), from_name, DELETE | FILE_READ_ATTRIBUTES, kShareAll,
                            FILE_OPEN, 0, source);
   if (NT_SUCCESS(status)) {
+    if (!StillIn(folder.get(), source.get())) return TreeResult::kLink;
     std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFORMATION) +
                                       to_name.size() * sizeof(wchar_t));
     auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
