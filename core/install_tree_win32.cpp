@@ -117,6 +117,8 @@ struct Listed {
   std::uint64_t index = 0;
 };
 
+// A folder handle keeps the first name it is asked about as its pattern, so each
+// handle here is only ever asked about one name.
 NTSTATUS ListedIn(HANDLE folder, const std::wstring& name, Listed& listed) {
   // Room for the entry and the longest name one folder can hold.
   std::vector<unsigned char> buffer(sizeof(FILE_ID_BOTH_DIR_INFORMATION) + 512 * sizeof(wchar_t));
@@ -374,8 +376,8 @@ TreeResult InstallTree::Replace(const std::string& from, const std::string& to) 
   {
     Handle target;
     Opened opened;
-    if (OpenIn(folder.get(), to_name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
-               FILE_OPEN, 0, target) >= 0 &&
+    if (NT_SUCCESS(OpenIn(folder.get(), to_name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                          kShareAll, FILE_OPEN, 0, target)) &&
         Look(folder.get(), to_name, target.get(), opened) == TreeResult::kDone) {
       MakeDeletable(target.get(), opened);
     }
