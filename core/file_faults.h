@@ -26,6 +26,9 @@ class FileOpObserver {
   // as an old kernel or a sandbox refuses it, so that the step-by-step walk that stands
   // in for it is what runs.
   virtual bool AllowConfinedResolution() { return true; }
+  // Called when an InstallTree change has opened the folder it acts in and is about
+  // to act on the name there: a test may swap what the path leads to right then.
+  virtual void FolderOpened(FileOp) {}
 };
 
 // Installs `observer` (null: none) for the whole process. REQUIRES: no job runs while
@@ -35,6 +38,9 @@ void SetFileOpObserver(FileOpObserver* observer);
 // Whether the installed observer wants this operation to fail. Backends call it first
 // thing in each operation above.
 bool FileOpFails(FileOp op);
+
+// Tells the installed observer that the folder of an operation above is open.
+void NotifyFolderOpened(FileOp op);
 
 // Whether the installed observer refuses the kernel's confined resolution.
 bool ConfinedResolutionRefused();

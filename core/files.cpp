@@ -25,6 +25,11 @@ bool FileOpFails(FileOp op) {
   return observer != nullptr && !observer->Allow(op);
 }
 
+void NotifyFolderOpened(FileOp op) {
+  FileOpObserver* observer = g_file_op_observer.load(std::memory_order_acquire);
+  if (observer != nullptr) observer->FolderOpened(op);
+}
+
 bool ConfinedResolutionRefused() {
   FileOpObserver* observer = g_file_op_observer.load(std::memory_order_acquire);
   return observer != nullptr && !observer->AllowConfinedResolution();

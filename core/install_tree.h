@@ -8,7 +8,8 @@
 // Linux resolves below the folder with openat2(RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS),
 // walking with O_NOFOLLOW where the kernel lacks it, and acts relative to the folder
 // handle it found, so a link planted after the check is not followed either. Windows
-// refuses reparse points on the path and opens with FILE_FLAG_OPEN_REPARSE_POINT.
+// does the same with folder handles opened one name at a time, refusing reparse points,
+// and renames and deletes by handle.
 #pragma once
 
 #include <cstdint>

@@ -195,6 +195,7 @@ TreeResult InstallTree::CreateParents(const std::string& relative) const {
   for (std::size_t end = relative.find('/'); end != std::string::npos;
        start = end + 1, end = relative.find('/', start)) {
     const std::string segment = relative.substr(start, end - start);
+    NotifyFolderOpened(FileOp::kCreateFolder);
     // mkdirat never follows a link in the last place: a link there is EEXIST.
     if (::mkdirat(current.get(), segment.c_str(), 0755) != 0 && errno != EEXIST) {
       return FromErrno(errno);
@@ -214,6 +215,7 @@ TreeResult InstallTree::OpenPartial(const std::string& relative, File& file) con
   Fd folder;
   std::string name;
   if (TreeResult r = OpenParent(root_, relative, folder, name); r != TreeResult::kDone) return r;
+  NotifyFolderOpened(FileOp::kOpen);
   struct stat st;
   if (::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     if (S_ISDIR(st.st_mode)) return TreeResult::kFailed;
@@ -245,6 +247,7 @@ TreeResult InstallTree::Replace(const std::string& from, const std::string& to) 
   Fd folder;
   std::string from_name;
   if (TreeResult r = OpenParent(root_, from, folder, from_name); r != TreeResult::kDone) return r;
+  NotifyFolderOpened(FileOp::kRename);
   std::string to_folder, to_name;
   Split(to, to_folder, to_name);
   // POSIX needs no write permission on the target to rename over it, so a read-only
@@ -261,6 +264,7 @@ TreeResult InstallTree::RemoveFile(const std::string& relative) const {
   Fd folder;
   std::string name;
   if (TreeResult r = OpenParent(root_, relative, folder, name); r != TreeResult::kDone) return r;
+  NotifyFolderOpened(FileOp::kDelete);
   if (::unlinkat(folder.get(), name.c_str(), 0) == 0) return TreeResult::kDone;
   return errno == ENOENT ? TreeResult::kMissing : TreeResult::kFailed;
 }
@@ -270,6 +274,7 @@ TreeResult InstallTree::RemoveFolder(const std::string& relative) const {
   Fd folder;
   std::string name;
   if (TreeResult r = OpenParent(root_, relative, folder, name); r != TreeResult::kDone) return r;
+  NotifyFolderOpened(FileOp::kDelete);
   if (::unlinkat(folder.get(), name.c_str(), AT_REMOVEDIR) == 0) return TreeResult::kDone;
   return errno == ENOENT ? TreeResult::kMissing : TreeResult::kFailed;
 }

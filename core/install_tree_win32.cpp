@@ -1,9 +1,16 @@
-// Win32 backend of install_tree.h: every folder on the way below the root is looked at
-// and a reparse point (symbolic link, junction, mount point) refuses the operation; the
-// last name is opened with FILE_FLAG_OPEN_REPARSE_POINT, so a link there is acted on
-// itself.
+// Win32 backend of install_tree.h: like the POSIX one, every change opens the folders
+// on the way one name at a time, each relative to the one above and none of them a
+// reparse point (symbolic link, junction, mount point), and then acts on the last name
+// relative to the folder handle it holds, deleting and renaming by handle. A folder
+// swapped for a link once it is open is not followed: the handle still stands for the
+// folder that was there. The Win32 file calls take no folder handle, so the names are
+// opened, renamed and deleted through ntdll's NtCreateFile and NtSetInformationFile.
 // <windows.h> must come before the other system headers.
 #include <windows.h>
+#include <winternl.h>
+
+#include <utility>
+#include <vector>
 
 #include "core/install_tree.h"
 #include "core/file_faults.h"
@@ -11,15 +18,27 @@
 #include "core/paths.h"
 #include "core/text.h"
 
+// ntdll exports it; winternl.h leaves it out.
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PVOID apc_routine,
+                                               PVOID apc_context, PIO_STATUS_BLOCK io,
+                                               PVOID buffer, ULONG length,
+                                               FILE_INFORMATION_CLASS info_class,
+                                               BOOLEAN single_entry, PUNICODE_STRING name,
+                                               BOOLEAN restart);
+
 namespace brisal {
 
 namespace {
 
 class Handle {
  public:
+  Handle() = default;
   explicit Handle(HANDLE h) : h_(h) {}
-  ~Handle() {
-    if (ok()) CloseHandle(h_);
+  ~Handle() { Reset(INVALID_HANDLE_VALUE); }
+  Handle(Handle&& other) noexcept : h_(other.Release()) {}
+  Handle& operator=(Handle&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
   }
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
@@ -30,18 +49,25 @@ class Handle {
     h_ = INVALID_HANDLE_VALUE;
     return h;
   }
+  void Reset(HANDLE h) {
+    if (ok()) CloseHandle(h_);
+    h_ = h;
+  }
 
  private:
-  HANDLE h_;
+  HANDLE h_ = INVALID_HANDLE_VALUE;
 };
+
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
 
 // Long paths included: a manifest path may take 240 bytes below the folder.
 std::wstring Native(const std::string& root, const std::string& relative) {
   return LongPath(relative.empty() ? root : JoinPath(root, ManifestPathToNative(relative)));
 }
 
-TreeResult FromLastError() {
-  switch (GetLastError()) {
+TreeResult FromError(DWORD error) {
+  switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
       return TreeResult::kMissing;
@@ -50,34 +76,186 @@ TreeResult FromLastError() {
   }
 }
 
-// The folders on the way to `relative` (the root excluded, the last name excluded):
-// each must exist as a plain folder.
-TreeResult CheckTheWay(const std::string& root, const std::string& relative) {
-  for (std::size_t slash = relative.find('/'); slash != std::string::npos;
-       slash = relative.find('/', slash + 1)) {
-    const DWORD attributes = GetFileAttributesW(Native(root, relative.substr(0, slash)).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return FromLastError();
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return TreeResult::kLink;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return TreeResult::kFailed;
-  }
-  return TreeResult::kDone;
-}
-
-// Attributes of the last name itself (GetFileAttributesW does not follow a link).
-DWORD LastAttributes(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str());
-}
-
-// A read-only file cannot be replaced or deleted; a link's own attributes are left.
-void MakeDeletable(const std::wstring& path, DWORD attributes) {
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-      !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-  }
+TreeResult FromStatus(NTSTATUS status) {
+  return FromError(RtlNtStatusToDosError(status));
 }
 
 std::uint64_t Join(DWORD high, DWORD low) {
   return (static_cast<std::uint64_t>(high) << 32) | low;
+}
+
+UNICODE_STRING Counted(const std::wstring& name) {
+  UNICODE_STRING counted;
+  counted.Buffer = const_cast<PWSTR>(name.c_str());
+  counted.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  counted.MaximumLength = counted.Length;
+  return counted;
+}
+
+// Opens `name` (one name, no separator) in `folder`, a reparse point itself rather than
+// what it points at. Synchronous, so the handle serves ReadFile and WriteFile too.
+NTSTATUS OpenIn(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share,
+                ULONG disposition, ULONG options, Handle& out) {
+  UNICODE_STRING counted = Counted(name);
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &counted, OBJ_CASE_INSENSITIVE, folder, nullptr);
+  IO_STATUS_BLOCK io;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  const NTSTATUS status =
+      NtCreateFile(&h, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                   share, disposition,
+                   options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0);
+  if (NT_SUCCESS(status)) out = Handle(h);
+  return status;
+}
+
+// What the folder's listing says of `name`. Asked besides the opened handle because
+// Wine opens a Linux symbolic link as the folder it points at, with no reparse tag on
+// the handle; only the listing shows it.
+struct Listed {
+  DWORD attributes = 0;
+  std::uint64_t index = 0;
+};
+
+// A folder handle keeps the first name it is asked about as its pattern, so each
+// handle here is only ever asked about one name.
+NTSTATUS ListedIn(HANDLE folder, const std::wstring& name, Listed& listed) {
+  // Room for the entry and the longest name one folder can hold.
+  std::vector<unsigned char> buffer(sizeof(FILE_ID_BOTH_DIR_INFORMATION) + 512 * sizeof(wchar_t));
+  UNICODE_STRING pattern = Counted(name);
+  IO_STATUS_BLOCK io;
+  const NTSTATUS status = NtQueryDirectoryFile(
+      folder, nullptr, nullptr, nullptr, &io, buffer.data(), static_cast<ULONG>(buffer.size()),
+      FileIdBothDirectoryInformation, TRUE, &pattern, TRUE);
+  if (!NT_SUCCESS(status)) return status;
+  const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFORMATION*>(buffer.data());
+  listed.attributes = entry->FileAttributes;
+  listed.index = static_cast<std::uint64_t>(entry->FileId.QuadPart);
+  return status;
+}
+
+// What an opened name is: a link when either its handle or its folder's listing says
+// so, or when the listing now names another file (the name changed hands).
+struct Opened {
+  BY_HANDLE_FILE_INFORMATION info{};
+  bool link = false;
+};
+
+TreeResult Look(HANDLE folder, const std::wstring& name, HANDLE h, Opened& opened) {
+  Listed listed;
+  if (!GetFileInformationByHandle(h, &opened.info) || !NT_SUCCESS(ListedIn(folder, name, listed))) {
+    return TreeResult::kFailed;
+  }
+  opened.link = ((opened.info.dwFileAttributes | listed.attributes) &
+                 FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+                listed.index != Join(opened.info.nFileIndexHigh, opened.info.nFileIndexLow);
+  return TreeResult::kDone;
+}
+
+// Opens the folder `name` in `folder` for walking on, refusing a link.
+TreeResult OpenFolderIn(HANDLE folder, const std::wstring& name, ULONG disposition,
+                        Handle& out) {
+  Handle next;
+  const NTSTATUS status =
+      OpenIn(folder, name, kFolderAccess, kShareAll, disposition, FILE_DIRECTORY_FILE, next);
+  if (!NT_SUCCESS(status)) {
+    Listed listed;
+    // A link to a file where a folder should be is still a link.
+    if (NT_SUCCESS(ListedIn(folder, name, listed)) &&
+        (listed.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      return TreeResult::kLink;
+    }
+    return FromStatus(status);
+  }
+  Opened opened;
+  if (TreeResult r = Look(folder, name, next.get(), opened); r != TreeResult::kDone) return r;
+  if (opened.link) return TreeResult::kLink;
+  out = std::move(next);
+  return TreeResult::kDone;
+}
+
+TreeResult OpenRoot(const std::string& root, Handle& out) {
+  // The folder itself may be a link: it is followed.
+  out = Handle(CreateFileW(LongPath(root).c_str(), kFolderAccess, kShareAll, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return out.ok() ? TreeResult::kDone : FromError(GetLastError());
+}
+
+// Opens the folder that holds `relative`'s last name, and gives that name.
+TreeResult OpenParent(const std::string& root, const std::string& relative, Handle& folder,
+                      std::wstring& name) {
+  if (TreeResult r = OpenRoot(root, folder); r != TreeResult::kDone) return r;
+  std::size_t start = 0;
+  for (std::size_t end = relative.find('/'); end != std::string::npos;
+       start = end + 1, end = relative.find('/', start)) {
+    Handle next;
+    TreeResult r =
+        OpenFolderIn(folder.get(), Utf8ToWide(relative.substr(start, end - start)), FILE_OPEN, next);
+    if (r != TreeResult::kDone) return r;
+    folder = std::move(next);
+  }
+  name = Utf8ToWide(relative.substr(start));
+  return TreeResult::kDone;
+}
+
+NTSTATUS SetInformation(HANDLE h, void* information, ULONG size, FILE_INFORMATION_CLASS kind) {
+  IO_STATUS_BLOCK io;
+  return NtSetInformationFile(h, &io, information, size, kind);
+}
+
+// A read-only file can be neither replaced nor deleted; a link's own attributes are
+// left as they are (under Wine they would be its target's).
+void MakeDeletable(HANDLE h, const Opened& opened) {
+  if (opened.link || !(opened.info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) return;
+  FILE_BASIC_INFO basic{};
+  basic.FileAttributes = opened.info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
+  if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic);
+}
+
+NTSTATUS DeleteByHandle(HANDLE h) {
+  FILE_DISPOSITION_INFORMATION disposition{};
+  disposition.DoDeleteFile = TRUE;
+  return SetInformation(h, &disposition, sizeof disposition, FileDispositionInformation);
+}
+
+// The name the system knows `h` by, from the volume's root. (Wine's
+// GetFinalPathNameByHandleW gives up past MAX_PATH.)
+std::wstring PathOf(HANDLE h) {
+  // Room for the longest path there is.
+  std::vector<unsigned char> buffer(sizeof(FILE_NAME_INFORMATION) + 32768 * sizeof(wchar_t));
+  IO_STATUS_BLOCK io;
+  if (!NT_SUCCESS(NtQueryInformationFile(h, &io, buffer.data(), static_cast<ULONG>(buffer.size()),
+                                         FileNameInformation))) {
+    return {};
+  }
+  const auto* name = reinterpret_cast<const FILE_NAME_INFORMATION*>(buffer.data());
+  return std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t));
+}
+
+// Whether `h`, opened relative to `folder`, is still known by a name in it. Wine renames
+// by the path names its handles were opened under rather than by the handles, so a
+// folder swapped for a link in between would be followed there; Windows keeps both
+// names true across renames, so this only ever refuses a swap.
+bool StillIn(HANDLE folder, HANDLE h) {
+  std::wstring folder_path = PathOf(folder);
+  const std::wstring path = PathOf(h);
+  if (folder_path.empty() || path.empty()) return false;
+  // A volume's root is "\" itself.
+  if (!folder_path.empty() && folder_path.back() == L'\\') folder_path.pop_back();
+  const std::size_t slash = path.rfind(L'\\');
+  return slash != std::wstring::npos &&
+         CompareStringOrdinal(path.c_str(), static_cast<int>(slash), folder_path.c_str(),
+                              static_cast<int>(folder_path.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Opens `name` in `folder` itself, for deleting, and looks at it.
+TreeResult OpenToDelete(HANDLE folder, const std::wstring& name, ULONG options, Handle& h,
+                        Opened& opened) {
+  const NTSTATUS status = OpenIn(folder, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                 kShareAll, FILE_OPEN, options, h);
+  if (!NT_SUCCESS(status)) return FromStatus(status);
+  return Look(folder, name, h.get(), opened);
 }
 
 void Walk(const std::string& root, const std::string& prefix,
@@ -106,15 +284,16 @@ void Walk(const std::string& root, const std::string& prefix,
 
 TreeResult InstallTree::Stat(const std::string& relative, TreeEntry& entry) const {
   if (FileOpFails(FileOp::kStat)) return TreeResult::kFailed;
-  if (TreeResult r = CheckTheWay(root_, relative); r != TreeResult::kDone) return r;
-  const std::wstring path = Native(root_, relative);
-  Handle h(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_EXISTING,
-                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!h.ok()) return FromLastError();
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(h.get(), &info)) return TreeResult::kFailed;
-  entry.is_link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  Handle folder;
+  std::wstring name;
+  if (TreeResult r = OpenParent(root_, relative, folder, name); r != TreeResult::kDone) return r;
+  Handle h;
+  const NTSTATUS status = OpenIn(folder.get(), name, FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN, 0, h);
+  if (!NT_SUCCESS(status)) return FromStatus(status);
+  Opened opened;
+  if (TreeResult r = Look(folder.get(), name, h.get(), opened); r != TreeResult::kDone) return r;
+  const BY_HANDLE_FILE_INFORMATION& info = opened.info;
+  entry.is_link = opened.link;
   entry.is_directory = !entry.is_link && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
   entry.is_regular = !entry.is_link && !entry.is_directory;
   entry.size = Join(info.nFileSizeHigh, info.nFileSizeLow);
@@ -125,70 +304,101 @@ TreeResult InstallTree::Stat(const std::string& relative, TreeEntry& entry) cons
 
 TreeResult InstallTree::CreateParents(const std::string& relative) const {
   if (FileOpFails(FileOp::kCreateFolder)) return TreeResult::kFailed;
-  for (std::size_t slash = relative.find('/'); slash != std::string::npos;
-       slash = relative.find('/', slash + 1)) {
-    const std::wstring folder = Native(root_, relative.substr(0, slash));
-    DWORD attributes = GetFileAttributesW(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-      if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        return FromLastError();
-      }
-      attributes = GetFileAttributesW(folder.c_str());
-    }
-    if (attributes == INVALID_FILE_ATTRIBUTES) return FromLastError();
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return TreeResult::kLink;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return TreeResult::kFailed;
+  Handle current;
+  if (TreeResult r = OpenRoot(root_, current); r != TreeResult::kDone) return r;
+  std::size_t start = 0;
+  for (std::size_t end = relative.find('/'); end != std::string::npos;
+       start = end + 1, end = relative.find('/', start)) {
+    NotifyFolderOpened(FileOp::kCreateFolder);
+    Handle next;
+    TreeResult r = OpenFolderIn(current.get(), Utf8ToWide(relative.substr(start, end - start)),
+                                FILE_OPEN_IF, next);
+    if (r != TreeResult::kDone) return r;
+    current = std::move(next);
   }
   return TreeResult::kDone;
 }
 
 TreeResult InstallTree::OpenPartial(const std::string& relative, File& file) const {
   if (FileOpFails(FileOp::kOpen)) return TreeResult::kFailed;
-  if (TreeResult r = CheckTheWay(root_, relative); r != TreeResult::kDone) return r;
-  const std::wstring path = Native(root_, relative);
-  const DWORD flags =
-      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT;
-  const DWORD attributes = LastAttributes(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    if (!link && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return TreeResult::kFailed;
-    if (!link) {
-      Handle h(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                           OPEN_EXISTING, flags, nullptr));
-      BY_HANDLE_FILE_INFORMATION info;
-      if (h.ok() && GetFileType(h.get()) == FILE_TYPE_DISK &&
-          GetFileInformationByHandle(h.get(), &info) && info.nNumberOfLinks == 1 &&
-          !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
-        file.Close();
-        file.handle_ = reinterpret_cast<std::intptr_t>(h.Release());
-        return TreeResult::kDone;
-      }
+  Handle folder;
+  std::wstring name;
+  if (TreeResult r = OpenParent(root_, relative, folder, name); r != TreeResult::kDone) return r;
+  NotifyFolderOpened(FileOp::kOpen);
+  constexpr ACCESS_MASK kReadWrite = GENERIC_READ | GENERIC_WRITE;
+  constexpr ULONG kFileOptions = FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY;
+  Handle existing;
+  NTSTATUS status =
+      OpenIn(folder.get(), name, kReadWrite, FILE_SHARE_READ, FILE_OPEN, kFileOptions, existing);
+  if (NT_SUCCESS(status)) {
+    Opened opened;
+    if (Look(folder.get(), name, existing.get(), opened) == TreeResult::kDone && !opened.link &&
+        GetFileType(existing.get()) == FILE_TYPE_DISK && opened.info.nNumberOfLinks == 1) {
+      file.Close();
+      file.handle_ = reinterpret_cast<std::intptr_t>(existing.Release());
+      return TreeResult::kDone;
     }
-    // A link (a junction is a folder to the system) or a file with other names.
-    MakeDeletable(path, attributes);
-    const bool removed = (link && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-                             ? RemoveDirectoryW(path.c_str())
-                             : DeleteFileW(path.c_str());
-    if (!removed && GetLastError() != ERROR_FILE_NOT_FOUND) return TreeResult::kFailed;
+    existing.Reset(INVALID_HANDLE_VALUE);
   }
-  Handle h(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                       CREATE_NEW, flags, nullptr));
-  if (!h.ok()) return GetLastError() == ERROR_FILE_EXISTS ? TreeResult::kFailed : FromLastError();
+  // A link (a junction is a folder to the system) or a file with other names goes
+  // first; a real folder stays and fails the open.
+  Handle doomed;
+  Opened opened;
+  if (OpenToDelete(folder.get(), name, 0, doomed, opened) == TreeResult::kDone) {
+    if (!opened.link && (opened.info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      return TreeResult::kFailed;
+    }
+    MakeDeletable(doomed.get(), opened);
+    if (!NT_SUCCESS(DeleteByHandle(doomed.get()))) return TreeResult::kFailed;
+    doomed.Reset(INVALID_HANDLE_VALUE);  // the name goes with the last handle
+  }
+  Handle created;
+  status = OpenIn(folder.get(), name, kReadWrite, FILE_SHARE_READ, FILE_CREATE, kFileOptions,
+                  created);
+  if (!NT_SUCCESS(status)) {
+    return status == static_cast<NTSTATUS>(0xC0000035L)  // STATUS_OBJECT_NAME_COLLISION
+               ? TreeResult::kFailed
+               : FromStatus(status);
+  }
   file.Close();
-  file.handle_ = reinterpret_cast<std::intptr_t>(h.Release());
+  file.handle_ = reinterpret_cast<std::intptr_t>(created.Release());
   return TreeResult::kDone;
 }
 
 TreeResult InstallTree::Replace(const std::string& from, const std::string& to) const {
   if (FileOpFails(FileOp::kRename)) return TreeResult::kFailed;
-  if (TreeResult r = CheckTheWay(root_, from); r != TreeResult::kDone) return r;
-  const std::wstring source = Native(root_, from);
-  const std::wstring target = Native(root_, to);
-  MakeDeletable(target, LastAttributes(target));
-  if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    return TreeResult::kDone;
+  Handle folder;
+  std::wstring from_name;
+  if (TreeResult r = OpenParent(root_, from, folder, from_name); r != TreeResult::kDone) return r;
+  const std::size_t slash = to.rfind('/');
+  const std::wstring to_name = Utf8ToWide(slash == std::string::npos ? to : to.substr(slash + 1));
+  NotifyFolderOpened(FileOp::kRename);
+  {
+    Handle target;
+    Opened opened;
+    if (NT_SUCCESS(OpenIn(folder.get(), to_name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                          kShareAll, FILE_OPEN, 0, target)) &&
+        Look(folder.get(), to_name, target.get(), opened) == TreeResult::kDone) {
+      MakeDeletable(target.get(), opened);
+    }
   }
-  const DWORD error = GetLastError();
+  Handle source;
+  NTSTATUS status = OpenIn(folder.get(), from_name, DELETE | FILE_READ_ATTRIBUTES, kShareAll,
+                           FILE_OPEN, 0, source);
+  if (NT_SUCCESS(status)) {
+    if (!StillIn(folder.get(), source.get())) return TreeResult::kLink;
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFORMATION) +
+                                      to_name.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = folder.get();
+    rename->FileNameLength = static_cast<ULONG>(to_name.size() * sizeof(wchar_t));
+    to_name.copy(rename->FileName, to_name.size());
+    status = SetInformation(source.get(), rename, static_cast<ULONG>(buffer.size()),
+                            FileRenameInformation);
+    if (NT_SUCCESS(status)) return TreeResult::kDone;
+  }
+  const DWORD error = RtlNtStatusToDosError(status);
   if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
       error == ERROR_LOCK_VIOLATION) {
     return TreeResult::kRetryable;
@@ -198,27 +408,38 @@ TreeResult InstallTree::Replace(const std::string& from, const std::string& to) 
 
 TreeResult InstallTree::RemoveFile(const std::string& relative) const {
   if (FileOpFails(FileOp::kDelete)) return TreeResult::kFailed;
-  if (TreeResult r = CheckTheWay(root_, relative); r != TreeResult::kDone) return r;
-  const std::wstring path = Native(root_, relative);
-  const DWORD attributes = LastAttributes(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return FromLastError();
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    // A junction standing for a file is removed itself; a real folder is not a file.
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return TreeResult::kFailed;
-    return RemoveDirectoryW(path.c_str()) ? TreeResult::kDone : TreeResult::kFailed;
+  Handle folder;
+  std::wstring name;
+  if (TreeResult r = OpenParent(root_, relative, folder, name); r != TreeResult::kDone) return r;
+  NotifyFolderOpened(FileOp::kDelete);
+  Handle h;
+  Opened opened;
+  if (TreeResult r = OpenToDelete(folder.get(), name, 0, h, opened); r != TreeResult::kDone) {
+    return r;
   }
-  MakeDeletable(path, attributes);
-  return DeleteFileW(path.c_str()) ? TreeResult::kDone : FromLastError();
+  // A link standing for a file is removed itself; a real folder is not a file.
+  if (!opened.link && (opened.info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return TreeResult::kFailed;
+  }
+  MakeDeletable(h.get(), opened);
+  return NT_SUCCESS(DeleteByHandle(h.get())) ? TreeResult::kDone : TreeResult::kFailed;
 }
 
 TreeResult InstallTree::RemoveFolder(const std::string& relative) const {
   if (FileOpFails(FileOp::kDelete)) return TreeResult::kFailed;
-  if (TreeResult r = CheckTheWay(root_, relative); r != TreeResult::kDone) return r;
-  const std::wstring path = Native(root_, relative);
-  const DWORD attributes = LastAttributes(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return FromLastError();
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return TreeResult::kLink;
-  return RemoveDirectoryW(path.c_str()) ? TreeResult::kDone : TreeResult::kFailed;
+  Handle folder;
+  std::wstring name;
+  if (TreeResult r = OpenParent(root_, relative, folder, name); r != TreeResult::kDone) return r;
+  NotifyFolderOpened(FileOp::kDelete);
+  Handle h;
+  Opened opened;
+  if (TreeResult r = OpenToDelete(folder.get(), name, FILE_DIRECTORY_FILE, h, opened);
+      r != TreeResult::kDone) {
+    return r;
+  }
+  if (opened.link) return TreeResult::kLink;
+  // A folder that is not empty refuses here, not when the handle closes.
+  return NT_SUCCESS(DeleteByHandle(h.get())) ? TreeResult::kDone : TreeResult::kFailed;
 }
 
 void InstallTree::ForEachFile(const std::function<void(const std::string&)>& visit) const {
@@ -233,11 +454,17 @@ bool InstallTree::FreeSpace(std::uint64_t& bytes) const {
 }
 
 TreeResult InstallTree::MakeExecutable(const std::string& relative) const {
-  if (TreeResult r = CheckTheWay(root_, relative); r != TreeResult::kDone) return r;
-  const DWORD attributes = LastAttributes(Native(root_, relative));
-  if (attributes == INVALID_FILE_ATTRIBUTES) return FromLastError();
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return TreeResult::kLink;
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? TreeResult::kFailed : TreeResult::kDone;
+  Handle folder;
+  std::wstring name;
+  if (TreeResult r = OpenParent(root_, relative, folder, name); r != TreeResult::kDone) return r;
+  Handle h;
+  const NTSTATUS status = OpenIn(folder.get(), name, FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN, 0, h);
+  if (!NT_SUCCESS(status)) return FromStatus(status);
+  Opened opened;
+  if (TreeResult r = Look(folder.get(), name, h.get(), opened); r != TreeResult::kDone) return r;
+  if (opened.link) return TreeResult::kLink;
+  return (opened.info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? TreeResult::kFailed
+                                                                   : TreeResult::kDone;
 }
 
 FolderLock::~FolderLock() {
@@ -249,7 +476,7 @@ FolderLock::Result FolderLock::Acquire(const std::string& folder) {
   // A folder or a link (any reparse point) holding the name is no lock: going on
   // without one is what another engine's lock would forbid, so the folder counts as
   // in use.
-  const DWORD attributes = LastAttributes(path);
+  const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
     return Result::kBusy;

@@ -11,6 +11,7 @@
 
 #include "core/file_faults.h"
 #include "core/files.h"
+#include "core/install_tree.h"
 #include "tests/support/folder_link.h"
 #include "tests/update/engine_fixture.h"
 #include "update/download.h"
@@ -24,14 +25,17 @@ fs::path FsPath(const std::string& utf8) {
   return fs::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-// Every file below `root` with its bytes.
+// Every file below `root` with its bytes, and every folder.
 std::map<std::string, std::string> Contents(const std::string& root) {
   std::map<std::string, std::string> found;
   for (const auto& item : fs::recursive_directory_iterator(FsPath(root))) {
-    if (!item.is_regular_file()) continue;
     const std::u8string name = item.path().u8string();
     const std::string utf8(name.begin(), name.end());
-    found[utf8] = ReadFile(utf8);
+    if (item.is_regular_file()) {
+      found[utf8] = ReadFile(utf8);
+    } else if (item.is_directory() && !item.is_symlink()) {
+      found[utf8] = "<folder>";
+    }
   }
   return found;
 }
@@ -263,6 +267,84 @@ TEST_F(EngineTest, NothingIsChangedThroughALinkPointingInsideTheFolder) {
     } else {
       EXPECT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
     }
+  }
+}
+
+// The moment a change holds the folder it acts in open and is about to act on the name
+// there, "data" is moved aside and a link to a folder outside takes its place. The
+// change goes on in the folder it opened, or refuses the link: never through it.
+class SwapForALink : public FileOpObserver {
+ public:
+  SwapForALink(FileOp op, std::string folder, std::string outside)
+      : op_(op), folder_(std::move(folder)), outside_(std::move(outside)) {
+    SetFileOpObserver(this);
+  }
+  ~SwapForALink() override { SetFileOpObserver(nullptr); }
+  SwapForALink(const SwapForALink&) = delete;
+  SwapForALink& operator=(const SwapForALink&) = delete;
+  bool Allow(FileOp) override { return true; }
+  void FolderOpened(FileOp op) override {
+    if (op != op_ || link_) return;
+    std::error_code error;
+    fs::rename(FsPath(folder_), FsPath(folder_ + "-moved"), error);
+    if (!error) link_.emplace(folder_, outside_);
+  }
+  bool swapped() const { return link_ && link_->made(); }
+
+ private:
+  const FileOp op_;
+  const std::string folder_, outside_;
+  std::optional<FolderLink> link_;
+};
+
+// Wine renames by path names, so there the swap is found and the rename refused.
+#ifdef _WIN32
+constexpr TreeResult kReplaceAfterSwap = TreeResult::kLink;
+#else
+constexpr TreeResult kReplaceAfterSwap = TreeResult::kDone;
+#endif
+
+TEST(InstallTreeTest, AFolderSwappedForALinkAfterItIsOpenedIsNeverFollowed) {
+  struct Case {
+    const char* name;
+    FileOp op;
+    std::function<TreeResult(const InstallTree&)> act;
+    TreeResult expected;
+  };
+  const Case cases[] = {
+      {"RemoveFile", FileOp::kDelete, [](const InstallTree& t) { return t.RemoveFile("data/x"); },
+       TreeResult::kDone},
+      {"RemoveFolder", FileOp::kDelete,
+       [](const InstallTree& t) { return t.RemoveFolder("data/empty"); }, TreeResult::kDone},
+      {"Replace", FileOp::kRename,
+       [](const InstallTree& t) { return t.Replace("data/x.bpart", "data/x"); },
+       kReplaceAfterSwap},
+      {"OpenPartial", FileOp::kOpen,
+       [](const InstallTree& t) {
+         File file;
+         const TreeResult r = t.OpenPartial("data/x", file);
+         return r == TreeResult::kDone && file.WriteAll("evil", 4) ? r : TreeResult::kFailed;
+       },
+       TreeResult::kDone},
+      // Swapped before the first folder is even opened: the open refuses the link.
+      {"CreateParents", FileOp::kCreateFolder,
+       [](const InstallTree& t) { return t.CreateParents("data/sub/y"); }, TreeResult::kLink},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir install, outside;
+    for (const TempDir* dir : {&install, &outside}) {
+      WriteFile(dir->Sub("data/x"), dir == &install ? "mine" : "precious");
+      WriteFile(dir->Sub("data/x.bpart"), "new");
+      fs::create_directory(FsPath(dir->Sub("data/empty")));
+    }
+    const auto outside_before = Contents(outside.path());
+    const InstallTree tree(install.path());
+    SwapForALink swap(c.op, install.Sub("data"), outside.Sub("data"));
+    const TreeResult result = c.act(tree);
+    if (!swap.swapped()) GTEST_SKIP() << "this system cannot make links";
+    EXPECT_EQ(result, c.expected);
+    EXPECT_EQ(Contents(outside.path()), outside_before);
   }
 }
 
