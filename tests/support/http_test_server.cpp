@@ -314,6 +314,11 @@ struct HttpTestServer::State {
   }
 
   // False when the connection must end after this response.
+  void AddBodyBytes(std::int64_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex);
+    body_bytes += static_cast<std::uint64_t>(bytes);
+  }
+
   bool Send(Socket socket, const HttpTestRequest& request, const HttpTestResponse& response) {
     if (response.raw) {
       SendAll(socket, response.raw->data(), response.raw->size());
@@ -348,12 +353,14 @@ struct HttpTestServer::State {
       std::size_t piece = std::min<std::size_t>(16384, limit - sent);
       if (response.stall_at && !stalled) piece = std::min(piece, *response.stall_at - sent);
       if (response.trickle_bytes > 0) piece = std::min(piece, response.trickle_bytes);
-      if (!SendAll(socket, response.body.data() + sent, piece)) return false;
-      sent += piece;
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        body_bytes += piece;
+      // Counted before it leaves: the client may have read it, finished and asked the
+      // count by then.
+      AddBodyBytes(piece);
+      if (!SendAll(socket, response.body.data() + sent, piece)) {
+        AddBodyBytes(-static_cast<std::int64_t>(piece));
+        return false;
       }
+      sent += piece;
       if (response.trickle_bytes > 0 && !Pause(response.trickle_pause)) return false;
     }
     return !response.cut_after.has_value();
