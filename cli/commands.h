@@ -74,6 +74,11 @@ int RunSelfUpdateCommand(const SelfUpdateOptions& options);
 // signing key's public half reported; false with the reason printed.
 bool SignText(const std::string& key_path, const std::string& text, std::string& sig_text);
 
+// Writes `text` to `output` and, when `sig_text` is not empty, its signature to
+// `output`.sig, each whole or not at all; false with the reason printed.
+bool WriteSignedDocument(const std::string& output, const std::string& text,
+                         const std::string& sig_text);
+
 // Writes a new private key to `private_key_path` and prints its public half as the
 // "manifest_key" line of config.json.
 int RunKeygenCommand(const std::string& private_key_path);

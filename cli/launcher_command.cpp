@@ -65,14 +65,7 @@ int RunPublishLauncherCommand(const PublishLauncherOptions& options) {
   const std::string text = WriteLauncherRelease(options.version, files);
   std::string sig_text;
   if (!options.sign_key.empty() && !SignText(options.sign_key, text, sig_text)) return kExitFailed;
-  if (!WriteFileAtomic(options.output, text)) {
-    Complain(Message(MessageCode::kCliCannotWrite, options.output));
-    return kExitFailed;
-  }
-  if (!sig_text.empty() && !WriteFileAtomic(options.output + ".sig", sig_text)) {
-    Complain(Message(MessageCode::kCliCannotWrite, options.output + ".sig"));
-    return kExitFailed;
-  }
+  if (!WriteSignedDocument(options.output, text, sig_text)) return kExitFailed;
   Complain(Message(MessageCode::kCliLauncherPublished, options.version));
   return 0;
 }

@@ -194,6 +194,19 @@ bool SignText(const std::string& key_path, const std::string& text, std::string&
   return true;
 }
 
+bool WriteSignedDocument(const std::string& output, const std::string& text,
+                         const std::string& sig_text) {
+  if (!WriteFileAtomic(output, text)) {
+    Complain(Message(MessageCode::kCliCannotWrite, output));
+    return false;
+  }
+  if (!sig_text.empty() && !WriteFileAtomic(output + ".sig", sig_text)) {
+    Complain(Message(MessageCode::kCliCannotWrite, output + ".sig"));
+    return false;
+  }
+  return true;
+}
+
 namespace {
 
 // Each map is named by its file's digest, so one already published is the same map:
@@ -263,14 +276,7 @@ int RunManifestCommand(const ManifestOptions& options) {
   }
   // Maps first: a launcher that sees the new manifest may ask for them at once.
   if (!WriteBlockMaps(options.output, items)) return kExitFailed;
-  if (!WriteFileAtomic(options.output, text)) {
-    Complain(Message(MessageCode::kCliCannotWrite, options.output));
-    return kExitFailed;
-  }
-  if (!sig_text.empty() && !WriteFileAtomic(options.output + ".sig", sig_text)) {
-    Complain(Message(MessageCode::kCliCannotWrite, options.output + ".sig"));
-    return kExitFailed;
-  }
+  if (!WriteSignedDocument(options.output, text, sig_text)) return kExitFailed;
   return 0;
 }
 
