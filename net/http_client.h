@@ -85,6 +85,18 @@ class HttpClient {
   std::unique_ptr<Impl> impl_;
 };
 
+// A small document fetched whole. A body that would pass `cap` bytes ends the transfer
+// (`too_large`, and `body` holds what came before it), so a hostile server cannot make
+// us hold more than the cap.
+struct SmallDocument {
+  HttpResult result;
+  std::string body;
+  bool too_large = false;
+};
+SmallDocument FetchSmallDocument(HttpClient& client, const std::string& path,
+                                 const std::string& extra_headers, std::uint64_t cap,
+                                 const std::atomic<bool>* cancel);
+
 // The Spanish sentence for an error number (0: "Error desconocido").
 std::string HttpErrorText(std::uint32_t error);
 

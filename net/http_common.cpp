@@ -10,6 +10,24 @@ std::string HttpErrorText(std::uint32_t error) {
   return Sentence(Message(MessageCode::kNetworkError, {}, error));
 }
 
+SmallDocument FetchSmallDocument(HttpClient& client, const std::string& path,
+                                 const std::string& extra_headers, std::uint64_t cap,
+                                 const std::atomic<bool>* cancel) {
+  SmallDocument document;
+  document.result = client.Get(
+      path, extra_headers, nullptr,
+      [&document, cap](const char* data, std::uint32_t length) {
+        if (document.body.size() + length > cap) {
+          document.too_large = true;
+          return false;
+        }
+        document.body.append(data, length);
+        return true;
+      },
+      cancel);
+  return document;
+}
+
 std::string BuildObjectName(const std::string& base_path, const std::string& path) {
   static const char kHex[] = "0123456789ABCDEF";
   const std::size_t question = path.find('?');

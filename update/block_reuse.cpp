@@ -71,24 +71,12 @@ void MergeFetches(std::vector<ReusePiece>& pieces, std::size_t max_fetches) {
 
 bool FetchBlockMap(HttpClient& client, const JobSettings& settings, const ManifestEntry& entry,
                    const std::atomic<bool>& cancel, BlockMap& map) {
-  const std::uint64_t cap = BlockMapCap(entry.size);
-  std::string text;
-  bool too_large = false;
-  const HttpResult result = client.Get(
-      BlockMapPath(settings.manifest, entry.sha256), {},
-      [](const HttpResult& response) { return response.status == 200; },
-      [&](const char* data, std::uint32_t length) {
-        if (text.size() + length > cap) {
-          too_large = true;
-          return false;
-        }
-        text.append(data, length);
-        return true;
-      },
-      &cancel);
+  const SmallDocument fetched = FetchSmallDocument(
+      client, BlockMapPath(settings.manifest, entry.sha256), {}, BlockMapCap(entry.size), &cancel);
+  const HttpResult& result = fetched.result;
   if (cancel.load()) return false;
   std::string why;
-  if (too_large) {
+  if (fetched.too_large) {
     why = "demasiado grande";
   } else if (result.status != 200 || result.error != 0) {
     // Most files have none: only what else went wrong is worth a line.
@@ -97,7 +85,7 @@ bool FetchBlockMap(HttpClient& client, const JobSettings& settings, const Manife
           result.status, result.error);
     }
     return false;
-  } else if (ParseBlockMap(text, entry.size, entry.sha256, map, why)) {
+  } else if (ParseBlockMap(fetched.body, entry.size, entry.sha256, map, why)) {
     return true;
   }
   Log("mapa de bloques de %s rechazado (%s): se descarga entero", entry.path.c_str(), why.c_str());

@@ -38,14 +38,9 @@ bool VerifyManifestSignature(HttpClient& client, const std::string& manifest_pat
     }
   }
   const std::string path = SignaturePath(manifest_path);
-  std::string text;
-  const HttpResult result = client.Get(
-      path, "Cache-Control: no-cache\r\n", nullptr,
-      [&text](const char* data, std::uint32_t length) {
-        text.append(data, length);
-        return text.size() <= kSignatureBodyCap;
-      },
-      &cancel);
+  const SmallDocument fetched =
+      FetchSmallDocument(client, path, "Cache-Control: no-cache\r\n", kSignatureBodyCap, &cancel);
+  const HttpResult& result = fetched.result;
   if (cancel.load()) return false;
   if (result.status == 0) {
     error = Message(MessageCode::kSignatureFetchFailed, {}, result.error);
@@ -58,7 +53,8 @@ bool VerifyManifestSignature(HttpClient& client, const std::string& manifest_pat
   std::string signature;
   // A body cut short by the network fails here too: a truncated text never decodes to
   // the 64 bytes, or decodes to a signature that does not verify.
-  if (result.error != 0 || !DecodeBase64(text, signature) || signature.size() != kSignatureBytes) {
+  if (result.error != 0 || fetched.too_large || !DecodeBase64(fetched.body, signature) ||
+      signature.size() != kSignatureBytes) {
     error = Message(MessageCode::kSignatureInvalid);
     return false;
   }

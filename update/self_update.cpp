@@ -122,14 +122,10 @@ LauncherCheckOutcome CheckLauncherRelease(LauncherState& state, const LauncherTa
   limits.deadline = kReleaseDeadline;
   client.SetLimits(limits);
   const std::string path = LauncherReleasePath(state.plan.live.manifest);
-  std::string text;
-  const HttpResult result = client.Get(
-      path, "Cache-Control: no-cache\r\n", nullptr,
-      [&text](const char* data, std::uint32_t length) {
-        text.append(data, length);
-        return text.size() <= kReleaseCap;
-      },
-      &state.jobs.cancel);
+  const SmallDocument release = FetchSmallDocument(client, path, "Cache-Control: no-cache\r\n",
+                                                   kReleaseCap, &state.jobs.cancel);
+  const HttpResult& result = release.result;
+  const std::string& text = release.body;
   if (state.jobs.cancel.load()) {
     outcome.result = LauncherCheck::kCancelled;
     return outcome;
@@ -143,7 +139,7 @@ LauncherCheckOutcome CheckLauncherRelease(LauncherState& state, const LauncherTa
         Message(MessageCode::kLauncherReleaseHttp, state.plan.live.base_url + path, result.status);
     return outcome;
   }
-  if (result.error != 0 || text.size() > kReleaseCap) {
+  if (result.error != 0 || release.too_large) {
     outcome.message = Message(MessageCode::kLauncherReleaseInvalid);
     return outcome;
   }
