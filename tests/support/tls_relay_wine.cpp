@@ -11,35 +11,11 @@
 #include "tests/support/loopback.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tls_relay.h"
+#include "tests/support/wine_unix.h"
 
 namespace brisal::testing {
 
 namespace {
-
-// A path as Wine maps it to the Linux side and back; empty outside Wine.
-std::string UnixPath(const std::string& path) {
-  using ToUnix = char*(CDECL*)(const wchar_t*);
-  const auto to_unix = reinterpret_cast<ToUnix>(reinterpret_cast<void (*)()>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  if (!to_unix) return {};
-  char* unix_path = to_unix(Utf8ToWide(path).c_str());
-  if (!unix_path) return {};
-  std::string result = unix_path;
-  HeapFree(GetProcessHeap(), 0, unix_path);
-  return result;
-}
-
-std::wstring DosPath(const char* unix_path) {
-  using ToDos = wchar_t*(CDECL*)(const char*);
-  const auto to_dos = reinterpret_cast<ToDos>(reinterpret_cast<void (*)()>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
-  if (!to_dos) return {};
-  wchar_t* dos_path = to_dos(unix_path);
-  if (!dos_path) return {};
-  std::wstring result = dos_path;
-  HeapFree(GetProcessHeap(), 0, dos_path);
-  return result;
-}
 
 // A free port of 127.0.0.1, for socat to listen on.
 int FreePort(const SocketLibrary&) {
@@ -71,10 +47,9 @@ TlsRelay::TlsRelay(int target_port, TlsLeaf leaf) : state_(std::make_unique<Stat
   State& s = *state_;
   ca_file_ = s.dir.Sub("ca.pem");
   other_ca_file_ = s.dir.Sub("other-ca.pem");
-  const std::string folder = UnixPath(s.dir.path());
-  const std::wstring shell = DosPath("/bin/sh");
+  const std::string folder = WineUnixPath(s.dir.path());
   s.port = FreePort(s.library);
-  if (folder.empty() || shell.empty() || s.port == 0) return;
+  if (folder.empty() || s.port == 0) return;
 
   // socat lives while the relay's folder does (the destructor removes it), and never
   // past ten minutes should the test program die before it can.
@@ -85,17 +60,7 @@ TlsRelay::TlsRelay(int target_port, TlsLeaf leaf) : state_(std::make_unique<Stat
       ",key=" + TlsLeafKey(leaf) + ",verify=0 TCP:127.0.0.1:" + std::to_string(target_port) +
       " & relay=$!; n=0; while [ -e ca.pem ] && [ $n -lt 3000 ]; do sleep 0.2; n=$((n+1)); "
       "done; kill $relay; }";
-  std::wstring command = L"/bin/sh -c \"" + Utf8ToWide(script) + L"\"";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(shell.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return;
-  }
-  // Wine gives no handle to a Unix program, but should it ever, none is kept.
-  if (process.hThread) CloseHandle(process.hThread);
-  if (process.hProcess) CloseHandle(process.hProcess);
+  if (!StartLinuxProgram("/bin/sh", "-c \"" + script + "\"")) return;
 
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (!Accepts(s.library, s.port)) {
