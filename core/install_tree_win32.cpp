@@ -285,6 +285,19 @@ TreeResult OpenToDelete(HANDLE folder, const std::wstring& name, ULONG options, 
   return Look(folder, name, h.get(), opened);
 }
 
+// Opens `relative` below `root` only to look at it, a link itself rather than where it
+// leads.
+TreeResult LookAt(const std::string& root, const std::string& relative, Handle& h,
+                  Opened& opened) {
+  Handle folder;
+  std::wstring name;
+  if (TreeResult r = OpenParent(root, relative, folder, name); r != TreeResult::kDone) return r;
+  const NTSTATUS status =
+      OpenIn(folder.get(), name, FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN, 0, h);
+  if (!NT_SUCCESS(status)) return FromStatus(status);
+  return Look(folder.get(), name, h.get(), opened);
+}
+
 void Walk(const std::string& root, const std::string& prefix,
           const std::function<void(const std::string&)>& visit) {
   WIN32_FIND_DATAW found;
@@ -311,14 +324,9 @@ void Walk(const std::string& root, const std::string& prefix,
 
 TreeResult InstallTree::Stat(const std::string& relative, TreeEntry& entry) const {
   if (FileOpFails(FileOp::kStat)) return TreeResult::kFailed;
-  Handle folder;
-  std::wstring name;
-  if (TreeResult r = OpenParent(root_, relative, folder, name); r != TreeResult::kDone) return r;
   Handle h;
-  const NTSTATUS status = OpenIn(folder.get(), name, FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN, 0, h);
-  if (!NT_SUCCESS(status)) return FromStatus(status);
   Opened opened;
-  if (TreeResult r = Look(folder.get(), name, h.get(), opened); r != TreeResult::kDone) return r;
+  if (TreeResult r = LookAt(root_, relative, h, opened); r != TreeResult::kDone) return r;
   entry.is_link = opened.link;
   entry.is_directory = !entry.is_link && (opened.attributes & FILE_ATTRIBUTE_DIRECTORY);
   entry.is_regular = !entry.is_link && !entry.is_directory;
@@ -483,17 +491,11 @@ bool InstallTree::FreeSpace(std::uint64_t& bytes) const {
 }
 
 TreeResult InstallTree::MakeExecutable(const std::string& relative) const {
-  Handle folder;
-  std::wstring name;
-  if (TreeResult r = OpenParent(root_, relative, folder, name); r != TreeResult::kDone) return r;
   Handle h;
-  const NTSTATUS status = OpenIn(folder.get(), name, FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN, 0, h);
-  if (!NT_SUCCESS(status)) return FromStatus(status);
   Opened opened;
-  if (TreeResult r = Look(folder.get(), name, h.get(), opened); r != TreeResult::kDone) return r;
+  if (TreeResult r = LookAt(root_, relative, h, opened); r != TreeResult::kDone) return r;
   if (opened.link) return TreeResult::kLink;
-  return (opened.attributes & FILE_ATTRIBUTE_DIRECTORY) ? TreeResult::kFailed
-                                                                   : TreeResult::kDone;
+  return (opened.attributes & FILE_ATTRIBUTE_DIRECTORY) ? TreeResult::kFailed : TreeResult::kDone;
 }
 
 FolderLock::~FolderLock() {
