@@ -11,7 +11,7 @@
 
 #include "core/files.h"
 #include "core/paths.h"
-#include "tests/support/folder_link.h"
+#include "tests/support/planted_link.h"
 #include "tests/support/message_printer.h"
 #include "tests/support/temp_dir.h"
 
@@ -27,7 +27,7 @@ namespace brisal {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::FolderLink;
+using testing::PlantedLink;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
@@ -281,7 +281,7 @@ TEST_F(LaunchClientTest, StartsAClientDeepBelowTheInstallFolder) {
 // client: the player is told why it does not start.
 TEST_F(LaunchClientTest, NeverStartedThroughAFolderLinkPointingInside) {
   InstallProbe("real/Game.exe");
-  FolderLink bin(JoinPath(install_, "bin"), JoinPath(install_, "real"));
+  PlantedLink bin(JoinPath(install_, "bin"), JoinPath(install_, "real"));
   if (!bin.made()) GTEST_SKIP() << "this system cannot make links";
   config_.renderers[1].exe = "bin/Game.exe";
   Launch();

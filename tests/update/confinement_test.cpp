@@ -12,7 +12,7 @@
 #include "core/file_faults.h"
 #include "core/files.h"
 #include "core/install_tree.h"
-#include "tests/support/folder_link.h"
+#include "tests/support/planted_link.h"
 #include "tests/update/engine_fixture.h"
 #include "update/download.h"
 
@@ -254,7 +254,7 @@ TEST_F(EngineTest, NothingIsChangedThroughALinkPointingInsideTheFolder) {
     ASSERT_EQ(Phase(), UpdatePhase::kUpToDate) << Status();
     std::error_code error;
     fs::remove_all(FsPath(InstallPath("data")), error);
-    FolderLink link(InstallPath("data"), InstallPath("real"));
+    PlantedLink link(InstallPath("data"), InstallPath("real"));
     if (!link.made()) GTEST_SKIP() << "this system cannot make links";
     const auto real_before = Contents(InstallPath("real"));
 
@@ -294,7 +294,7 @@ class SwapForALink : public FileOpObserver {
  private:
   const FileOp op_;
   const std::string folder_, outside_;
-  std::optional<FolderLink> link_;
+  std::optional<PlantedLink> link_;
 };
 
 // Wine renames by path names, so there the swap is found and the rename refused.

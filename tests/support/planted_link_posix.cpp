@@ -2,15 +2,15 @@
 
 #include <utility>
 
-#include "tests/support/folder_link.h"
+#include "tests/support/planted_link.h"
 
 namespace brisal::testing {
 
-FolderLink::FolderLink(std::string link, const std::string& target) : link_(std::move(link)) {
+PlantedLink::PlantedLink(std::string link, const std::string& target) : link_(std::move(link)) {
   made_ = ::symlink(target.c_str(), link_.c_str()) == 0;
 }
 
-FolderLink::~FolderLink() {
+PlantedLink::~PlantedLink() {
   if (made_) ::unlink(link_.c_str());
 }
 

@@ -9,12 +9,12 @@ namespace brisal::testing {
 // removed again when this goes: a symbolic link on POSIX; on Windows a directory
 // symbolic link, or under Wine, whose Win32 calls make none, a Linux one, which Wine
 // shows as a reparse point but can neither remove nor let a folder walk pass.
-class FolderLink {
+class PlantedLink {
  public:
-  FolderLink(std::string link, const std::string& target);
-  ~FolderLink();
-  FolderLink(const FolderLink&) = delete;
-  FolderLink& operator=(const FolderLink&) = delete;
+  PlantedLink(std::string link, const std::string& target);
+  ~PlantedLink();
+  PlantedLink(const PlantedLink&) = delete;
+  PlantedLink& operator=(const PlantedLink&) = delete;
 
   // False when this system or the user's rights allow no link.
   bool made() const { return made_; }

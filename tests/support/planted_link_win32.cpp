@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "core/text.h"
-#include "tests/support/folder_link.h"
+#include "tests/support/planted_link.h"
 #include "tests/support/wine_unix.h"
 
 namespace brisal::testing {
@@ -31,7 +31,7 @@ std::string Quoted(const std::string& unix_path) {
 
 }  // namespace
 
-FolderLink::FolderLink(std::string link, const std::string& target) : link_(std::move(link)) {
+PlantedLink::PlantedLink(std::string link, const std::string& target) : link_(std::move(link)) {
   const std::wstring wide_link = Utf8ToWide(link_), wide_target = Utf8ToWide(target);
   // Wine answers TRUE and makes nothing, hence the look afterwards.
   if (CreateSymbolicLinkW(wide_link.c_str(), wide_target.c_str(),
@@ -47,7 +47,7 @@ FolderLink::FolderLink(std::string link, const std::string& target) : link_(std:
           WaitFor(true, wide_link);
 }
 
-FolderLink::~FolderLink() {
+PlantedLink::~PlantedLink() {
   if (!made_) return;
   const std::wstring wide_link = Utf8ToWide(link_);
   if (RemoveDirectoryW(wide_link.c_str())) return;
