@@ -5,13 +5,17 @@
 
 namespace brisal::testing {
 
-// A link at `link` to the folder `target` (both full paths; `link` must not exist),
-// removed again when this goes: a symbolic link on POSIX; on Windows a directory
-// symbolic link, or under Wine, whose Win32 calls make none, a Linux one, which Wine
-// shows as a reparse point but can neither remove nor let a folder walk pass.
+enum class LinkTo { kFolder, kFile };
+
+// A link at `link` (a full path that must not exist) to `target` (a full path, or one
+// relative to the link's folder), removed again when this goes, or whatever stands at
+// its name by then: a symbolic link on POSIX; on Windows a symbolic link, or under
+// Wine, whose Win32 calls make none, a Linux link to a folder, which Wine shows as a
+// reparse point but cannot remove (a Linux link to a file it does not show as a link
+// at all, so none is made there: made() is false).
 class PlantedLink {
  public:
-  PlantedLink(std::string link, const std::string& target);
+  PlantedLink(std::string link, const std::string& target, LinkTo kind = LinkTo::kFolder);
   ~PlantedLink();
   PlantedLink(const PlantedLink&) = delete;
   PlantedLink& operator=(const PlantedLink&) = delete;

@@ -6,7 +6,9 @@
 
 namespace brisal::testing {
 
-PlantedLink::PlantedLink(std::string link, const std::string& target) : link_(std::move(link)) {
+// A POSIX link is the same whatever it points at.
+PlantedLink::PlantedLink(std::string link, const std::string& target, LinkTo)
+    : link_(std::move(link)) {
   made_ = ::symlink(target.c_str(), link_.c_str()) == 0;
 }
 
