@@ -170,12 +170,15 @@ bool Describe(HANDLE h, Opened& opened) {
 }
 
 TreeResult Look(HANDLE folder, const std::wstring& name, HANDLE h, Opened& opened) {
+  if (!Describe(h, opened)) return TreeResult::kFailed;
+  opened.link = (opened.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  // Only a folder needs the listing: what Wine opens in a link's place is a folder. (A
+  // Linux link to a file it shows as that file, in the listing too; on Windows the
+  // handle itself says reparse point.) A file's handle is what is acted on.
+  if (opened.link || !(opened.attributes & FILE_ATTRIBUTE_DIRECTORY)) return TreeResult::kDone;
   Listed listed;
-  if (!Describe(h, opened) || !NT_SUCCESS(ListedIn(folder, name, listed))) {
-    return TreeResult::kFailed;
-  }
-  opened.link = ((opened.attributes | listed.attributes) & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-                listed.index != opened.index;
+  if (!NT_SUCCESS(ListedIn(folder, name, listed))) return TreeResult::kFailed;
+  opened.link = (listed.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || listed.index != opened.index;
   return TreeResult::kDone;
 }
 
@@ -283,6 +286,17 @@ TreeResult OpenToDelete(HANDLE folder, const std::wstring& name, ULONG options, 
                                  kShareAll, FILE_OPEN, options, h);
   if (!NT_SUCCESS(status)) return FromStatus(status);
   return Look(folder, name, h.get(), opened);
+}
+
+// Opens `relative` below `root` for deleting by handle, relative to its folder held
+// open, and looks at it.
+TreeResult OpenPathToDelete(const std::string& root, const std::string& relative, ULONG options,
+                            Handle& h, Opened& opened) {
+  Handle folder;
+  std::wstring name;
+  if (TreeResult r = OpenParent(root, relative, folder, name); r != TreeResult::kDone) return r;
+  NotifyFolderOpened(FileOp::kDelete);
+  return OpenToDelete(folder.get(), name, options, h, opened);
 }
 
 // Opens `relative` below `root` only to look at it, a link itself rather than where it
@@ -445,13 +459,9 @@ TreeResult InstallTree::Replace(const std::string& from, const std::string& to) 
 
 TreeResult InstallTree::RemoveFile(const std::string& relative) const {
   if (FileOpFails(FileOp::kDelete)) return TreeResult::kFailed;
-  Handle folder;
-  std::wstring name;
-  if (TreeResult r = OpenParent(root_, relative, folder, name); r != TreeResult::kDone) return r;
-  NotifyFolderOpened(FileOp::kDelete);
   Handle h;
   Opened opened;
-  if (TreeResult r = OpenToDelete(folder.get(), name, 0, h, opened); r != TreeResult::kDone) {
+  if (TreeResult r = OpenPathToDelete(root_, relative, 0, h, opened); r != TreeResult::kDone) {
     return r;
   }
   // A link standing for a file is removed itself; a real folder is not a file.
@@ -464,13 +474,9 @@ TreeResult InstallTree::RemoveFile(const std::string& relative) const {
 
 TreeResult InstallTree::RemoveFolder(const std::string& relative) const {
   if (FileOpFails(FileOp::kDelete)) return TreeResult::kFailed;
-  Handle folder;
-  std::wstring name;
-  if (TreeResult r = OpenParent(root_, relative, folder, name); r != TreeResult::kDone) return r;
-  NotifyFolderOpened(FileOp::kDelete);
   Handle h;
   Opened opened;
-  if (TreeResult r = OpenToDelete(folder.get(), name, FILE_DIRECTORY_FILE, h, opened);
+  if (TreeResult r = OpenPathToDelete(root_, relative, FILE_DIRECTORY_FILE, h, opened);
       r != TreeResult::kDone) {
     return r;
   }
