@@ -27,6 +27,13 @@ void PrintUsage() {
 }
 
 // Takes the value of an option that needs one; false when it is missing.
+// Said of an option the command does not know, with the usage after it.
+int UnknownOption(const std::string& arg) {
+  Complain(Message(MessageCode::kCliUnknownOption, arg));
+  PrintUsage();
+  return brisal::cli::kExitUsage;
+}
+
 bool TakeValue(const Args& argv, std::size_t& i, std::string& value) {
   if (i + 1 >= argv.size()) {
     Complain(Message(MessageCode::kCliMissingValue, argv[i]));
@@ -56,9 +63,7 @@ int ParseEngine(EngineCommand command, const Args& argv) {
       }
       options.has_limit_rate = true;
     } else {
-      Complain(Message(MessageCode::kCliUnknownOption, arg));
-      PrintUsage();
-      return brisal::cli::kExitUsage;
+      return UnknownOption(arg);
     }
   }
   return brisal::cli::RunEngineCommand(options);
@@ -107,9 +112,7 @@ int ParseManifest(const Args& argv) {
       }
       options.average_chunk = static_cast<std::uint32_t>(number * 1024);
     } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
-      Complain(Message(MessageCode::kCliUnknownOption, arg));
-      PrintUsage();
-      return brisal::cli::kExitUsage;
+      return UnknownOption(arg);
     } else if (options.folder.empty()) {
       options.folder = arg;
     } else {
@@ -157,9 +160,7 @@ int ParsePublishLauncher(const Args& argv) {
       }
       options.platforms.push_back(std::move(platform));
     } else {
-      Complain(Message(MessageCode::kCliUnknownOption, arg));
-      PrintUsage();
-      return brisal::cli::kExitUsage;
+      return UnknownOption(arg);
     }
   }
   if (options.version.empty() || options.output.empty() || options.platforms.empty()) {
@@ -178,9 +179,7 @@ int ParseSelfUpdate(const Args& argv) {
     } else if (arg == "--config") {
       if (!TakeValue(argv, i, options.config_path)) return brisal::cli::kExitUsage;
     } else {
-      Complain(Message(MessageCode::kCliUnknownOption, arg));
-      PrintUsage();
-      return brisal::cli::kExitUsage;
+      return UnknownOption(arg);
     }
   }
   return brisal::cli::RunSelfUpdateCommand(options);
