@@ -22,14 +22,18 @@ enum class TlsLeaf {
 // (server.pem, server.key), for another host (other-host.pem, other-host.key) and for
 // 127.0.0.1 from the other CA (other-ca-server.pem, with server.key). The address is
 // also a DNS name of the certificate, as Wine matches a host against those alone.
+// The CAs sign with RSA: Wine's crypt32 refuses an ECDSA signature whose r or s has a
+// leading zero byte (about one signature in 128), which made a trusted chain fail now
+// and then.
 inline std::string TlsCertificateCommands() {
   const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
+  const std::string ca_key = " -newkey rsa:2048 -nodes ";
   const std::string ca =
       " -subj /CN=Brisal-Test-CA -days 2 -addext basicConstraints=critical,CA:TRUE"
       " -addext keyUsage=critical,keyCertSign";
   std::string commands = "printf 'subjectAltName=IP:127.0.0.1,DNS:127.0.0.1\\n' > ext.cnf";
-  commands += " && openssl req -x509" + key + "-keyout ca.key -out ca.pem" + ca;
-  commands += " && openssl req -x509" + key + "-keyout other-ca.key -out other-ca.pem" + ca;
+  commands += " && openssl req -x509" + ca_key + "-keyout ca.key -out ca.pem" + ca;
+  commands += " && openssl req -x509" + ca_key + "-keyout other-ca.key -out other-ca.pem" + ca;
   commands += " && openssl req" + key + "-keyout server.key -out server.csr -subj /CN=127.0.0.1";
   commands +=
       " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
