@@ -66,6 +66,7 @@ class Reader {
     rest_.remove_prefix(static_cast<std::size_t>(bytes));
     return true;
   }
+  std::size_t Left() const { return rest_.size(); }
   // At most four bytes: no chunk may reach 2^28.
   bool Varint(std::uint64_t& value) {
     value = 0;
@@ -250,6 +251,9 @@ bool ParseBlockMap(std::string_view bytes, std::uint64_t file_size, const std::s
     return why = "describe otro archivo", false;
   }
   if (count > file_size / map.limits.min + 1) return why = "demasiados bloques", false;
+  // A huge file's header may promise billions of chunks in a few bytes: room is made
+  // only for the chunks the bytes can hold.
+  if (count > reader.Left() / (1 + kChunkHashHex / 2)) return why = "bloques incompletos", false;
   map.chunks.reserve(count);
   std::uint64_t offset = 0;
   for (std::uint64_t i = 0; i < count; ++i) {
