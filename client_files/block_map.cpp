@@ -13,8 +13,9 @@ namespace brisal {
 
 namespace {
 
-// Eight bytes that name the format and its version.
-constexpr std::string_view kMagic = "BRBLKS\x00\x01";
+// Eight bytes that name the format and its version. The length is spelled out: a
+// string_view made from the bare literal would stop at its first zero byte.
+constexpr std::string_view kMagic{"BRBLKS\x00\x01", 8};
 // Bounds on limits a map may carry: below them a map outweighs what it saves, above
 // them a single chunk costs too much to fetch again.
 constexpr std::uint32_t kLeastChunk = 1024;

@@ -61,6 +61,8 @@ TEST(BlockMapTest, OnlyAMapThatTilesItsOwnFileExactlyIsRead) {
   BlockMap written{content.size(), sha, kChunkLimits, ChunkBytes(content, kChunkLimits)};
   const std::string text = FormatBlockMap(written);
   EXPECT_LE(text.size(), content.size() / 200);
+  // Maps stay on servers: the format's name and version lead every one.
+  EXPECT_EQ(text.substr(0, 8), std::string("BRBLKS\0\1", 8));
 
   BlockMap read;
   std::string why;
