@@ -5,7 +5,9 @@
 // folder it runs in, and exits.
 //
 // With the single argument --close-launcher it instead asks the running launcher's
-// window to close, as the system does (WM_CLOSE), and exits.
+// window to close, as the system does (WM_CLOSE), and exits; with --cancel-mode it
+// interrupts whatever the window is doing with the mouse, as the system does when a
+// dialog or Alt+Tab comes between a press and its release (WM_CANCELMODE).
 #include <windows.h>
 // After <windows.h>, whose types it uses.
 #include <shellapi.h>
@@ -31,9 +33,13 @@ std::wstring CurrentFolder() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR command_line, int) {
-  if (std::wstring(command_line) == L"--close-launcher") {
+  const std::wstring command = command_line;
+  if (command == L"--close-launcher" || command == L"--cancel-mode") {
     HWND launcher = FindWindowW(L"BrisalLauncherWnd", nullptr);
-    return launcher != nullptr && PostMessageW(launcher, WM_CLOSE, 0, 0) ? 0 : 1;
+    if (launcher == nullptr) return 1;
+    if (command == L"--cancel-mode")
+      return SendMessageW(launcher, WM_CANCELMODE, 0, 0) == 0 ? 0 : 1;
+    return PostMessageW(launcher, WM_CLOSE, 0, 0) ? 0 : 1;
   }
   const std::wstring self = ModulePath();
   const wchar_t* renderer = self.find(L"_DX") != std::wstring::npos ? L"DX" : L"GL";
