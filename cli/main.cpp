@@ -26,7 +26,6 @@ void PrintUsage() {
   Complain(Message(MessageCode::kCliUsage));
 }
 
-// Takes the value of an option that needs one; false when it is missing.
 // Said of an option the command does not know, with the usage after it.
 int UnknownOption(const std::string& arg) {
   Complain(Message(MessageCode::kCliUnknownOption, arg));
@@ -34,6 +33,7 @@ int UnknownOption(const std::string& arg) {
   return brisal::cli::kExitUsage;
 }
 
+// Takes the value of an option that needs one; false when it is missing.
 bool TakeValue(const Args& argv, std::size_t& i, std::string& value) {
   if (i + 1 >= argv.size()) {
     Complain(Message(MessageCode::kCliMissingValue, argv[i]));

@@ -313,12 +313,12 @@ struct HttpTestServer::State {
     return response;
   }
 
-  // False when the connection must end after this response.
   void AddBodyBytes(std::int64_t bytes) {
     std::lock_guard<std::mutex> lock(mutex);
     body_bytes += static_cast<std::uint64_t>(bytes);
   }
 
+  // False when the connection must end after this response.
   bool Send(Socket socket, const HttpTestRequest& request, const HttpTestResponse& response) {
     if (response.raw) {
       SendAll(socket, response.raw->data(), response.raw->size());
